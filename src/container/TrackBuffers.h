@@ -1,0 +1,84 @@
+#pragma once
+
+// The in-memory stores of one segment's encoded samples, filled by the
+// encoding paths and read by the container writer.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zel {
+
+// Stored integer values are those of setup.ini and the conversion parameters.
+enum class AudioKind : int { None = 0, Aac = 1, AmrNb = 2 };
+enum class VideoKind : int { None = 0, H263 = 1, Mpeg4 = 2 };
+enum class ContainerMode : int { Both = 0, ThreeGpOnly = 1, ThreeG2Only = 2 };
+enum class FileKind : int { ThreeGp = 1, ThreeG2 = 2 };
+
+// The audio parameter block: filled at segment set-up, read by the audio path
+// and the container writer. Cleared together with the video encoder context.
+struct AudioParameterBlock {
+  int bitRate = 0;      // bit/s; AAC: per channel as given to FAAC; AMR: 48000
+  int sampleRate = 0;   // Hz
+  int channels = 0;
+  int frameLength = 0;  // samples per channel per frame: 1024 AAC, 160 AMR-NB
+  std::vector<std::uint8_t> decoderConfig;  // AAC AudioSpecificConfig
+
+  void clear() { *this = AudioParameterBlock{}; }
+};
+
+// What the container writer reads of the video encoder context.
+struct VideoStreamParameters {
+  std::string encoderName;  // "mpeg4" or "h263"
+  int bitRate = 0;          // bit/s
+  int frameRate = 0;        // whole frames per second
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> decoderConfig;  // the encoder's global header (extradata)
+};
+
+// Samples stored back to back with a size table. Grows as needed; no fixed
+// capacity.
+class SampleStore {
+ public:
+  // Room for one sample of at most maxBytes at the end of the data; the
+  // producer writes into it and then calls commitSample with what it wrote.
+  std::uint8_t* prepareAppend(std::size_t maxBytes);
+  // Records the sample prepared last (n may be 0: nothing is recorded).
+  // Returns the 1-based number of the new sample, or 0 when n is 0.
+  std::uint32_t commitSample(std::size_t n);
+  // prepareAppend + copy + commitSample.
+  std::uint32_t appendSample(const std::uint8_t* bytes, std::size_t n);
+  void clear();
+
+  std::uint32_t sampleCount() const { return static_cast<std::uint32_t>(sizes_.size()); }
+  std::uint32_t totalBytes() const { return static_cast<std::uint32_t>(total_); }
+  const std::vector<std::uint32_t>& sampleSizes() const { return sizes_; }
+  const std::uint8_t* data() const { return data_.data(); }
+
+ private:
+  std::vector<std::uint8_t> data_;  // size() may exceed total_ while a sample is prepared
+  std::size_t total_ = 0;
+  std::vector<std::uint32_t> sizes_;
+};
+
+struct AudioTrackBuffer {
+  bool present = false;
+  AudioKind kind = AudioKind::None;
+  const AudioParameterBlock* params = nullptr;
+  SampleStore samples;
+};
+
+struct VideoTrackBuffer {
+  bool present = false;
+  VideoKind kind = VideoKind::None;  // the writer treats every value but H263 as MPEG-4 Visual
+  VideoStreamParameters stream;
+  SampleStore samples;
+  std::vector<std::uint32_t> syncSamples;  // 1-based numbers of the key frames, ascending
+
+  // Appends one coded picture; key frames join the sync list.
+  void appendFrame(const std::uint8_t* bytes, std::size_t n, bool keyFrame);
+};
+
+}  // namespace zel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace zel {
+
+class Notifier;
+
+// Transcodes an AVI input into a temporary ASF (.wmv) file that the rest of
+// the system then opens in its place.
+class AviTranscoder {
+ public:
+  // Builds the transcoding; every failure is shown through the notifier and
+  // ends construction early (Run then returns false).
+  AviTranscoder(const std::string& sourcePath, const std::string& destinationPath,
+                Notifier& notifier);
+  ~AviTranscoder();
+  AviTranscoder(const AviTranscoder&) = delete;
+  AviTranscoder& operator=(const AviTranscoder&) = delete;
+
+  // Transcodes to the end; true when the whole file was written.
+  bool Run();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// True for the extensions "avi" and "AVI" only (not "Avi").
+bool NeedsAviTranscoding(const std::string& path);
+
+// The temporary folder + the input's file name without its extension + ".wmv".
+std::string TemporaryWmvPath(const std::string& inputPath);
+
+}  // namespace zel

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zel {
+
+class Notifier;
+class VideoFrameSink;
+
+// What opening a file tells about it.
+struct MediaInfo {
+  std::int64_t durationHns = 0;       // 100-ns units
+  bool hasAudio = false;              // a decodable audio stream
+  bool hasVideo = false;              // a decodable video stream that is not an attached picture
+  // Video
+  std::int64_t frameDurationHns = 0;  // average frame time; 0 when the file declares none
+  int frameRate = 0;                  // 10000000 / frame time, 30 when it is 0
+  int width = 0, height = 0;          // size of the delivered frames (even)
+  int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
+  // Audio, as delivered into the WAV file (16-bit, at most two channels)
+  int sampleRate = 0;
+  int channels = 0;
+};
+
+// File types the converter takes: wmv, avi, mpa, wav, wma, and mpg/mpeg whose
+// audio is MPEG-1 Layer I or II.
+bool IsSupportedInput(const std::string& path);
+
+enum class MpegAudioLayer { Undetermined, Layer1, Layer2, Layer3, Mp3 };
+MpegAudioLayer MpegAudioProbe(const std::string& path);
+
+// Opens, positions and decodes one input file. The conversion side decodes a
+// segment on two streaming threads (audio, video). Preview operations come
+// with the desktop window.
+class MediaSource {
+ public:
+  MediaSource();
+  ~MediaSource();
+  MediaSource(const MediaSource&) = delete;
+  MediaSource& operator=(const MediaSource&) = delete;
+
+  // Opens path for conversion. wantAudio/wantVideo false makes that stream
+  // count as absent. Returns false after telling the notifier when the file
+  // cannot be opened at all.
+  bool BuildConversionGraph(const std::string& path, bool wantAudio, bool wantVideo,
+                            Notifier& notifier);
+  const MediaInfo& info() const;
+
+  // Positions on [startHns, stopHns) of the file.
+  bool SetSegment(std::int64_t startHns, std::int64_t stopHns);
+  // The WAV file that receives the segment's PCM (RIFF header first, sizes
+  // fixed when the segment ends).
+  void SetWavFileName(const std::string& path);
+  void SetVideoSink(VideoFrameSink* sink);
+  // When set, the streaming threads stop soon after it becomes true.
+  void SetAbortFlag(const std::atomic<bool>* abortRequested);
+
+  // Starts delivering the segment. False when the WAV file cannot be created.
+  bool Run();
+
+  enum class WaitResult { Delivered, Stalled, Aborted, Failed };
+  // Returns as soon as the whole segment has been delivered; Stalled when
+  // neither the frame count nor the WAV size moved over one stallPeriod;
+  // Aborted when the abort flag was raised; Failed when writing the WAV failed.
+  WaitResult WaitForSegment(std::chrono::milliseconds stallPeriod = std::chrono::seconds(10));
+
+  // Stops the streaming threads and closes the segment's WAV file.
+  void Stop();
+  void CloseConversion();
+
+  std::uint64_t deliveredFrames() const;
+  std::uint64_t wavBytes() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zel

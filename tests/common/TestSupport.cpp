@@ -1,0 +1,137 @@
+#include "common/TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace zel::test {
+
+int RecordingNotifier::showMessage(std::string_view text, bool) {
+  std::lock_guard lock(mutex_);
+  messages_.emplace_back(text);
+  return 1;
+}
+
+void RecordingNotifier::setCaption(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  captions_.emplace_back(text);
+}
+
+std::vector<std::string> RecordingNotifier::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+std::vector<std::string> RecordingNotifier::captions() const {
+  std::lock_guard lock(mutex_);
+  return captions_;
+}
+
+bool RecordingNotifier::sawMessage(std::string_view text) const {
+  std::lock_guard lock(mutex_);
+  return std::find(messages_.begin(), messages_.end(), text) != messages_.end();
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zeltest-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+CommandResult RunCommand(const std::vector<std::string>& argv) {
+  CommandResult result;
+  int outPipe[2], errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return result;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    int devNull = ::open("/dev/null", O_RDONLY);
+    if (devNull >= 0) ::dup2(devNull, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  char buf[65536];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+void MakeMedia(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-y", "-v", "error"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  CommandResult r = RunCommand(argv);
+  ASSERT_EQ(r.exitCode, 0) << "ffmpeg failed: " << r.err;
+}
+
+std::string DecodeErrors(const std::string& path) {
+  CommandResult r = RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+  if (r.exitCode != 0 && r.err.empty()) return "ffmpeg exit code " + std::to_string(r.exitCode);
+  return r.err;
+}
+
+std::string Probe(const std::string& path, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-of", "default=nw=1"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(path);
+  return RunCommand(argv).out;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadFileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace zel::test

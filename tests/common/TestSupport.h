@@ -1,0 +1,68 @@
+#pragma once
+
+// Helpers shared by the tests: a notifier that records, temporary folders,
+// running command-line tools (ffmpeg, ffprobe) and reading files.
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "General/Notifier.h"
+
+namespace zel::test {
+
+class RecordingNotifier final : public Notifier {
+ public:
+  int showMessage(std::string_view text, bool systemModal) override;
+  void setCaption(std::string_view text) override;
+  std::vector<std::string> messages() const;
+  std::vector<std::string> captions() const;
+  bool sawMessage(std::string_view text) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> messages_;
+  std::vector<std::string> captions_;
+};
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(std::string_view name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+// Runs argv (no shell) and collects both streams.
+CommandResult RunCommand(const std::vector<std::string>& argv);
+
+// ffmpeg -y -v error <args...>; fails the current test when ffmpeg fails.
+void MakeMedia(const std::vector<std::string>& args);
+
+// Lines that "ffmpeg -v error -i path -f null -" prints (empty: decoded cleanly).
+std::string DecodeErrors(const std::string& path);
+
+// ffprobe -v error -of default=nw=1 <args> path; returns stdout.
+std::string Probe(const std::string& path, const std::vector<std::string>& args);
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
+std::string ReadFileText(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+}  // namespace zel::test
