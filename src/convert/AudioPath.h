@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "container/TrackBuffers.h"
+#include "convert/SegmentInfo.h"
+
+namespace zel {
+
+class Notifier;
+struct ConversionState;
+
+// Segment set-up: target rate and channels (0 takes the source's), frame
+// length and bit rate into block, then info.
+void SetUpAudioSegment(AudioParameterBlock& block, AudioKind kind, int sourceRate,
+                       int sourceChannels, AudioSegmentInfo& info);
+
+// AMR-NB mode for a bit rate (7, 12.2 kbit/s, for anything outside the table).
+int AmrModeForBitRate(int bitRate);
+
+// The encoding side of the AudioTrackBuffer.
+class AudioEncoder {
+ public:
+  AudioEncoder(AudioTrackBuffer& store, ConversionState& state);
+  ~AudioEncoder();
+
+  // Opens FAAC or the AMR-NB encoder for one segment. False after showing a
+  // message when the encoder refuses its configuration.
+  bool OpenAudioEncoder(AudioParameterBlock& block, const AudioSegmentInfo& info, AudioKind kind,
+                        Notifier& notifier);
+  // Reads the segment's temporary WAV file (TemporaryWavPath of the working
+  // directory and the segment index), converts and encodes it into the store.
+  void EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier);
+  void CloseAudioEncoder();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "convert/SegmentInfo.h"
+
+namespace zel {
+
+// Writes basePath + ".jpg" (outputWidth x outputHeight, quality 100) from one
+// frame at the source size of info (packed YV12, or bottom-up RGB24 when
+// rgb24Input), through the temporary basePath + ".bmp", which is deleted.
+// Returns 1 when the JPEG was written, 0 otherwise; no BMP is left behind.
+int WriteThumbnail(const VideoSegmentInfo& info, bool rgb24Input, const std::uint8_t* frame,
+                   std::size_t length, int outputWidth, int outputHeight,
+                   const std::string& basePath);
+
+}  // namespace zel

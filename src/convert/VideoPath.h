@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "container/TrackBuffers.h"
+#include "convert/SegmentInfo.h"
+#include "source/VideoFrameSink.h"
+
+namespace zel {
+
+class Notifier;
+class VideoEncoderContext;
+struct ConversionState;
+
+// What the source says about the frames it delivers.
+struct VideoSourceFormat {
+  std::int64_t frameDurationHns = 0;  // average frame time; 0: unknown (30 fps)
+  int width = 0;
+  int height = 0;
+};
+
+// Segment set-up: completes the context (frame rate and size of 0 taken from
+// the source), checks the H.263 frame sizes and fills info. Returns false
+// after showing a message when the segment cannot be encoded.
+bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
+                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier);
+
+// The encoding side of the VideoTrackBuffer: receives the decoded frames of a
+// segment, scales them, resamples the frame rate and encodes into the store.
+class VideoGrabber final : public VideoFrameSink {
+ public:
+  VideoGrabber(VideoTrackBuffer& store, ConversionState& state);
+  ~VideoGrabber() override;
+
+  // Opens the encoder for one segment. False after showing a message when the
+  // encoder refuses to open.
+  bool OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
+                        Notifier& notifier);
+  void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override;
+  // Closes the encoder and resets the context for the next segment; the
+  // store's samples stay.
+  void CloseVideoEncoder();
+
+  // The segment's first delivered frame, raw at the source size.
+  const std::vector<std::uint8_t>& firstFrame() const { return firstFrame_; }
+  std::uint32_t frameCount() const { return frameCount_.load(); }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::vector<std::uint8_t> firstFrame_;
+  std::atomic<std::uint32_t> frameCount_{0};
+};
+
+}  // namespace zel
