@@ -24,4 +24,17 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
                             const std::string& basePath, FileKind kind,
                             const WriterOptions& options = {});
 
+// The file the writer produces: basePath cut at the last '.' of its last
+// component (a dot in a folder name does not count; folders end at '/' and at
+// '\\'), then ".3gp" or ".3g2".
+std::string ThreeGpOutputPath(const std::string& basePath, FileKind kind);
+
+// The title stored in the 3GP file's titl box (without its zero byte): the
+// last component of basePath, extension included.
+std::string ThreeGpTitle(const std::string& basePath);
+
+// The creation time written into the file: seconds since 1970 plus
+// 2082902400, modulo 2^32.
+std::uint32_t ThreeGpClockValue(std::int64_t unixSeconds);
+
 }  // namespace zel

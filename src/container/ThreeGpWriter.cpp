@@ -1,0 +1,200 @@
+#include "container/ThreeGpWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <ctime>
+#include <limits>
+#include <span>
+
+#include "General/Notifier.h"
+#include "container/BoxBuffer.h"
+#include "container/ThreeGpBoxes.h"
+
+namespace zel {
+namespace {
+
+using boxes::kMovieTimescale;
+
+constexpr std::size_t kMdatHeaderSize = 24;
+constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
+
+// The media-data header: an mdat that spans the whole media data, whose first
+// 16 bytes are a "wide" box and the header of an mdat of size 0.
+std::array<std::uint8_t, kMdatHeaderSize> MdatHeader(std::uint32_t size) {
+  return {static_cast<std::uint8_t>(size >> 24),
+          static_cast<std::uint8_t>(size >> 16),
+          static_cast<std::uint8_t>(size >> 8),
+          static_cast<std::uint8_t>(size),
+          'm',
+          'd',
+          'a',
+          't',
+          0,
+          0,
+          0,
+          8,
+          'w',
+          'i',
+          'd',
+          'e',
+          0,
+          0,
+          0,
+          0,
+          'm',
+          'd',
+          'a',
+          't'};
+}
+
+std::size_t LastSeparator(const std::string& path) {
+  std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Fills one track's chunk offsets from `offset` on; returns the offset after
+// its last sample.
+std::uint64_t PatchChunkOffsets(BoxBuffer& moov, PatchMark mark,
+                                const std::vector<std::uint32_t>& sizes, std::uint64_t offset) {
+  std::optional<std::size_t> at = moov.markOffset(mark);
+  if (!at) return offset;
+  for (std::uint32_t size : sizes) {
+    moov.patch32(*at, static_cast<std::uint32_t>(offset));
+    *at += 4;
+    offset += size;
+  }
+  return offset;
+}
+
+// Writes every piece in order; false on any short or failed write.
+bool WriteAll(int fd, std::span<const std::span<const std::uint8_t>> pieces) {
+  for (auto piece : pieces) {
+    const std::uint8_t* p = piece.data();
+    std::size_t left = piece.size();
+    while (left > 0) {
+      ssize_t n = ::write(fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;  // ENOSPC, EFBIG, EIO...
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
+  }
+  return true;
+}
+
+bool WriteFile(const std::string& path, std::span<const std::span<const std::uint8_t>> pieces) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, pieces);
+  // close reports deferred errors (network and quota-limited file systems).
+  if (::close(fd) != 0) ok = false;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
+}  // namespace
+
+std::string ThreeGpOutputPath(const std::string& basePath, FileKind kind) {
+  std::string path = basePath;
+  std::size_t dot = path.find_last_of('.');
+  if (dot != std::string::npos && dot >= LastSeparator(path)) path.resize(dot);
+  return path + (kind == FileKind::ThreeG2 ? ".3g2" : ".3gp");
+}
+
+std::string ThreeGpTitle(const std::string& basePath) {
+  return basePath.substr(LastSeparator(basePath));
+}
+
+std::uint32_t ThreeGpClockValue(std::int64_t unixSeconds) {
+  // 2082902400, not 2082844800 (1904 to 1970): kept as the players know it.
+  return static_cast<std::uint32_t>(unixSeconds + 2082902400LL);
+}
+
+std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
+                            const std::string& basePath, FileKind kind,
+                            const WriterOptions& options) {
+  // Nothing to write without a track; the driver does not call us then.
+  if (!audio.present && !video.present) return 0;
+
+  static const AudioParameterBlock kNoAudioParameters;
+  const AudioParameterBlock& audioParams = audio.params ? *audio.params : kNoAudioParameters;
+  const bool threeGp = kind != FileKind::ThreeG2;
+  const std::uint32_t clock =
+      options.clockValue ? *options.clockValue : ThreeGpClockValue(std::time(nullptr));
+
+  // Durations in movie units (90000 per second), 64-bit intermediates.
+  std::uint32_t videoDuration = 0;
+  if (video.present && video.stream.frameRate > 0)
+    videoDuration =
+        static_cast<std::uint32_t>(std::uint64_t{video.samples.sampleCount()} * kMovieTimescale /
+                                   static_cast<std::uint64_t>(video.stream.frameRate));
+  std::uint32_t audioDuration = 0;
+  if (audio.present && audioParams.sampleRate > 0 && audioParams.frameLength > 0)
+    audioDuration = static_cast<std::uint32_t>(std::uint64_t{audio.samples.sampleCount()} *
+                                               static_cast<std::uint64_t>(audioParams.frameLength) *
+                                               kMovieTimescale /
+                                               static_cast<std::uint64_t>(audioParams.sampleRate));
+
+  std::uint32_t trackCount = (video.present ? 1u : 0u) + (audio.present ? 1u : 0u);
+  BoxBuffer moov("moov");
+  moov.close(8);
+  moov.appendChild(
+      boxes::Mvhd(clock, video.present ? videoDuration : audioDuration, trackCount + 1));
+  if (threeGp) moov.appendChild(boxes::Drm());
+  if (video.present) {
+    // Only a file of the 3GP-only mode gives its video track an edit list.
+    bool editList = threeGp && options.containerMode == ContainerMode::ThreeGpOnly;
+    moov.appendChild(boxes::VideoTrak(video, {1, clock, videoDuration, editList}));
+  }
+  if (audio.present)
+    moov.appendChild(boxes::AudioTrak(audio, audioParams,
+                                      {video.present ? 2u : 1u, clock, audioDuration, threeGp}));
+  if (threeGp) moov.appendChild(boxes::Udta(ThreeGpTitle(basePath)));
+
+  BoxBuffer ftyp = boxes::Ftyp(kind);
+  BoxBuffer free = boxes::Free();
+  std::uint64_t videoBytes = video.present ? video.samples.totalBytes() : 0;
+  std::uint64_t audioBytes = audio.present ? audio.samples.totalBytes() : 0;
+  std::uint64_t mdatSize = kMdatHeaderSize + videoBytes + audioBytes;
+  std::uint64_t total = ftyp.size() + moov.size() + mdatSize + (threeGp ? 2 * free.size() : 0);
+
+  const std::string path = ThreeGpOutputPath(basePath, kind);
+  auto fail = [&] {
+    if (options.notifier) options.notifier->showMessage("ファイル書き込み失敗[" + path + "]");
+    return 0u;
+  };
+  // Chunk offsets and the file size are 32-bit fields.
+  if (total > kMaxFileSize) return fail();
+
+  // Video samples first, then audio, each sample its own chunk.
+  std::uint64_t offset = threeGp ? ftyp.size() + moov.size() + 2 * free.size() + kMdatHeaderSize
+                                 : ftyp.size() + kMdatHeaderSize;
+  if (video.present)
+    offset =
+        PatchChunkOffsets(moov, PatchMark::VideoChunkOffsets, video.samples.sampleSizes(), offset);
+  if (audio.present)
+    PatchChunkOffsets(moov, PatchMark::AudioChunkOffsets, audio.samples.sampleSizes(), offset);
+  if (auto dcmd = moov.markOffset(PatchMark::DcmdValue))
+    moov.patch16(*dcmd, (total % 2 != 0) ? 0x0D0C : 0x0908);
+
+  auto mdat = MdatHeader(static_cast<std::uint32_t>(mdatSize));
+  std::span<const std::uint8_t> videoData(video.samples.data(), videoBytes);
+  std::span<const std::uint8_t> audioData(audio.samples.data(), audioBytes);
+  bool ok;
+  if (threeGp) {
+    const std::span<const std::uint8_t> pieces[] = {
+        ftyp.bytes(), moov.bytes(), free.bytes(), free.bytes(), mdat, videoData, audioData};
+    ok = WriteFile(path, pieces);
+  } else {
+    const std::span<const std::uint8_t> pieces[] = {ftyp.bytes(), mdat, videoData, audioData,
+                                                    moov.bytes()};
+    ok = WriteFile(path, pieces);
+  }
+  if (!ok) return fail();
+  return static_cast<std::uint32_t>(total);
+}
+
+}  // namespace zel
