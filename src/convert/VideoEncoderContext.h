@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "container/TrackBuffers.h"
+#include "convert/ConversionParameters.h"
 
 struct AVCodecContext;
 
@@ -27,6 +28,22 @@ class VideoEncoderContext {
   // What the container writer reads of the context (valid once opened).
   VideoStreamParameters streamParameters() const;
 
+  // Frame rate as whole frames per second (0 until set-up fills it).
+  int frameRate() const;
+  // Completes the context at segment set-up: time base 1/frameRate, size.
+  void setFrameRate(int frameRate);
+  void setSize(int width, int height);
+  int width() const;
+  int height() const;
+  // Output capacity of one encode call: width * height * 3 / 2.
+  int frameSize() const { return frameSize_; }
+  void setFrameSize(int bytes) { frameSize_ = bytes; }
+
+  // Resets the context again with the parameters and the audio block of the
+  // last ResetVideoEncoderContext, so that every segment starts from the
+  // same values. Does nothing when the context was never reset.
+  void resetAgain();
+
  private:
   friend void ResetVideoEncoderContext(VideoEncoderContext&, const ConversionParameters&,
                                        AudioParameterBlock&);
@@ -35,6 +52,10 @@ class VideoEncoderContext {
   };
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   VideoKind kind_ = VideoKind::Mpeg4;
+  int frameSize_ = 0;
+  // Remembered by ResetVideoEncoderContext for resetAgain.
+  ConversionParameters lastParams_;
+  AudioParameterBlock* lastAudio_ = nullptr;
 };
 
 // Allocates a fresh context for the encoder of params.videoKind ("h263" for
