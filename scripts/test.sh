@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Set-up, build, and every test; then the core's tests once more under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Any failure or sanitizer
+# report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== build (build/)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+
+echo "== tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== build with sanitizers (build-asan/)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=ON \
+  -DZEL_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+
+echo "== tests with sanitizers"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
