@@ -9,23 +9,23 @@ namespace zel {
 // Every user setting. Most fields hold an index into one of the value lists
 // (ValueLists.h); setup.ini stores these indices under the field names.
 struct ConversionSettings {
-  int mpeg_audio = 0;           // audio format list
-  int mpeg_video = 0;           // video format list
-  int samplerate = 0;           // sample-rate list of the stored audio format
-  int channels = 0;             // channel list of the stored audio format
-  int framesize = 2;            // frame-size list of the stored video format
-  int framerate = 0;            // frames per second; 0 keeps the source's
-  std::int64_t splittime = 0;   // 100-ns units; 0: no splitting (INI: whole seconds)
-  int capturesize = 0;          // capture-size list
-  int measure = 0;              // measure list
-  int adjustframe = 0;          // 1: stretch the preview picture
-  int logfile = 0;              // 1: thumbnails and thumbnail.html
-  int file3gp = 0;              // INI key "3gpfile"
-  int file3g2 = 0;              // INI key "3g2file"
-  std::string result;           // output folder
+  int mpeg_audio = 0;                // audio format list
+  int mpeg_video = 0;                // video format list
+  int samplerate = 0;                // sample-rate list of the stored audio format
+  int channels = 0;                  // channel list of the stored audio format
+  int framesize = 2;                 // frame-size list of the stored video format
+  int framerate = 0;                 // frames per second; 0 keeps the source's
+  std::int64_t splittime = 0;        // 100-ns units; 0: no splitting (INI: whole seconds)
+  int capturesize = 0;               // capture-size list
+  int measure = 0;                   // measure list
+  int adjustframe = 0;               // 1: stretch the preview picture
+  int logfile = 0;                   // 1: thumbnails and thumbnail.html
+  int file3gp = 0;                   // INI key "3gpfile"
+  int file3g2 = 0;                   // INI key "3g2file"
+  std::string result;                // output folder
   std::string edit = "sample_%02d";  // thumbnail name pattern
 
-  int measure_step = 0;         // derived: milliseconds of the measure entry; not stored
+  int measure_step = 0;  // derived: milliseconds of the measure entry; not stored
 };
 
 // Fills every field from "setup.ini" in startDirectory, or applies the
