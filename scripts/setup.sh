@@ -9,7 +9,7 @@ packages=(
   libfaac-dev libopencore-amrnb-dev libturbojpeg0-dev
   qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
   libgtest-dev libbenchmark-dev
-  ffmpeg
+  ffmpeg time
 )
 
 missing=()

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times a whole conversion by zel-convert against the ffmpeg command line on a
+# 60-second 320x240 29.97 fps WMV (wmv2 800 kbit/s, wmav2 128 kbit/s stereo
+# 44.1 kHz). Runs alternate; the medians of wall time and peak memory are
+# compared. Usage: bench/compare-ffmpeg.sh [RUNS]   (default 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+
+scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target zel-convert >/dev/null
+zel=$PWD/build/src/cli/zel-convert
+
+work=$(mktemp -d /tmp/zel-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+clip=$work/clip.wmv
+ffmpeg -nostdin -v error -y \
+  -f lavfi -i "testsrc2=size=320x240:rate=30000/1001:duration=60" \
+  -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=60" \
+  -ac 2 -c:v wmv2 -b:v 800k -c:a wmav2 -b:a 128k "$clip"
+
+ffmpeg_one() { # $1: output file
+  ffmpeg -nostdin -v error -y -i "$clip" -c:v mpeg4 -s 176x144 -r 15 -b:v 200k -g 12 \
+    -c:a aac -ar 8000 -ac 1 -b:a 32k -f 3gp "$1"
+}
+zel_run() { # $1: container, $2: split seconds
+  rm -rf "$work/z" && mkdir -p "$work/z"
+  (cd "$work/z" && "$zel" -q --video mpeg4 --size 176x144 --fps 15 --audio aac --rate 8000 \
+    --channels 1 --container "$1" --split "$2" "$clip")
+}
+
+# measure NAME COMMAND...: appends "seconds kilobytes" to $work/NAME
+measure() {
+  local name=$1
+  shift
+  /usr/bin/time -f "%e %M" -o "$work/last" "$@"
+  cat "$work/last" >>"$work/$name"
+}
+median() { # $1: file, $2: column
+  awk -v c="$2" '{print $c}' "$1" | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'
+}
+
+export -f ffmpeg_one zel_run
+export clip work zel
+for ((i = 0; i < runs; i++)); do
+  measure zel_3gp bash -c 'zel_run 3gp 0'
+  measure ff_3gp bash -c 'ffmpeg_one "$work/f.3gp"'
+  measure zel_both bash -c 'zel_run both 0'
+  measure ff_both bash -c 'ffmpeg_one "$work/f.3gp" && ffmpeg_one "$work/f2.3gp"'
+  measure zel_split bash -c 'zel_run 3gp 1'
+done
+
+div() { awk -v a="$1" -v b="$2" 'BEGIN {print (b > 0 ? a / b : 0)}'; }
+report() { # label zel ff
+  local zt ft zm fm
+  zt=$(median "$work/$2" 1); ft=$(median "$work/$3" 1)
+  zm=$(median "$work/$2" 2); fm=$(median "$work/$3" 2)
+  printf '%-34s zel %6.2f s  %-20s %6.2f s  ratio %.2fx   peak memory zel %6d KiB  %-8s %6d KiB  ratio %.2fx\n' \
+    "$1" "$zt" "$4" "$ft" "$(div "$zt" "$ft")" "$zm" "ffmpeg" "$fm" "$(div "$zm" "$fm")"
+}
+echo "median of $runs runs on $(nproc) cores"
+report "3GP only" zel_3gp ff_3gp "ffmpeg"
+report "3GP + 3G2 (ffmpeg: two runs)" zel_both ff_both "ffmpeg x2"
+zs=$(median "$work/zel_split" 1); zu=$(median "$work/zel_3gp" 1)
+printf '%-34s zel %6.2f s  unsplit %6.2f s  ratio %.2fx   peak memory %d KiB\n' \
+  "3GP in 1-second segments" "$zs" "$zu" "$(div "$zs" "$zu")" "$(median "$work/zel_split" 2)"
