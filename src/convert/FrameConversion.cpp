@@ -1,0 +1,178 @@
+#include "convert/FrameConversion.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zel {
+
+namespace {
+
+// The conversions are fixed-point: colour weights in 1/1024 units, size
+// ratios in 1/10000 units. A right shift of a negative value must round
+// toward minus infinity, which C++20 guarantees for >> on signed integers.
+constexpr int FloorShift(int value, int bits) { return value >> bits; }
+static_assert(FloorShift(-1, 10) == -1 && FloorShift(-1025, 10) == -2 && FloorShift(1023, 10) == 0);
+
+constexpr std::uint8_t ClampByte(int v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// Luma and the two chroma samples of one RGB24 pixel, bytes in memory order.
+inline int LumaOf(int b0, int b1, int b2) { return FloorShift(306 * b0 + 601 * b1 + 117 * b2, 10); }
+// The plane at offset width * height. Its range is 0..255 by construction
+// (the extremes are (+-130560 >> 10) + 128 = 255 and 0), so the clamp below
+// never changes a value; it is kept so that no byte can ever wrap.
+inline int SecondPlaneOf(int b0, int b1, int b2) {
+  return FloorShift(512 * b2 - 340 * b1 - 172 * b0, 10) + 128;
+}
+// The plane at offset width * height * 5 / 4, limited to 0..255 (also 0..255
+// by construction).
+inline int ThirdPlaneOf(int b0, int b1, int b2) {
+  return FloorShift(512 * b0 - 429 * b1 - 83 * b2, 10) + 128;
+}
+
+// Source coordinate of every target coordinate: floor(10000 * t / ratio),
+// held inside the source (only a ratio truncated from a source of 10000
+// pixels or more could reach past it).
+std::vector<int> IndexTable(int targetCount, int ratio, int sourceCount) {
+  std::vector<int> table(static_cast<std::size_t>(std::max(targetCount, 0)));
+  for (int t = 0; t < targetCount; ++t) {
+    long long s = 10000LL * t / ratio;
+    table[t] = static_cast<int>(std::min<long long>(s, sourceCount - 1));
+  }
+  return table;
+}
+
+bool ValidSizes(int w, int h) { return w > 0 && h > 0 && w <= 16384 && h <= 16384; }
+
+}  // namespace
+
+std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, std::size_t length,
+                      std::uint8_t* destination) {
+  const int sw = info.sourceWidth, sh = info.sourceHeight;
+  const int tw = info.targetWidth, th = info.targetHeight;
+  if (!ValidSizes(sw, sh) || !ValidSizes(tw, th)) return 0;
+  const int xRatio = 10000 * tw / sw;
+  const int yRatio = 10000 * th / sh;
+  if (xRatio <= 0 || yRatio <= 0) return 0;  // a shrink beyond 1/10000 has no ratio
+
+  const std::vector<int> cols = IndexTable(tw, xRatio, sw);
+  const std::vector<int> rows = IndexTable(th, yRatio, sh);
+  const std::size_t sourceLuma = static_cast<std::size_t>(sw) * sh;
+  const std::size_t targetLuma = static_cast<std::size_t>(tw) * th;
+  const std::size_t sourceSecond = sourceLuma + sourceLuma / 4;
+  const std::size_t targetSecond = targetLuma + targetLuma / 4;
+
+  // Chroma reads: row offsets (sourceRow * sourceWidth) / 2 plus the column
+  // table. Both grow with the target coordinate, so the last entries give
+  // the furthest byte read; a buffer shorter than that is refused.
+  const int chromaRows = th / 2, chromaCols = tw / 2;
+  std::size_t furthest = sourceLuma;  // luma reads end inside the luma plane
+  if (chromaRows > 0 && chromaCols > 0) {
+    std::size_t last = static_cast<std::size_t>(rows[chromaRows - 1]) * sw / 2 +
+                       static_cast<std::size_t>(cols[chromaCols - 1]);
+    furthest = std::max(furthest, sourceSecond + last + 1);
+  }
+  if (length < furthest) return 0;
+
+  for (int y = 0; y < th; ++y) {
+    const std::uint8_t* in = source + static_cast<std::size_t>(rows[y]) * sw;
+    std::uint8_t* out = destination + static_cast<std::size_t>(y) * tw;
+    for (int x = 0; x < tw; ++x) out[x] = in[cols[x]];
+  }
+  for (std::size_t plane : {std::size_t{0}, std::size_t{1}}) {
+    const std::uint8_t* in = source + (plane == 0 ? sourceLuma : sourceSecond);
+    std::uint8_t* out = destination + (plane == 0 ? targetLuma : targetSecond);
+    for (int y = 0; y < chromaRows; ++y) {
+      const std::uint8_t* inRow = in + static_cast<std::size_t>(rows[y]) * sw / 2;
+      std::uint8_t* outRow = out + static_cast<std::size_t>(tw) * y / 2;
+      for (int x = 0; x < chromaCols; ++x) outRow[x] = inRow[cols[x]];
+    }
+  }
+  return targetLuma * 3 / 2;
+}
+
+std::size_t Rgb24ToYV12(const VideoSegmentInfo& info, const std::uint8_t* source,
+                        std::size_t length, std::uint8_t* destination) {
+  const int w = info.sourceWidth, h = info.sourceHeight;
+  if (!ValidSizes(w, h)) return 0;
+  const std::size_t lumaSize = static_cast<std::size_t>(w) * h;
+  if (length < lumaSize * 3) return 0;
+  const std::size_t chromaSize = lumaSize / 4;
+  std::uint8_t* second = destination + lumaSize;
+  std::uint8_t* third = destination + lumaSize * 5 / 4;
+  const std::size_t stride = static_cast<std::size_t>(w) * 3;
+
+  if (w % 2 == 0 && h % 2 == 0) {
+    // Every pixel writes its block's two chroma samples, so a 2x2 block keeps
+    // the values of its lower right pixel: compute chroma only there.
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* in = source + static_cast<std::size_t>(h - 1 - y) * stride;
+      std::uint8_t* luma = destination + static_cast<std::size_t>(y) * w;
+      for (int x = 0; x < w; ++x, in += 3)
+        luma[x] = static_cast<std::uint8_t>(LumaOf(in[0], in[1], in[2]));
+      if (y % 2 == 0) continue;
+      in = source + static_cast<std::size_t>(h - 1 - y) * stride + 3;  // the odd columns
+      const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
+      for (int x = 1; x < w; x += 2, in += 6) {
+        second[base + x / 2] = ClampByte(SecondPlaneOf(in[0], in[1], in[2]));
+        third[base + x / 2] = ClampByte(ThirdPlaneOf(in[0], in[1], in[2]));
+      }
+    }
+    return lumaSize * 3 / 2;
+  }
+
+  // Odd sizes: every pixel in row-major order, as the rule reads (indices of
+  // neighbouring block rows may coincide). Chroma indices past a plane's
+  // w * h / 4 samples would run into the next plane or past the frame and
+  // are not written.
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* in = source + static_cast<std::size_t>(h - 1 - y) * stride;
+    const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
+    for (int x = 0; x < w; ++x, in += 3) {
+      destination[static_cast<std::size_t>(y) * w + x] =
+          static_cast<std::uint8_t>(LumaOf(in[0], in[1], in[2]));
+      const std::size_t c = base + x / 2;
+      if (c >= chromaSize) continue;
+      second[c] = ClampByte(SecondPlaneOf(in[0], in[1], in[2]));
+      third[c] = ClampByte(ThirdPlaneOf(in[0], in[1], in[2]));
+    }
+  }
+  return lumaSize * 3 / 2;
+}
+
+std::size_t YV12ToRgb24(const VideoSegmentInfo& info, const std::uint8_t* source,
+                        std::size_t length, std::uint8_t* destination) {
+  const int w = info.sourceWidth, h = info.sourceHeight;
+  if (!ValidSizes(w, h)) return 0;
+  const std::size_t lumaSize = static_cast<std::size_t>(w) * h;
+  if (length < lumaSize) return 0;
+  const std::uint8_t* p2 = source + lumaSize;
+  const std::uint8_t* p3 = source + lumaSize * 5 / 4;
+  // Bytes the buffer holds from each chroma plane's offset on; a sample past
+  // them (a short buffer, or the last block row of an odd size) counts as
+  // neutral 128 instead of being read from beyond the buffer.
+  const std::size_t have2 = length - lumaSize;
+  const std::size_t have3 = length > lumaSize * 5 / 4 ? length - lumaSize * 5 / 4 : 0;
+  const std::size_t stride = static_cast<std::size_t>(w) * 3;
+
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* luma = source + static_cast<std::size_t>(y) * w;
+    std::uint8_t* out = destination + static_cast<std::size_t>(h - 1 - y) * stride;
+    const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
+    const bool inside = base + (w - 1) / 2 < std::min(have2, have3);
+    for (int x = 0; x < w; ++x, out += 3) {
+      const std::size_t c = base + x / 2;
+      const int l = luma[x];
+      const int c2 = inside || c < have2 ? p2[c] : 128;
+      const int c3 = inside || c < have3 ? p3[c] : 128;
+      out[0] = ClampByte(l + FloorShift((c3 - 128) * 1436, 10));
+      out[1] = ClampByte(l - FloorShift(731 * c3 + 352 * c2 - 138624, 10));
+      out[2] = ClampByte(l + FloorShift((c2 - 128) * 907, 9));
+    }
+  }
+  return lumaSize * 3;
+}
+
+}  // namespace zel
