@@ -48,6 +48,9 @@ class VideoGrabber final : public VideoFrameSink {
   // The segment's first delivered frame, raw at the source size.
   const std::vector<std::uint8_t>& firstFrame() const { return firstFrame_; }
   std::uint32_t frameCount() const { return frameCount_.load(); }
+  // Packets the encoder still returned when flushed at CloseVideoEncoder
+  // (none without B-frames); they are stored like the others.
+  std::uint32_t flushedPackets() const;
 
  private:
   struct Impl;

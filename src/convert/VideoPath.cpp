@@ -1,0 +1,314 @@
+#include "convert/VideoPath.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "General/Notifier.h"
+#include "convert/ConversionParameters.h"
+#include "convert/FrameConversion.h"
+#include "convert/VideoEncoderContext.h"
+
+namespace zel {
+
+namespace {
+
+constexpr std::int64_t kHnsPerSecond = 10000000;
+constexpr std::int64_t kDefaultFrameDurationHns = 333333;  // 30 frames per second
+constexpr std::int64_t kBlockReserve = 200000;             // bytes beyond the frames' estimate
+// The first reservation of the data block is capped; the block grows past it
+// when a long segment needs more, so the estimate never limits a segment.
+constexpr std::int64_t kMaxInitialBlock = 64LL << 20;
+// Spare bytes behind the scaled frame store; the encoder reads the picture
+// through plane pointers and strides that assume even sizes.
+constexpr std::size_t kStorePadding = 64;
+
+std::string AvError(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
+bool H263SizeAllowed(int w, int h) {
+  static constexpr int kSizes[][2] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
+  for (const auto& s : kSizes)
+    if (s[0] == w && s[1] == h) return true;
+  return false;
+}
+
+struct FrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+}  // namespace
+
+bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
+                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier) {
+  if (!context.get()) {
+    notifier.showMessage("video encoder not available\n");
+    return false;
+  }
+  if (source.width <= 0 || source.height <= 0) {
+    notifier.showMessage("video frame size unknown\n");
+    return false;
+  }
+  const std::int64_t sourceDurationHns =
+      source.frameDurationHns > 0 ? source.frameDurationHns : kDefaultFrameDurationHns;
+  const int sourceFrameRate = static_cast<int>(kHnsPerSecond / sourceDurationHns);
+  if (context.frameRate() == 0) {
+    // A source slower than one frame per second has an integer rate of 0,
+    // which would leave the output frame duration undefined; 1 fps is the
+    // slowest output clock.
+    context.setFrameRate(std::max(sourceFrameRate, 1));
+  }
+  const int frameRate = context.frameRate();
+  const std::int64_t outputDurationHns = kHnsPerSecond / frameRate;
+  const std::int64_t frameCount = std::max<std::int64_t>(segmentLengthHns, 0) / outputDurationHns;
+
+  if (context.width() == 0 && context.height() == 0) context.setSize(source.width, source.height);
+  const int width = context.width(), height = context.height();
+  context.setFrameSize(width * height * 3 / 2);
+
+  if (context.kind() == VideoKind::H263 && !H263SizeAllowed(width, height)) {
+    // The conversion ends as failed here; nothing has been encoded yet.
+    notifier.showMessage("h263:128x96,176x144,352x288,704x576,1408x1152\n");
+    return false;
+  }
+
+  info.frameCount = static_cast<int>(std::min<std::int64_t>(frameCount, 0x7fffffff));
+  info.bitRate = static_cast<int>(context.get()->bit_rate);
+  info.sourceFrameRate = sourceFrameRate;
+  info.targetFrameRate = frameRate;
+  info.sourceWidth = source.width;
+  info.sourceHeight = source.height;
+  info.targetWidth = width;
+  info.targetHeight = height;
+  info.xRatio = 10000 * width / source.width;
+  info.yRatio = 10000 * height / source.height;
+  return true;
+}
+
+struct VideoGrabber::Impl {
+  VideoTrackBuffer& store;
+  ConversionState& state;
+  VideoEncoderContext* context = nullptr;
+  VideoSegmentInfo info;
+  bool open = false;
+  std::int64_t firstFrameTimeUs = 0;
+  std::int64_t clockUs = 0;      // the output clock: presentation time of the next picture
+  std::int64_t clockStepUs = 0;  // 1000000 / frame rate
+  std::int64_t nextPts = 0;      // the picture's number, in the encoder's time base
+  std::size_t sourceBytes = 0;   // one delivered frame at the source size
+  std::size_t targetBytes = 0;
+  std::vector<std::uint8_t> sourceFrame;  // YV12 at the source size (RGB24 input)
+  std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
+  std::unique_ptr<AVFrame, FrameDeleter> picture;
+  std::unique_ptr<AVPacket, PacketDeleter> packet;
+  std::uint32_t flushedPackets = 0;
+  bool reportedError = false;
+
+  Impl(VideoTrackBuffer& s, ConversionState& st) : store(s), state(st) {}
+  void encodePicture(std::atomic<std::uint32_t>& frameCount);
+};
+
+VideoGrabber::VideoGrabber(VideoTrackBuffer& store, ConversionState& state)
+    : impl_(std::make_unique<Impl>(store, state)) {}
+
+VideoGrabber::~VideoGrabber() {
+  if (impl_->open) CloseVideoEncoder();
+}
+
+std::uint32_t VideoGrabber::flushedPackets() const { return impl_->flushedPackets; }
+
+bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
+                                    Notifier& notifier) {
+  Impl& d = *impl_;
+  if (d.open) CloseVideoEncoder();
+  d.context = &context;
+  d.info = info;
+  d.store.samples.clear();
+  d.store.syncSamples.clear();
+  frameCount_ = 0;
+  d.flushedPackets = 0;
+  d.reportedError = false;
+  d.firstFrameTimeUs = 0;
+  d.clockUs = 0;
+  d.nextPts = 0;
+
+  AVCodecContext* c = context.get();
+  const int sw = info.sourceWidth, sh = info.sourceHeight;
+  const int tw = info.targetWidth, th = info.targetHeight;
+  if (!c || sw <= 0 || sh <= 0 || tw <= 0 || th <= 0 || info.targetFrameRate <= 0) {
+    notifier.showMessage("video encoder not set up\n");
+    return false;
+  }
+
+  const std::size_t sourceLuma = static_cast<std::size_t>(sw) * sh;
+  const std::size_t targetLuma = static_cast<std::size_t>(tw) * th;
+  d.sourceBytes = sourceLuma * 3 / 2;
+  d.targetBytes = targetLuma * 3 / 2;
+  d.scaledFrame.assign(d.targetBytes + kStorePadding, 0);
+  d.sourceFrame.assign(d.sourceBytes + kStorePadding, 0);
+  firstFrame_.assign(sourceLuma * 3, 0);
+  // The data block's estimate: half a byte per target pixel and frame, plus a
+  // reserve. The store grows beyond it when the frames need more.
+  const std::int64_t estimate =
+      static_cast<std::int64_t>(targetLuma) * std::max(info.frameCount, 0) / 2 + kBlockReserve;
+  d.store.samples.prepareAppend(static_cast<std::size_t>(std::min(estimate, kMaxInitialBlock)));
+
+  int err = avcodec_open2(c, c->codec, nullptr);
+  if (err < 0) {
+    std::string text = "Can not open video encoder ";
+    text += c->codec ? c->codec->name : "?";
+    text += ": " + AvError(err) + "\n";
+    notifier.showMessage(text);
+    d.scaledFrame.clear();
+    d.sourceFrame.clear();
+    firstFrame_.clear();
+    return false;
+  }
+
+  d.picture.reset(av_frame_alloc());
+  d.packet.reset(av_packet_alloc());
+  if (!d.picture || !d.packet) {
+    notifier.showMessage("Can not open video encoder: out of memory\n");
+    return false;
+  }
+  AVFrame* p = d.picture.get();
+  p->format = AV_PIX_FMT_YUV420P;
+  p->width = tw;
+  p->height = th;
+  // YV12 order in the store: luma, then V (the encoder's plane 2), then U.
+  p->data[0] = d.scaledFrame.data();
+  p->data[2] = d.scaledFrame.data() + targetLuma;
+  p->data[1] = d.scaledFrame.data() + targetLuma + static_cast<std::size_t>(tw / 2) * (th / 2);
+  p->linesize[0] = tw;
+  p->linesize[1] = tw / 2;
+  p->linesize[2] = tw / 2;
+  p->key_frame = 1;
+  d.clockStepUs = 1000000 / info.targetFrameRate;
+
+  d.store.stream = context.streamParameters();
+  d.store.kind = context.kind();
+  d.store.present = true;
+  d.open = true;
+  return true;
+}
+
+// Encodes the picture once and stores what the encoder returns. With no
+// B-frames the mpeg4 and h263 encoders return one packet per picture at once.
+void VideoGrabber::Impl::encodePicture(std::atomic<std::uint32_t>& frameCount) {
+  Impl& d = *this;
+  AVCodecContext* c = d.context->get();
+  d.picture->pts = d.nextPts++;
+  int err = avcodec_send_frame(c, d.picture.get());
+  if (err < 0) {
+    if (!d.reportedError) std::fprintf(stderr, "video encoding: %s\n", AvError(err).c_str());
+    d.reportedError = true;
+    return;
+  }
+  while ((err = avcodec_receive_packet(c, d.packet.get())) == 0) {
+    d.store.appendFrame(d.packet->data, static_cast<std::size_t>(d.packet->size),
+                        (d.packet->flags & AV_PKT_FLAG_KEY) != 0);
+    av_packet_unref(d.packet.get());
+    frameCount = d.store.samples.sampleCount();
+  }
+  if (err != AVERROR(EAGAIN) && err != AVERROR_EOF && !d.reportedError) {
+    std::fprintf(stderr, "video encoding: %s\n", AvError(err).c_str());
+    d.reportedError = true;
+  }
+}
+
+void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) {
+  Impl& d = *impl_;
+  if (!d.open || !buffer) return;
+  const auto t = static_cast<std::int64_t>(sampleTime * 1000000.0);
+  if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
+
+  if (Notifier* window = d.state.statusWindow.load()) {
+    char caption[96];
+    const std::int64_t seconds = t / 1000000;
+    std::snprintf(caption, sizeof caption, "file:%06d video 変換中 sampletime:%02d:%02d",
+                  d.state.segmentIndex.load(), static_cast<int>(seconds / 60),
+                  static_cast<int>(seconds % 60));
+    window->setCaption(caption);
+  }
+
+  const bool rgb24 = d.state.rgb24Input.load();
+  const std::size_t expected = rgb24 ? firstFrame_.size() : d.sourceBytes;
+  if (length < expected) return;  // a short frame is dropped rather than read past its end
+
+  if (frameCount_.load() == 0) {
+    // The thumbnail is the segment's first delivered frame, raw.
+    std::memcpy(firstFrame_.data(), buffer, std::min(length, firstFrame_.size()));
+    d.firstFrameTimeUs = t;
+  }
+
+  // YV12 input is scaled or copied straight from the delivered buffer; the
+  // source frame store only holds the converted RGB24 input.
+  const std::uint8_t* frame = buffer;
+  std::size_t frameLength = length;
+  if (rgb24) {
+    Rgb24ToYV12(d.info, buffer, length, d.sourceFrame.data());
+    frame = d.sourceFrame.data();
+    frameLength = d.sourceBytes;
+  }
+  if (d.info.xRatio == 10000 && d.info.yRatio == 10000) {
+    std::memcpy(d.scaledFrame.data(), frame, std::min(d.targetBytes, frameLength));
+  } else {
+    ScaleYV12(d.info, frame, frameLength, d.scaledFrame.data());
+  }
+
+  // The output clock: the latest frame is encoded once for every tick that
+  // has passed, which drops frames of a faster source and repeats those of a
+  // slower one.
+  const std::int64_t elapsed = t - d.firstFrameTimeUs;
+  while (d.clockUs <= elapsed) {
+    d.encodePicture(frameCount_);
+    d.clockUs += d.clockStepUs;
+    if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
+  }
+}
+
+void VideoGrabber::CloseVideoEncoder() {
+  Impl& d = *impl_;
+  if (d.context && d.context->get()) {
+    AVCodecContext* c = d.context->get();
+    if (d.open && d.packet) {
+      // Nothing is held back without B-frames; whatever a flush returns is
+      // still stored so that no picture is lost.
+      if (avcodec_send_frame(c, nullptr) >= 0) {
+        while (avcodec_receive_packet(c, d.packet.get()) == 0) {
+          d.store.appendFrame(d.packet->data, static_cast<std::size_t>(d.packet->size),
+                              (d.packet->flags & AV_PKT_FLAG_KEY) != 0);
+          av_packet_unref(d.packet.get());
+          ++d.flushedPackets;
+        }
+        frameCount_ = d.store.samples.sampleCount();
+      }
+    }
+    // A fresh context with the job's parameters: the next segment takes a
+    // frame rate or size of 0 from its source again.
+    d.context->resetAgain();
+  }
+  d.open = false;
+  d.picture.reset();
+  d.packet.reset();
+  d.scaledFrame = {};
+  d.sourceFrame = {};
+  firstFrame_ = {};
+  d.firstFrameTimeUs = 0;
+  d.context = nullptr;
+}
+
+}  // namespace zel
