@@ -13,13 +13,15 @@ class VideoFrameSink;
 
 // What opening a file tells about it.
 struct MediaInfo {
-  std::int64_t durationHns = 0;       // 100-ns units
-  bool hasAudio = false;              // a decodable audio stream
-  bool hasVideo = false;              // a decodable video stream that is not an attached picture
+  std::int64_t durationHns = 0;  // 100-ns units
+  bool hasAudio = false;         // a decodable audio stream
+  bool hasVideo = false;         // a decodable video stream that is not an attached picture
   // Video
   std::int64_t frameDurationHns = 0;  // average frame time; 0 when the file declares none
-  int frameRate = 0;                  // 10000000 / frame time, 30 when it is 0
-  int width = 0, height = 0;          // size of the delivered frames (even)
+  // 10000000 / frame time, 30 when it is 0. Frames longer than a second give
+  // 1 (never 0); frameDurationHns keeps the real frame time.
+  int frameRate = 0;
+  int width = 0, height = 0;                // size of the delivered frames (even)
   int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
   // Audio, as delivered into the WAV file (16-bit, at most two channels)
   int sampleRate = 0;
@@ -44,8 +46,9 @@ class MediaSource {
   MediaSource& operator=(const MediaSource&) = delete;
 
   // Opens path for conversion. wantAudio/wantVideo false makes that stream
-  // count as absent. Returns false after telling the notifier when the file
-  // cannot be opened at all.
+  // count as absent. Returns false after showing "RenderFile Error." when
+  // there is no such file; a file that exists but cannot be demuxed or decoded
+  // opens with neither stream present (true), so the conversion makes nothing.
   bool BuildConversionGraph(const std::string& path, bool wantAudio, bool wantVideo,
                             Notifier& notifier);
   const MediaInfo& info() const;
@@ -59,7 +62,9 @@ class MediaSource {
   // When set, the streaming threads stop soon after it becomes true.
   void SetAbortFlag(const std::atomic<bool>* abortRequested);
 
-  // Starts delivering the segment. False when the WAV file cannot be created.
+  // Starts delivering the segment on two threads, each with its own demuxer.
+  // The WAV file is created (with its header) whenever a name is set, also for
+  // a file without audio. False when the WAV file cannot be created.
   bool Run();
 
   enum class WaitResult { Delivered, Stalled, Aborted, Failed };
@@ -72,8 +77,11 @@ class MediaSource {
   void Stop();
   void CloseConversion();
 
-  std::uint64_t deliveredFrames() const;
-  std::uint64_t wavBytes() const;
+  std::uint64_t deliveredFrames() const;  // BufferCB calls of the running segment
+  std::uint64_t wavBytes() const;         // size of the segment's WAV file so far
+
+  // The preview operations (ShowFrameAt, PlayRange, StopPlayback,
+  // CaptureStill, ...) arrive with the desktop window; they extend Impl.
 
  private:
   struct Impl;

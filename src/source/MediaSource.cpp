@@ -1,0 +1,274 @@
+#include "source/MediaSource.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "General/Notifier.h"
+#include "source/LibavHandles.h"
+#include "source/SegmentDecoding.h"
+#include "source/VideoFrameSink.h"
+#include "source/WavFileWriter.h"
+
+namespace zel {
+
+namespace {
+
+constexpr std::int64_t kDefaultFrameHns = 333333;  // 30 frames per second
+constexpr auto kAbortPoll = std::chrono::milliseconds(50);
+
+std::int64_t DurationHns(const AVFormatContext* input, std::initializer_list<int> streams) {
+  if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+    return av_rescale(input->duration, kHnsPerSecond, AV_TIME_BASE);
+  }
+  std::int64_t longest = 0;
+  for (int index : streams) {
+    if (index < 0) continue;
+    const AVStream* stream = input->streams[index];
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+      longest = std::max(longest, av_rescale_q(stream->duration, stream->time_base,
+                                               AVRational{1, static_cast<int>(kHnsPerSecond)}));
+    }
+  }
+  return longest;
+}
+
+void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
+  const AVRational rate = stream->avg_frame_rate;
+  info.frameDurationHns =
+      rate.num > 0 && rate.den > 0 ? av_rescale(kHnsPerSecond, rate.den, rate.num) : 0;
+  const std::int64_t frameHns =
+      info.frameDurationHns > 0 ? info.frameDurationHns : kDefaultFrameHns;
+  // Frames longer than a second would give 0 frames per second; 1 is the
+  // slowest rate the encoders and the status line can work with.
+  info.frameRate = static_cast<int>(std::max<std::int64_t>(1, kHnsPerSecond / frameHns));
+  info.width = stream->codecpar->width & ~1;
+  info.height = stream->codecpar->height & ~1;
+  info.displayWidth = info.width;
+  info.displayHeight = info.height;
+  if (info.height > 240) {
+    info.displayHeight = 288;
+    info.displayWidth = (info.width * 1000 / info.height) * 288 / 1000;
+  }
+}
+
+}  // namespace
+
+struct MediaSource::Impl {
+  // Conversion side.
+  bool opened = false;
+  std::string path;
+  MediaInfo info;
+  int audioStream = -1;
+  int videoStream = -1;
+  std::int64_t startHns = 0;
+  std::int64_t stopHns = 0;
+  std::string wavPath;
+  VideoFrameSink* sink = nullptr;
+  const std::atomic<bool>* abortFlag = nullptr;
+
+  // The running segment.
+  std::unique_ptr<WavFileWriter> wav;
+  std::thread videoThread;
+  std::thread audioThread;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool videoDone = true;  // guarded by mutex
+  bool audioDone = true;  // guarded by mutex
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> writeFailed{false};
+  std::atomic<std::uint64_t> deliveredFrames{0};
+  std::atomic<std::uint64_t> wavBytes{0};
+
+  // The preview side (single frames, playing a range, still capture) will
+  // keep its own demuxer and decoders here.
+
+  bool aborted() const { return abortFlag != nullptr && abortFlag->load(); }
+
+  void MarkDone(bool& done) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+    }
+    finished.notify_all();
+  }
+
+  SegmentJob Job(int streamIndex) {
+    SegmentJob job;
+    job.path = path;
+    job.streamIndex = streamIndex;
+    job.startHns = startHns;
+    job.stopHns = stopHns;
+    job.shouldStop = [this] { return stopRequested.load() || aborted(); };
+    return job;
+  }
+
+  void StopThreads() {
+    stopRequested = true;
+    if (videoThread.joinable()) videoThread.join();
+    if (audioThread.joinable()) audioThread.join();
+    stopRequested = false;
+    if (wav) {
+      if (!wav->Close()) writeFailed = true;
+      wav.reset();
+    }
+  }
+};
+
+MediaSource::MediaSource() : impl_(std::make_unique<Impl>()) {}
+
+MediaSource::~MediaSource() { CloseConversion(); }
+
+bool MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio, bool wantVideo,
+                                       Notifier& notifier) {
+  CloseConversion();
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    notifier.showMessage("RenderFile Error.");
+    return false;
+  }
+  Impl& s = *impl_;
+  s.path = path;
+  s.info = MediaInfo{};
+  s.opened = true;
+  // A file that libavformat cannot read opens with neither stream, so the
+  // conversion makes nothing of it.
+  av::InputPtr input = av::OpenInput(path);
+  if (!input) {
+    return true;
+  }
+  if (wantVideo) {
+    av::OpenedDecoder video = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_VIDEO);
+    if (video) {
+      s.videoStream = video.streamIndex;
+      s.info.hasVideo = true;
+      FillVideoInfo(input->streams[video.streamIndex], s.info);
+    }
+  }
+  if (wantAudio) {
+    av::OpenedDecoder audio = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_AUDIO);
+    if (audio && audio.codec->sample_rate > 0 && audio.codec->ch_layout.nb_channels > 0) {
+      s.audioStream = audio.streamIndex;
+      s.info.hasAudio = true;
+      s.info.sampleRate = audio.codec->sample_rate;
+      s.info.channels = std::min(audio.codec->ch_layout.nb_channels, 2);
+    }
+  }
+  s.info.durationHns = DurationHns(input.get(), {s.videoStream, s.audioStream});
+  s.startHns = 0;
+  s.stopHns = s.info.durationHns;
+  return true;
+}
+
+const MediaInfo& MediaSource::info() const { return impl_->info; }
+
+bool MediaSource::SetSegment(std::int64_t startHns, std::int64_t stopHns) {
+  if (!impl_->opened) {
+    return false;
+  }
+  impl_->startHns = std::max<std::int64_t>(0, startHns);
+  impl_->stopHns = std::max(impl_->startHns, stopHns);
+  return true;
+}
+
+void MediaSource::SetWavFileName(const std::string& path) { impl_->wavPath = path; }
+
+void MediaSource::SetVideoSink(VideoFrameSink* sink) { impl_->sink = sink; }
+
+void MediaSource::SetAbortFlag(const std::atomic<bool>* abortRequested) {
+  impl_->abortFlag = abortRequested;
+}
+
+bool MediaSource::Run() {
+  Impl& s = *impl_;
+  if (!s.opened) {
+    return false;
+  }
+  s.StopThreads();
+  s.writeFailed = false;
+  s.deliveredFrames = 0;
+  s.wavBytes = 0;
+  const bool withAudio = s.info.hasAudio && !s.wavPath.empty();
+  const bool withVideo = s.info.hasVideo && s.sink != nullptr;
+  if (!s.wavPath.empty()) {
+    // The file exists from the start of the segment, also without audio.
+    s.wav = std::make_unique<WavFileWriter>(s.wavPath, s.info.hasAudio ? s.info.sampleRate : 8000,
+                                            s.info.hasAudio ? s.info.channels : 1);
+    if (!s.wav->ok()) {
+      s.wav.reset();
+      return false;
+    }
+    s.wavBytes = WavFileWriter::kHeaderBytes;
+  }
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.videoDone = !withVideo;
+    s.audioDone = !withAudio;
+  }
+  if (withVideo) {
+    s.videoThread = std::thread([&s, job = s.Job(s.videoStream)] {
+      DecodeVideoSegment(job, s.info.width, s.info.height, *s.sink, s.deliveredFrames);
+      s.MarkDone(s.videoDone);
+    });
+  }
+  if (withAudio) {
+    s.audioThread = std::thread([&s, job = s.Job(s.audioStream)] {
+      if (!DecodeAudioSegment(job, s.info.sampleRate, s.info.channels, *s.wav, s.wavBytes) ||
+          !s.wav->Finish()) {
+        s.writeFailed = true;
+      }
+      s.MarkDone(s.audioDone);
+    });
+  }
+  return true;
+}
+
+MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds stallPeriod) {
+  Impl& s = *impl_;
+  if (!s.opened) {
+    return WaitResult::Failed;
+  }
+  using Clock = std::chrono::steady_clock;
+  std::uint64_t frames = s.deliveredFrames;
+  std::uint64_t bytes = s.wavBytes;
+  Clock::time_point lastProgress = Clock::now();
+  std::unique_lock<std::mutex> lock(s.mutex);
+  for (;;) {
+    if (s.aborted()) return WaitResult::Aborted;
+    if (s.writeFailed) return WaitResult::Failed;
+    if (s.videoDone && s.audioDone) return WaitResult::Delivered;
+    s.finished.wait_for(lock, std::min<std::chrono::milliseconds>(kAbortPoll, stallPeriod));
+    const Clock::time_point now = Clock::now();
+    if (s.deliveredFrames != frames || s.wavBytes != bytes) {
+      frames = s.deliveredFrames;
+      bytes = s.wavBytes;
+      lastProgress = now;
+    } else if (now - lastProgress >= stallPeriod && !(s.videoDone && s.audioDone)) {
+      return WaitResult::Stalled;
+    }
+  }
+}
+
+void MediaSource::Stop() {
+  if (impl_->opened) impl_->StopThreads();
+}
+
+void MediaSource::CloseConversion() {
+  Impl& s = *impl_;
+  s.StopThreads();
+  s.opened = false;
+  s.path.clear();
+  s.info = MediaInfo{};
+  s.audioStream = -1;
+  s.videoStream = -1;
+  s.startHns = 0;
+  s.stopHns = 0;
+}
+
+std::uint64_t MediaSource::deliveredFrames() const { return impl_->deliveredFrames; }
+
+std::uint64_t MediaSource::wavBytes() const { return impl_->wavBytes; }
+
+}  // namespace zel

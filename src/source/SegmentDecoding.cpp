@@ -1,0 +1,382 @@
+#include "source/SegmentDecoding.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "source/LibavHandles.h"
+#include "source/VideoFrameSink.h"
+#include "source/WavFileWriter.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace zel {
+
+namespace {
+
+constexpr AVRational kHnsBase{1, static_cast<int>(kHnsPerSecond)};
+constexpr std::int64_t kDefaultFrameHns = 333333;  // 30 frames per second
+
+// The time stamp that counts as 0 in a stream: the start of the file, so
+// that streams starting late keep their distance from the others.
+std::int64_t FileOrigin(const AVFormatContext* input, const AVStream* stream) {
+  if (input->start_time != AV_NOPTS_VALUE) {
+    return av_rescale_q(input->start_time, AV_TIME_BASE_Q, stream->time_base);
+  }
+  return stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+}
+
+// One stream of the file on a demuxer of its own, positioned for a segment.
+struct StreamReader {
+  av::InputPtr input;
+  av::OpenedDecoder decoder;
+  AVStream* stream = nullptr;
+  std::int64_t originTs = 0;
+  bool seeked = false;
+
+  bool Open(const SegmentJob& job) {
+    input = av::OpenInput(job.path);
+    if (!input) {
+      return false;
+    }
+    decoder = av::OpenStreamDecoder(input.get(), job.streamIndex);
+    if (!decoder) {
+      return false;
+    }
+    stream = input->streams[job.streamIndex];
+    originTs = FileOrigin(input.get(), stream);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+      if (static_cast<int>(i) != job.streamIndex) {
+        input->streams[i]->discard = AVDISCARD_ALL;  // the other thread reads those
+      }
+    }
+    if (job.startHns > 0) {
+      // Back to the last key frame at or before the start; the frames up to
+      // the start are decoded and dropped. A file that cannot seek is decoded
+      // from its beginning instead, which gives the same frames, only later.
+      const std::int64_t target =
+          originTs + av_rescale_q(job.startHns, kHnsBase, stream->time_base);
+      const int rc = av_seek_frame(input.get(), job.streamIndex, target, AVSEEK_FLAG_BACKWARD);
+      if (rc < 0) {
+        std::fprintf(stderr, "zel: seeking %s failed: %s\n", job.path.c_str(),
+                     av::ErrorText(rc).c_str());
+      }
+      seeked = rc >= 0;
+    }
+    return true;
+  }
+
+  std::int64_t HnsOf(std::int64_t ts) const {
+    return av_rescale_q(ts - originTs, stream->time_base, kHnsBase);
+  }
+};
+
+enum class FrameVerdict { More, Enough };
+
+// Feeds the stream's packets to its decoder and every decoded frame to
+// onFrame, until onFrame has enough, the job is told to stop, or the stream
+// ends; at the end the decoder is drained so that no frame is lost.
+// Damaged packets are skipped.
+template <typename OnFrame>
+void DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFrame) {
+  AVFormatContext* input = reader.input.get();
+  AVCodecContext* codec = reader.decoder.codec.get();
+  av::PacketPtr packet = av::MakePacket();
+  av::FramePtr frame = av::MakeFrame();
+  if (!packet || !frame) {
+    return;
+  }
+  bool draining = false;
+  while (!(job.shouldStop && job.shouldStop())) {
+    if (!draining) {
+      const int rc = av_read_frame(input, packet.get());
+      if (rc < 0) {
+        draining = true;
+        avcodec_send_packet(codec, nullptr);
+      } else {
+        const bool ours = packet->stream_index == job.streamIndex;
+        if (ours) {
+          avcodec_send_packet(codec, packet.get());
+        }
+        av_packet_unref(packet.get());
+        if (!ours) {
+          continue;
+        }
+      }
+    }
+    for (;;) {
+      const int rc = avcodec_receive_frame(codec, frame.get());
+      if (rc == AVERROR(EAGAIN)) {
+        if (draining) {
+          return;
+        }
+        break;
+      }
+      if (rc < 0) {
+        if (rc == AVERROR_EOF || draining) {
+          return;
+        }
+        break;  // a damaged frame; go on with the next packet
+      }
+      const FrameVerdict verdict = onFrame(frame.get());
+      av_frame_unref(frame.get());
+      if (verdict == FrameVerdict::Enough) {
+        return;
+      }
+    }
+  }
+}
+
+// Converts decoded pictures to one packed YV12 frame: the Y plane, then V,
+// then U, each without row padding.
+class Yv12Packer {
+ public:
+  Yv12Packer(int width, int height) : width_(width), height_(height) {
+    scaled_ = av::MakeFrame();
+    if (scaled_) {
+      scaled_->format = AV_PIX_FMT_YUV420P;
+      scaled_->width = width;
+      scaled_->height = height;
+      if (av_frame_get_buffer(scaled_.get(), 0) < 0) {
+        scaled_.reset();
+      }
+    }
+    packed_.resize(static_cast<std::size_t>(width) * height * 3 / 2);
+  }
+
+  // Null when the picture cannot be converted.
+  const std::vector<std::uint8_t>* Pack(const AVFrame* picture) {
+    // Odd sizes lose their last column or row so that the chroma planes
+    // cover whole pixel pairs.
+    const int sourceWidth = picture->width & ~1;
+    const int sourceHeight = picture->height & ~1;
+    if (!scaled_ || sourceWidth <= 0 || sourceHeight <= 0) {
+      return nullptr;
+    }
+    sws_.reset(sws_getCachedContext(sws_.release(), sourceWidth, sourceHeight,
+                                    static_cast<AVPixelFormat>(picture->format), width_, height_,
+                                    AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!sws_) {
+      return nullptr;
+    }
+    if (sws_scale(sws_.get(), picture->data, picture->linesize, 0, sourceHeight, scaled_->data,
+                  scaled_->linesize) <= 0) {
+      return nullptr;
+    }
+    std::uint8_t* out = packed_.data();
+    const auto copyPlane = [&out](const std::uint8_t* plane, int stride, int w, int h) {
+      for (int y = 0; y < h; ++y) {
+        std::copy_n(plane + static_cast<std::ptrdiff_t>(y) * stride, w, out);
+        out += w;
+      }
+    };
+    copyPlane(scaled_->data[0], scaled_->linesize[0], width_, height_);
+    copyPlane(scaled_->data[2], scaled_->linesize[2], width_ / 2, height_ / 2);  // V
+    copyPlane(scaled_->data[1], scaled_->linesize[1], width_ / 2, height_ / 2);  // U
+    return &packed_;
+  }
+
+ private:
+  int width_;
+  int height_;
+  av::SwsPtr sws_;
+  av::FramePtr scaled_;
+  std::vector<std::uint8_t> packed_;
+};
+
+// Converts decoded audio to interleaved 16-bit PCM at a fixed rate and
+// channel count; more channels are mixed down.
+class PcmConverter {
+ public:
+  PcmConverter(int sampleRate, int channels) : rate_(sampleRate) {
+    av_channel_layout_default(&outLayout_, channels);
+  }
+  ~PcmConverter() { av_channel_layout_uninit(&outLayout_); }
+  PcmConverter(const PcmConverter&) = delete;
+  PcmConverter& operator=(const PcmConverter&) = delete;
+
+  // Converts one frame; the result holds whole sample frames. False when the
+  // frame cannot be converted.
+  bool Convert(const AVFrame* frame, std::vector<std::uint8_t>& out, int& samples) {
+    samples = 0;
+    if (!Configure(frame)) {
+      return false;
+    }
+    const int capacity = swr_get_out_samples(swr_.get(), frame->nb_samples);
+    if (capacity <= 0) {
+      return true;
+    }
+    out.resize(static_cast<std::size_t>(capacity) * outLayout_.nb_channels * 2);
+    std::uint8_t* outData = out.data();
+    const int converted =
+        swr_convert(swr_.get(), &outData, capacity,
+                    const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (converted < 0) {
+      return false;
+    }
+    samples = converted;
+    return true;
+  }
+
+ private:
+  bool Configure(const AVFrame* frame) {
+    const int channels = frame->ch_layout.nb_channels;
+    if (channels <= 0 || frame->sample_rate <= 0) {
+      return false;
+    }
+    if (swr_ && frame->format == inFormat_ && frame->sample_rate == inRate_ &&
+        channels == inChannels_) {
+      return true;
+    }
+    AVChannelLayout inLayout{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+      av_channel_layout_default(&inLayout, channels);  // a WAV file without a channel mask
+    } else if (av_channel_layout_copy(&inLayout, &frame->ch_layout) < 0) {
+      return false;
+    }
+    SwrContext* raw = nullptr;
+    int rc = swr_alloc_set_opts2(&raw, &outLayout_, AV_SAMPLE_FMT_S16, rate_, &inLayout,
+                                 static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                 nullptr);
+    av_channel_layout_uninit(&inLayout);
+    swr_.reset(raw);
+    if (rc < 0 || (rc = swr_init(swr_.get())) < 0) {
+      std::fprintf(stderr, "zel: cannot convert audio: %s\n", av::ErrorText(rc).c_str());
+      swr_.reset();
+      return false;
+    }
+    inFormat_ = frame->format;
+    inRate_ = frame->sample_rate;
+    inChannels_ = channels;
+    return true;
+  }
+
+  int rate_;
+  AVChannelLayout outLayout_{};
+  av::SwrPtr swr_;
+  int inFormat_ = -1;
+  int inRate_ = 0;
+  int inChannels_ = 0;
+};
+
+}  // namespace
+
+void DecodeVideoSegment(const SegmentJob& job, int width, int height, VideoFrameSink& sink,
+                        std::atomic<std::uint64_t>& deliveredFrames) {
+  if (job.stopHns <= job.startHns || width <= 0 || height <= 0) {
+    return;
+  }
+  StreamReader reader;
+  if (!reader.Open(job)) {
+    return;
+  }
+  const AVRational rate = reader.stream->avg_frame_rate;
+  const std::int64_t declaredFrameHns = rate.num > 0 && rate.den > 0
+                                            ? av_rescale(kHnsPerSecond, rate.den, rate.num)
+                                            : kDefaultFrameHns;
+  // Frames without a time stamp follow their predecessor by one frame time.
+  std::int64_t nextHns = reader.seeked ? job.startHns : 0;
+  Yv12Packer packer(width, height);
+
+  DecodeFrames(reader, job, [&](const AVFrame* frame) {
+    std::int64_t timeHns = nextHns;
+    if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+      timeHns = reader.HnsOf(frame->best_effort_timestamp);
+    }
+    const std::int64_t frameHns =
+        frame->pkt_duration > 0
+            ? av_rescale_q(frame->pkt_duration, reader.stream->time_base, kHnsBase)
+            : declaredFrameHns;
+    nextHns = timeHns + std::max<std::int64_t>(frameHns, 1);
+    if (timeHns >= job.stopHns) {
+      return FrameVerdict::Enough;
+    }
+    if (timeHns < job.startHns) {
+      return FrameVerdict::More;  // between the key frame and the start
+    }
+    const std::vector<std::uint8_t>* packed = packer.Pack(frame);
+    if (packed != nullptr) {
+      sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
+                    packed->size());
+      deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+    }
+    return FrameVerdict::More;
+  });
+}
+
+bool DecodeAudioSegment(const SegmentJob& job, int sampleRate, int channels, WavFileWriter& wav,
+                        std::atomic<std::uint64_t>& wavBytes) {
+  wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+  if (job.stopHns <= job.startHns || sampleRate <= 0 || channels <= 0) {
+    return wav.ok();
+  }
+  StreamReader reader;
+  if (!reader.Open(job)) {
+    return wav.ok();
+  }
+  // Sample positions count from the start of the file at the output rate.
+  const std::int64_t firstSample = av_rescale(job.startHns, sampleRate, kHnsPerSecond);
+  const std::int64_t endSample = av_rescale(job.stopHns, sampleRate, kHnsPerSecond);
+  const AVRational sampleBase{1, sampleRate};
+  const std::size_t frameBytes = static_cast<std::size_t>(channels) * 2;
+  // Up to 50 ms off the running count is timing noise, a larger step a gap.
+  const std::int64_t gapSamples = sampleRate / 20;
+
+  std::int64_t written = firstSample;  // next sample position the file receives
+  std::int64_t nextPosition = reader.seeked ? firstSample : 0;
+  bool first = true;
+  bool writeFailed = false;
+  PcmConverter converter(sampleRate, channels);
+  std::vector<std::uint8_t> pcm;
+  const std::vector<std::uint8_t> silence(frameBytes * 4096, 0);
+
+  const auto writeSilence = [&](std::int64_t samples) {
+    while (samples > 0 && !writeFailed) {
+      const std::int64_t chunk = std::min<std::int64_t>(samples, 4096);
+      writeFailed = !wav.Append(silence.data(), static_cast<std::size_t>(chunk) * frameBytes);
+      samples -= chunk;
+      written += chunk;
+    }
+  };
+
+  DecodeFrames(reader, job, [&](const AVFrame* frame) {
+    int samples = 0;
+    if (!converter.Convert(frame, pcm, samples) || samples <= 0) {
+      return FrameVerdict::More;
+    }
+    std::int64_t position = nextPosition;
+    if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+      const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - reader.originTs,
+                                                reader.stream->time_base, sampleBase);
+      if (first || std::abs(stamped - nextPosition) > gapSamples) {
+        position = stamped;
+      }
+    }
+    first = false;
+    nextPosition = position + samples;
+    if (position >= endSample) {
+      return FrameVerdict::Enough;
+    }
+    // A stream that starts late, or a gap in it, becomes silence.
+    if (position > written) {
+      writeSilence(std::min(position, endSample) - written);
+    }
+    const std::int64_t from = std::max(position, written);
+    const std::int64_t to = std::min(position + samples, endSample);
+    if (to > from && !writeFailed) {
+      writeFailed = !wav.Append(pcm.data() + static_cast<std::size_t>(from - position) * frameBytes,
+                                static_cast<std::size_t>(to - from) * frameBytes);
+      written = to;
+    }
+    wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+    return writeFailed || written >= endSample ? FrameVerdict::Enough : FrameVerdict::More;
+  });
+  wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+  return !writeFailed && wav.ok();
+}
+
+}  // namespace zel

@@ -1,0 +1,41 @@
+#pragma once
+
+// The two streaming loops of the conversion source. Each opens the file on
+// its own demuxer, so audio and video are read and decoded independently.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zel {
+
+class VideoFrameSink;
+class WavFileWriter;
+
+constexpr std::int64_t kHnsPerSecond = 10000000;
+
+// One segment of one stream: [startHns, stopHns) in file time, where 0 is the
+// start of the file.
+struct SegmentJob {
+  std::string path;
+  int streamIndex = -1;
+  std::int64_t startHns = 0;
+  std::int64_t stopHns = 0;
+  // Polled between packets; true ends the loop early.
+  std::function<bool()> shouldStop;
+};
+
+// Decodes the video stream from the last key frame at or before the start and
+// hands every frame of the segment to the sink as packed YV12 (Y, V, U) of
+// width x height, timed in seconds from the segment's start.
+void DecodeVideoSegment(const SegmentJob& job, int width, int height, VideoFrameSink& sink,
+                        std::atomic<std::uint64_t>& deliveredFrames);
+
+// Decodes the audio stream and appends exactly the samples of the segment, as
+// interleaved 16-bit PCM at sampleRate with channels (1 or 2), to the WAV
+// file. wavBytes follows the file's size. False when writing failed.
+bool DecodeAudioSegment(const SegmentJob& job, int sampleRate, int channels, WavFileWriter& wav,
+                        std::atomic<std::uint64_t>& wavBytes);
+
+}  // namespace zel
