@@ -68,7 +68,7 @@ std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, 
   // table. Both grow with the target coordinate, so the last entries give
   // the furthest byte read; a buffer shorter than that is refused.
   const int chromaRows = th / 2, chromaCols = tw / 2;
-  std::size_t furthest = sourceLuma;  // luma reads end inside the luma plane
+  std::size_t furthest = sourceLuma * 3 / 2;  // a buffer shorter than one frame is refused
   if (chromaRows > 0 && chromaCols > 0) {
     std::size_t last = static_cast<std::size_t>(rows[chromaRows - 1]) * sw / 2 +
                        static_cast<std::size_t>(cols[chromaCols - 1]);
