@@ -34,6 +34,12 @@ class AudioEncoder {
   void EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier);
   void CloseAudioEncoder();
 
+  // What the open encoder was given, for tests and diagnostics.
+  unsigned long inputSamples() const;    // FAAC: samples per call, all channels; else 0
+  unsigned long maxOutputBytes() const;  // FAAC: output bound per call; else 0
+  int amrMode() const;                   // AMR-NB mode, -1 without an AMR encoder
+  long faacBitRate() const;              // FAAC's bit rate per channel, -1 without FAAC
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
