@@ -166,10 +166,12 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
       static_cast<std::int64_t>(targetLuma) * std::max(info.frameCount, 0) / 2 + kBlockReserve;
   d.store.samples.prepareAppend(static_cast<std::size_t>(std::min(estimate, kMaxInitialBlock)));
 
-  int err = avcodec_open2(c, c->codec, nullptr);
+  // A failed open clears the context's codec pointer: name it from before.
+  const AVCodec* codec = c->codec;
+  int err = avcodec_open2(c, codec, nullptr);
   if (err < 0) {
     std::string text = "Can not open video encoder ";
-    text += c->codec ? c->codec->name : "?";
+    text += codec ? codec->name : "?";
     text += ": " + AvError(err) + "\n";
     notifier.showMessage(text);
     d.scaledFrame.clear();
