@@ -1,0 +1,95 @@
+#include "convert/Report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+
+namespace zel {
+namespace {
+
+constexpr std::int64_t kHnsPerSecond = 10000000;
+constexpr std::int64_t kHnsPerMs = 10000;
+
+// Appends one formatted item. The format is always one of our literals; user
+// strings (paths) are appended by AppendText, never passed as a format.
+template <typename... Args>
+void AppendFormat(std::string& out, const char* format, Args... args) {
+  char buffer[128];
+  const int written = std::snprintf(buffer, sizeof buffer, format, args...);
+  if (written > 0) out.append(buffer, static_cast<std::size_t>(written));
+}
+
+void AppendText(std::string& out, const std::string& text) { out += text; }
+
+const char* ChannelText(int channels) { return channels == 1 ? "MONO" : "STEREO"; }
+
+// The block of one segment, every item in the order a reader of the report
+// expects: the input, the segment's range, the targets, the thumbnail.
+std::string ReportBlock(const ReportSegment& s) {
+  std::string out;
+  out += "input file ";
+  AppendText(out, s.outputBasePath);
+  out += "<BR>";
+  out += FormatReportTime(s.inputDurationHns);
+  out += "<BR>";
+  if (s.hasAudio) {
+    out += "audio<BR>";
+    AppendFormat(out, "samplerate %05d[Hz]<BR>", s.sourceRate);
+    AppendFormat(out, "channels %s<BR>", ChannelText(s.sourceChannels));
+  }
+  if (s.hasVideo) {
+    out += "video<BR>";
+    AppendFormat(out, "framerate %02d[fps]<BR>", s.sourceFrameRate);
+    AppendFormat(out, "framesize %dx%d<BR>", s.sourceWidth, s.sourceHeight);
+  }
+  out += "<HR>";
+  out += "starttime " + FormatReportTime(s.startHns) + " endtime " + FormatReportTime(s.endHns) +
+         "<BR>";
+  if (s.hasAudio) {
+    out += "audio<BR>";
+    AppendFormat(out, "samplerate %05d[Hz]<BR>", s.targetRate);
+    AppendFormat(out, "channels %s<BR>", ChannelText(s.targetChannels));
+    AppendFormat(out, "bitrate %05d[bps]<BR>", s.audioBitRate);
+  }
+  if (s.hasVideo) {
+    out += "video<BR>";
+    AppendFormat(out, "framerate %02d[fps]<BR>", s.targetFrameRate);
+    AppendFormat(out, "framesize %dx%d<BR>", s.targetWidth, s.targetHeight);
+    AppendFormat(out, "bitrate %05d[bps]<BR>", s.videoBitRate);
+  }
+  if (s.containerSelected) {
+    // a segment without video still points at its (missing) thumbnail
+    out += "<img src=\"";
+    AppendText(out, s.thumbnailBasePath);
+    out += ".jpg\"><BR>";
+  }
+  out += "<HR><HR>";
+  return out;
+}
+
+}  // namespace
+
+std::string FormatReportTime(std::int64_t hns) {
+  if (hns < 0) hns = 0;
+  const std::int64_t seconds = hns / kHnsPerSecond;
+  std::string out;
+  AppendFormat(out, "%02" PRId64 ":%02d.%03d", seconds / 60, static_cast<int>(seconds % 60),
+               static_cast<int>((hns / kHnsPerMs) % 1000));
+  return out;
+}
+
+bool AppendReport(const std::string& reportPath, const ReportSegment& segment) {
+  try {
+    const std::string block = ReportBlock(segment);
+    // Binary: the report is one line, and no newline translation applies here.
+    std::ofstream out(reportPath, std::ios::binary | std::ios::app);
+    if (!out) return false;
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    out.close();
+    return static_cast<bool>(out);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace zel
