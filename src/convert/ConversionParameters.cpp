@@ -1,0 +1,101 @@
+#include "convert/ConversionParameters.h"
+
+#include "General/Notifier.h"
+#include "convert/VideoEncoderContext.h"
+#include "settings/ConversionSettings.h"
+#include "settings/ValueLists.h"
+
+namespace zel {
+namespace {
+
+constexpr std::string_view kNoOutputFile = "変換するファイルが指定されていません。";
+constexpr std::string_view kUnsupportedSize = "サポートされていないサイズです。";
+
+// The frame height of a frame width; 0 for a width outside the table.
+int HeightForWidth(int width) {
+  switch (width) {
+    case 128:
+      return 96;
+    case 176:
+      return 144;
+    case 320:
+      return 240;
+    case 352:
+      return 288;
+    case 704:
+      return 576;
+    case 1408:
+      return 1152;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+bool PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
+                       EncoderBlocks encoders, Notifier& notifier) {
+  const bool want3gp = settings.file3gp != 0;
+  const bool want3g2 = settings.file3g2 != 0;
+  if (!want3gp && !want3g2) {
+    notifier.showMessage(kNoOutputFile);
+    return false;
+  }
+
+  // Every index goes through the value lists, which treat an index outside
+  // its list as the list's first entry; an edited setup.ini cannot reach past
+  // a list.
+  const auto audioKind = static_cast<AudioKind>(AudioFormatValue(settings.mpeg_audio));
+  const auto videoKind = static_cast<VideoKind>(VideoFormatValue(settings.mpeg_video));
+
+  // The rate and channel lists follow the stored audio format: "amr" offers
+  // only 8000 Hz mono, "none" only 0, whatever index is stored.
+  const int sampleRate = SampleRateHz(settings.mpeg_audio, settings.samplerate);
+  const int channels = ChannelCount(settings.mpeg_audio, settings.channels);
+
+  int width = 0;
+  int height = 0;
+  if (videoKind != VideoKind::None) {
+    // The "mpeg4" list for both formats: an H.263 job with index 2 gets
+    // 320x240, which the video path then refuses.
+    width = FrameWidth(settings.framesize);
+    height = HeightForWidth(width);
+    if (height == 0) notifier.showMessage(kUnsupportedSize);
+  }
+
+  // framerate is both index and value of the frame-rate list; a stored value
+  // outside 0..30 keeps the source frame rate.
+  const int frameRate = FrameRateFps(settings.framerate);
+
+  params.thumbWidth = CaptureWidth(settings.capturesize);
+  params.thumbHeight = params.thumbWidth * 3 / 4;
+  params.reportEnabled = settings.logfile != 0;
+
+  const ContainerMode containerMode = !want3g2   ? ContainerMode::ThreeGpOnly
+                                      : !want3gp ? ContainerMode::ThreeG2Only
+                                                 : ContainerMode::Both;
+
+  SetConversionParameters(params, encoders, audioKind, videoKind, sampleRate, channels, frameRate,
+                          width, height, containerMode);
+  return true;
+}
+
+void SetConversionParameters(ConversionParameters& params, EncoderBlocks encoders,
+                             AudioKind audioKind, VideoKind videoKind, int sampleRate, int channels,
+                             int frameRate, int width, int height, ContainerMode containerMode) {
+  params.audioKind = audioKind;
+  params.videoKind = videoKind;
+  params.sampleRate = sampleRate;
+  params.channels = channels;
+  params.frameRate = frameRate;
+  params.width = width;
+  params.height = height;
+  params.containerMode = containerMode;
+  // The reset clears the audio parameter block too, so rate and channels go
+  // in only after it.
+  ResetVideoEncoderContext(encoders.video, params, encoders.audio);
+  encoders.audio.sampleRate = sampleRate;
+  encoders.audio.channels = channels;
+}
+
+}  // namespace zel
