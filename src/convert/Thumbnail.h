@@ -16,4 +16,11 @@ int WriteThumbnail(const VideoSegmentInfo& info, bool rgb24Input, const std::uin
                    std::size_t length, int outputWidth, int outputHeight,
                    const std::string& basePath);
 
+// The first half of WriteThumbnail: writes the frame as the 24-bit BMP file
+// bmpPath (58-byte header, bottom-up rows without padding). False when the
+// frame is shorter than the source size asks for or the file cannot be
+// written; nothing is left behind then.
+bool WriteThumbnailBmp(const VideoSegmentInfo& info, bool rgb24Input, const std::uint8_t* frame,
+                       std::size_t length, const std::string& bmpPath);
+
 }  // namespace zel
