@@ -11,8 +11,9 @@ namespace {
 constexpr std::string_view kNoOutputFile = "変換するファイルが指定されていません。";
 constexpr std::string_view kUnsupportedSize = "サポートされていないサイズです。";
 
-// The frame height of a frame width; 0 for a width outside the table.
-int HeightForWidth(int width) {
+}  // namespace
+
+int FrameHeightForWidth(int width) {
   switch (width) {
     case 128:
       return 96;
@@ -30,8 +31,6 @@ int HeightForWidth(int width) {
       return 0;
   }
 }
-
-}  // namespace
 
 bool PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
                        EncoderBlocks encoders, Notifier& notifier) {
@@ -59,7 +58,7 @@ bool PrepareConversion(const ConversionSettings& settings, ConversionParameters&
     // The "mpeg4" list for both formats: an H.263 job with index 2 gets
     // 320x240, which the video path then refuses.
     width = FrameWidth(settings.framesize);
-    height = HeightForWidth(width);
+    height = FrameHeightForWidth(width);
     if (height == 0) notifier.showMessage(kUnsupportedSize);
   }
 

@@ -50,6 +50,10 @@ struct EncoderBlocks {
   AudioParameterBlock& audio;
 };
 
+// The frame height of a frame width (128 -> 96, 176 -> 144, 320 -> 240,
+// 352 -> 288, 704 -> 576, 1408 -> 1152); 0 for any other width.
+int FrameHeightForWidth(int width);
+
 // Checks that a container kind is chosen, resolves the settings into params
 // and calls SetConversionParameters. Returns false after showing its message.
 bool PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
