@@ -44,6 +44,50 @@ std::vector<int> IndexTable(int targetCount, int ratio, int sourceCount) {
   return table;
 }
 
+// The inner loops, kept apart so that the compiler knows that source and
+// destination rows do not overlap.
+void GatherRow(const std::uint8_t* __restrict in, const int* __restrict cols, int n,
+               std::uint8_t* __restrict out) {
+  for (int x = 0; x < n; ++x) out[x] = in[cols[x]];
+}
+
+void LumaRow(const std::uint8_t* __restrict in, int w, std::uint8_t* __restrict out) {
+  for (int x = 0; x < w; ++x) {
+    const std::uint8_t* p = in + 3 * x;
+    out[x] = static_cast<std::uint8_t>(LumaOf(p[0], p[1], p[2]));
+  }
+}
+
+// The chroma of the odd columns of one bottom-up source row (even widths).
+void ChromaRow(const std::uint8_t* __restrict in, int w, std::uint8_t* __restrict second,
+               std::uint8_t* __restrict third) {
+  for (int k = 0; k < w / 2; ++k) {
+    const std::uint8_t* p = in + 6 * k + 3;
+    second[k] = ClampByte(SecondPlaneOf(p[0], p[1], p[2]));
+    third[k] = ClampByte(ThirdPlaneOf(p[0], p[1], p[2]));
+  }
+}
+
+// What the two chroma samples add to luma in each byte of a pixel.
+struct ChromaTerms {
+  int d0, d1, d2;
+};
+inline ChromaTerms TermsOf(int c2, int c3) {
+  return {FloorShift((c3 - 128) * 1436, 10), FloorShift(731 * c3 + 352 * c2 - 138624, 10),
+          FloorShift((c2 - 128) * 907, 9)};
+}
+
+// One row of pixels; the chroma terms are shared by each pair of columns.
+void Yv12Row(const std::uint8_t* __restrict luma, const std::uint8_t* __restrict p2,
+             const std::uint8_t* __restrict p3, int w, std::uint8_t* __restrict out) {
+  for (int x = 0; x < w; ++x) {
+    const ChromaTerms t = TermsOf(p2[x / 2], p3[x / 2]);
+    out[3 * x] = ClampByte(luma[x] + t.d0);
+    out[3 * x + 1] = ClampByte(luma[x] - t.d1);
+    out[3 * x + 2] = ClampByte(luma[x] + t.d2);
+  }
+}
+
 bool ValidSizes(int w, int h) { return w > 0 && h > 0 && w <= 16384 && h <= 16384; }
 
 }  // namespace
@@ -79,7 +123,7 @@ std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, 
   for (int y = 0; y < th; ++y) {
     const std::uint8_t* in = source + static_cast<std::size_t>(rows[y]) * sw;
     std::uint8_t* out = destination + static_cast<std::size_t>(y) * tw;
-    for (int x = 0; x < tw; ++x) out[x] = in[cols[x]];
+    GatherRow(in, cols.data(), tw, out);
   }
   for (std::size_t plane : {std::size_t{0}, std::size_t{1}}) {
     const std::uint8_t* in = source + (plane == 0 ? sourceLuma : sourceSecond);
@@ -87,7 +131,7 @@ std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, 
     for (int y = 0; y < chromaRows; ++y) {
       const std::uint8_t* inRow = in + static_cast<std::size_t>(rows[y]) * sw / 2;
       std::uint8_t* outRow = out + static_cast<std::size_t>(tw) * y / 2;
-      for (int x = 0; x < chromaCols; ++x) outRow[x] = inRow[cols[x]];
+      GatherRow(inRow, cols.data(), chromaCols, outRow);
     }
   }
   return targetLuma * 3 / 2;
@@ -110,15 +154,10 @@ std::size_t Rgb24ToYV12(const VideoSegmentInfo& info, const std::uint8_t* source
     for (int y = 0; y < h; ++y) {
       const std::uint8_t* in = source + static_cast<std::size_t>(h - 1 - y) * stride;
       std::uint8_t* luma = destination + static_cast<std::size_t>(y) * w;
-      for (int x = 0; x < w; ++x, in += 3)
-        luma[x] = static_cast<std::uint8_t>(LumaOf(in[0], in[1], in[2]));
+      LumaRow(in, w, luma);
       if (y % 2 == 0) continue;
-      in = source + static_cast<std::size_t>(h - 1 - y) * stride + 3;  // the odd columns
       const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
-      for (int x = 1; x < w; x += 2, in += 6) {
-        second[base + x / 2] = ClampByte(SecondPlaneOf(in[0], in[1], in[2]));
-        third[base + x / 2] = ClampByte(ThirdPlaneOf(in[0], in[1], in[2]));
-      }
+      ChromaRow(in, w, second + base, third + base);
     }
     return lumaSize * 3 / 2;
   }
@@ -161,15 +200,18 @@ std::size_t YV12ToRgb24(const VideoSegmentInfo& info, const std::uint8_t* source
     const std::uint8_t* luma = source + static_cast<std::size_t>(y) * w;
     std::uint8_t* out = destination + static_cast<std::size_t>(h - 1 - y) * stride;
     const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
-    const bool inside = base + (w - 1) / 2 < std::min(have2, have3);
+    if (base + (w - 1) / 2 < std::min(have2, have3)) {
+      Yv12Row(luma, p2 + base, p3 + base, w, out);
+      continue;
+    }
     for (int x = 0; x < w; ++x, out += 3) {
       const std::size_t c = base + x / 2;
-      const int l = luma[x];
-      const int c2 = inside || c < have2 ? p2[c] : 128;
-      const int c3 = inside || c < have3 ? p3[c] : 128;
-      out[0] = ClampByte(l + FloorShift((c3 - 128) * 1436, 10));
-      out[1] = ClampByte(l - FloorShift(731 * c3 + 352 * c2 - 138624, 10));
-      out[2] = ClampByte(l + FloorShift((c2 - 128) * 907, 9));
+      const int c2 = c < have2 ? p2[c] : 128;
+      const int c3 = c < have3 ? p3[c] : 128;
+      const ChromaTerms t = TermsOf(c2, c3);
+      out[0] = ClampByte(luma[x] + t.d0);
+      out[1] = ClampByte(luma[x] - t.d1);
+      out[2] = ClampByte(luma[x] + t.d2);
     }
   }
   return lumaSize * 3;
