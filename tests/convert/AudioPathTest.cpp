@@ -181,6 +181,24 @@ TEST(AudioPath, ConvertsRateAndChannelsBeforeEncoding) {
   EXPECT_EQ(f.store.samples.sampleCount(), 100u);
 }
 
+// A source that reports no rate and no channels: nothing is divided by zero,
+// nothing is encoded.
+TEST(AudioPath, UnknownSourceFormatEncodesNothing) {
+  Fixture f;
+  ASSERT_TRUE(f.open(AudioKind::AmrNb, 0, 0, 0, 0));
+  f.encode(Wav(8000, 1, Tone(8000, 1, 32000)));
+  EXPECT_TRUE(f.notifier.messages().empty());
+  EXPECT_EQ(f.store.samples.sampleCount(), 0u);
+}
+
+// FAAC opens for no channels but refuses to be configured for them.
+TEST(AudioPath, RefusedAacConfigurationShowsMessage) {
+  Fixture f;
+  EXPECT_FALSE(f.open(AudioKind::Aac, 0, 0, 0, 0));
+  EXPECT_EQ(f.notifier.messages(), std::vector<std::string>{"faacEncSetConfiguration\n"});
+  EXPECT_EQ(f.encoder.faacBitRate(), -1);  // the handle is gone
+}
+
 // A trailing frame is encoded only when more than half of its bytes exist.
 TEST(AudioPath, TrailingPartialFrame) {
   for (auto [bytes, frames] : {std::pair<std::size_t, std::uint32_t>{16160, 50}, {16162, 51}}) {
