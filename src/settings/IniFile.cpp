@@ -158,6 +158,9 @@ int IniFile::getInt(std::string_view section, std::string_view key, int fallback
 }
 
 void IniFile::set(std::string_view section, std::string_view key, std::string_view value) {
+  // A value cannot span lines: it is cut at its first line break, so that a
+  // strange folder name can never add keys or sections to the file.
+  value = value.substr(0, value.find_first_of("\r\n"));
   if (auto index = findKey(section, key)) {
     Line& line = lines_[*index];
     line.value = std::string(value);

@@ -15,9 +15,11 @@ namespace zel {
 // Reading: section and key names compare case-insensitively (ASCII); lines may
 // end in LF or CRLF; blanks around names and values are dropped, and one pair
 // of matching quotes around a value is removed. When a section or key occurs
-// twice, the first one counts. Writing: "key=value" lines ending in LF; a key
-// that exists keeps its line, a new key goes after the last key of its
-// section, a new section goes at the end of the file.
+// twice, the first one counts. Writing: "key=value" lines ending in LF (a
+// value is cut at its first line break, and one with outer blanks or quotes
+// is written in double quotes); a key that exists keeps its line, a new key
+// goes after the last key of its section, a new section goes at the end of
+// the file.
 class IniFile {
  public:
   // Replaces the contents with the file at path. False when it cannot be read

@@ -84,6 +84,14 @@ TEST(IniFileTest, ValuesWithOuterBlanksOrQuotesRoundTrip) {
   EXPECT_EQ(plain.text(), "[zel]\nresult=/home/ユーザー/出力\n");
 }
 
+TEST(IniFileTest, LineBreaksInAValueCannotAddKeys) {
+  IniFile ini;
+  ini.set("zel", "result", "/tmp/a\n3gpfile=0\r\n[evil]");
+  ini.set("zel", "edit", "x\ry");
+  EXPECT_EQ(ini.text(), "[zel]\nresult=/tmp/a\nedit=x\n");
+  EXPECT_EQ(ini.getString("zel", "result"), "/tmp/a");
+}
+
 TEST(IniFileTest, ByteOrderMarkIsSkippedAndKept) {
   IniFile ini;
   ini.parse("\xEF\xBB\xBF[zel]\na=1\n");
