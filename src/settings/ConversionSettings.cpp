@@ -20,7 +20,10 @@ std::filesystem::path SetupIniPath(const std::filesystem::path& startDirectory) 
 }  // namespace
 
 void LoadSettings(ConversionSettings& settings, const std::filesystem::path& startDirectory) {
-  const std::filesystem::path path = SetupIniPath(startDirectory);
+  LoadSettingsFile(settings, SetupIniPath(startDirectory));
+}
+
+void LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     ApplyDefaultSettings(settings);

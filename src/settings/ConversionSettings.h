@@ -32,6 +32,9 @@ struct ConversionSettings {
 // defaults when there is no such file. Leaves measure_step untouched.
 void LoadSettings(ConversionSettings& settings, const std::filesystem::path& startDirectory);
 
+// The same from a settings file of any name (the command line's --settings).
+void LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path& path);
+
 // Writes every key to "setup.ini" in startDirectory, keeping keys and sections
 // it does not know. Returns false when the file could not be written (callers
 // ignore this: a read-only folder silently keeps the old file).
