@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <iterator>
 #include <random>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 namespace zel::test {
 
@@ -105,7 +104,8 @@ void MakeMedia(const std::vector<std::string>& args) {
 }
 
 std::string DecodeErrors(const std::string& path) {
-  CommandResult r = RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+  CommandResult r =
+      RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
   if (r.exitCode != 0 && r.err.empty()) return "ffmpeg exit code " + std::to_string(r.exitCode);
   return r.err;
 }
@@ -131,7 +131,8 @@ std::string ReadFileText(const std::filesystem::path& path) {
 
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace zel::test

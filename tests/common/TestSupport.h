@@ -14,7 +14,7 @@
 
 namespace zel::test {
 
-class RecordingNotifier final : public Notifier {
+class RecordingNotifier : public Notifier {
  public:
   int showMessage(std::string_view text, bool systemModal) override;
   void setCaption(std::string_view text) override;
