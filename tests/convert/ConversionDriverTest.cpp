@@ -1,0 +1,314 @@
+// Whole conversions through the driver on files made at test time; every
+// output is decoded by ffmpeg and measured by ffprobe.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/MediaFixtures.h"
+#include "common/TestSupport.h"
+#include "convert/ConversionDriver.h"
+#include "convert/ConversionParameters.h"
+#include "convert/VideoEncoderContext.h"
+#include "settings/ConversionSettings.h"
+#include "source/MediaSource.h"
+
+namespace zel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FileFacts;
+using test::MakeFixture;
+using test::ProbeFile;
+using test::RecordingNotifier;
+using test::TempDir;
+
+constexpr const char* kSaved = "ファイルをフォルダ[";
+constexpr const char* kAborted = "変換を中断しました。";
+
+// Raises the abort flag when the driver starts segment `at`.
+class AbortingNotifier : public RecordingNotifier {
+ public:
+  std::atomic<bool>* flag = nullptr;
+  int at = -1;
+  void reportProgress(const ConversionProgress& p) override {
+    if (flag && p.segmentIndex == at) flag->store(true);
+  }
+};
+
+class ConversionDriverTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { fixtures_ = std::make_unique<TempDir>(); }
+  static void TearDownTestSuite() { fixtures_.reset(); }
+  static std::string Fixture(const std::string& name) {
+    return MakeFixture(fixtures_->path().string(), name);
+  }
+
+  void SetUp() override {
+    ApplyDefaultSettings(settings);
+    settings.result = out.path().string();
+    settings.framesize = 1;  // 176x144
+    settings.framerate = 15;
+  }
+
+  ConversionOutcome Convert(const std::string& input, RecordingNotifier& notifier) {
+    ConversionJob job{settings, params, state, range, videoContext, audioBlock, source, notifier};
+    state.converting = true;
+    ConversionOutcome outcome =
+        ConvertThreadBody(input, &notifier, work.path().string(), job, &summary);
+    state.converting = false;
+    return outcome;
+  }
+  ConversionOutcome Convert(const std::string& input) { return Convert(input, notifier); }
+
+  std::string Out(const std::string& name) const { return out.file(name); }
+
+  // The file decodes without an error line and its streams last `seconds`
+  // within one frame of video (1/fps) and of audio (frame/rate). A segment
+  // that runs to the end of a WMV also carries the source's last audio
+  // frame: wmav2 decodes whole 2048-sample frames, so the sound lasts up to
+  // 0.1 s longer than the pictures (and the container says so too).
+  void ExpectGood(const std::string& path, double seconds, bool video, bool audio,
+                  bool atEnd = false) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(test::DecodeErrors(path), "");
+    FileFacts f = ProbeFile(path);
+    ASSERT_TRUE(f.readable);
+    ASSERT_EQ(f.video.size(), video ? 1u : 0u);
+    ASSERT_EQ(f.audio.size(), audio ? 1u : 0u);
+    if (video) {
+      double frame = 1.0 / params.frameRate;
+      EXPECT_NEAR(f.video[0].duration, seconds, frame + 1e-3);
+    }
+    if (audio && seconds >= 1.0) {
+      double frame = (params.audioKind == AudioKind::AmrNb ? 160.0 : 1024.0) / params.sampleRate;
+      double tail = atEnd ? 0.1 : 0.0;
+      EXPECT_GE(f.audio[0].duration, seconds - frame - 1e-3);
+      EXPECT_LE(f.audio[0].duration, seconds + tail + frame + 1e-3);
+    }
+  }
+
+  static std::unique_ptr<TempDir> fixtures_;
+  TempDir out, work;
+  ConversionSettings settings;
+  ConversionParameters params;
+  ConversionState state;
+  MarkedRange range;
+  VideoEncoderContext videoContext;
+  AudioParameterBlock audioBlock;
+  MediaSource source;
+  RecordingNotifier notifier;
+  ConversionSummary summary;
+};
+
+std::unique_ptr<TempDir> ConversionDriverTest::fixtures_;
+
+TEST_F(ConversionDriverTest, WmvToBothContainers) {
+  std::string input = Fixture("clip.wmv");
+  ASSERT_EQ(Convert(input), ConversionOutcome::Completed);
+  ExpectGood(Out("clip.3gp"), 4.0, true, true, true);
+  ExpectGood(Out("clip.3g2"), 4.0, true, true, true);
+  FileFacts f = ProbeFile(Out("clip.3gp"));
+  EXPECT_EQ(f.video[0].codec, "mpeg4");
+  EXPECT_EQ(f.audio[0].codec, "aac");
+  // 3G2 at 8000 Hz warns once for the one segment, then the folder is reported
+  int warnings = 0;
+  for (const auto& m : notifier.messages()) warnings += m.rfind("au携帯", 0) == 0;
+  EXPECT_EQ(warnings, 1);
+  EXPECT_EQ(notifier.messages().back(),
+            std::string(kSaved) + settings.result + "]に保存しました。");
+  // the temporary WAV is gone
+  EXPECT_TRUE(fs::is_empty(work.path()));
+  EXPECT_NEAR(static_cast<double>(range.duration), 40000000.0, 1000000.0);
+}
+
+TEST_F(ConversionDriverTest, MarksSelectTheRange) {
+  settings.file3g2 = 0;
+  range.start = 10000000;  // 1 s
+  range.end = 30000000;    // 3 s
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  ExpectGood(Out("clip.3gp"), 2.0, true, true);
+  EXPECT_FALSE(fs::exists(Out("clip.3g2")));
+}
+
+TEST_F(ConversionDriverTest, SplittingNamesAndCutsSegments) {
+  settings.file3g2 = 0;
+  settings.splittime = 10000000;  // 1 s
+  range.start = 5000000;          // 0.5 s
+  range.end = 32000000;           // 3.2 s: segments of 1, 1 and 0.7 s
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  ExpectGood(Out("clip00.3gp"), 1.0, true, true);
+  ExpectGood(Out("clip01.3gp"), 1.0, true, true);
+  ExpectGood(Out("clip02.3gp"), 0.7, true, true);  // less than a second: an empty audio track
+  EXPECT_FALSE(fs::exists(Out("clip03.3gp")));
+  EXPECT_EQ(summary.segments, 3);
+  EXPECT_EQ(state.segmentIndex, 3);
+}
+
+TEST_F(ConversionDriverTest, SplitLongerThanTheRangeStillNumbers) {
+  settings.file3g2 = 0;
+  settings.splittime = 300000000;  // 30 s
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  ExpectGood(Out("clip00.3gp"), 4.0, true, true, true);
+}
+
+TEST_F(ConversionDriverTest, StartBeyondTheEndConvertsAnEmptyRange) {
+  settings.file3g2 = 0;
+  range.start = 990000000;
+  range.end = 0;
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  EXPECT_EQ(range.start, range.duration);
+  EXPECT_EQ(range.end, range.duration);
+  EXPECT_EQ(summary.segments, 1);
+  EXPECT_TRUE(fs::exists(Out("clip.3gp")));
+}
+
+TEST_F(ConversionDriverTest, H263AndAmr) {
+  settings.mpeg_video = 1;  // h263
+  settings.framesize = 0;   // 128x96
+  settings.mpeg_audio = 2;  // amr
+  settings.file3g2 = 0;
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  ExpectGood(Out("clip.3gp"), 4.0, true, true, true);
+  FileFacts f = ProbeFile(Out("clip.3gp"));
+  EXPECT_EQ(f.video[0].codec, "h263");
+  EXPECT_EQ(f.audio[0].codec, "amr_nb");
+}
+
+TEST_F(ConversionDriverTest, H263AtAnUnlistedSizeFailsWithoutSavedMessage) {
+  settings.mpeg_video = 1;  // h263
+  settings.framesize = 2;   // 320x240 is not an H.263 size
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Failed);
+  EXPECT_TRUE(notifier.sawMessage("h263:128x96,176x144,352x288,704x576,1408x1152\n"));
+  for (const auto& m : notifier.messages()) EXPECT_EQ(m.find(kSaved), std::string::npos) << m;
+  EXPECT_FALSE(fs::exists(Out("clip.3gp")));
+}
+
+TEST_F(ConversionDriverTest, NoContainerChosenIsRefused) {
+  settings.file3gp = settings.file3g2 = 0;
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Refused);
+  EXPECT_EQ(notifier.messages(),
+            std::vector<std::string>{"変換するファイルが指定されていません。"});
+}
+
+TEST_F(ConversionDriverTest, UnwritableOutputIsReportedAsFailure) {
+  settings.result = out.file("missing-folder");
+  settings.file3g2 = 0;
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Failed);
+  EXPECT_TRUE(
+      notifier.sawMessage("ファイル書き込み失敗[" + out.file("missing-folder") + "/clip.3gp]"));
+}
+
+TEST_F(ConversionDriverTest, MissingWorkingDirectoryFails) {
+  settings.file3g2 = 0;
+  ConversionJob job{settings, params, state, range, videoContext, audioBlock, source, notifier};
+  ASSERT_EQ(ConvertThreadBody(Fixture("clip.wmv"), &notifier, work.file("gone"), job),
+            ConversionOutcome::Failed);
+  EXPECT_TRUE(notifier.sawMessage("Can not Open Temporary wav file!"));
+}
+
+TEST_F(ConversionDriverTest, ReportAndThumbnails) {
+  settings.logfile = 1;
+  settings.capturesize = 1;  // 64x48
+  settings.splittime = 20000000;
+  settings.file3g2 = 0;
+  // an old report goes when the job starts
+  test::WriteFileBytes(Out("thumbnail.html"), {'o', 'l', 'd'});
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  std::string report = test::ReadFileText(Out("thumbnail.html"));
+  EXPECT_EQ(report.rfind("input file " + Out("clip00.wmv") + "<BR>", 0), 0u) << report;
+  EXPECT_NE(report.find("<img src=\"" + Out("sample_00") + ".jpg\">"), std::string::npos);
+  EXPECT_NE(report.find("<img src=\"" + Out("sample_01") + ".jpg\">"), std::string::npos);
+  EXPECT_NE(report.find("starttime 00:02.000 endtime 00:04.000<BR>"), std::string::npos);
+  EXPECT_NE(report.find("framesize 320x240<BR>"), std::string::npos);
+  EXPECT_NE(report.find("samplerate 44100[Hz]<BR>channels STEREO<BR>"), std::string::npos);
+  ASSERT_TRUE(fs::exists(Out("sample_00.jpg")));
+  EXPECT_NE(test::Probe(Out("sample_01.jpg"), {"-show_entries", "stream=width,height"})
+                .find("width=64\nheight=48"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(Out("sample_00.bmp")));
+}
+
+TEST_F(ConversionDriverTest, ReportOffLeavesAnOldReport) {
+  settings.file3g2 = 0;
+  test::WriteFileBytes(Out("thumbnail.html"), {'o', 'l', 'd'});
+  ASSERT_EQ(Convert(Fixture("video.wmv")), ConversionOutcome::Completed);
+  EXPECT_EQ(test::ReadFileText(Out("thumbnail.html")), "old");
+}
+
+TEST_F(ConversionDriverTest, AbortDuringSegmentTwoOfFive) {
+  settings.logfile = 1;
+  settings.splittime = 20000000;  // 2 s of 10 s: five segments
+  AbortingNotifier aborting;
+  aborting.flag = &state.abortRequested;
+  aborting.at = 2;
+  ASSERT_EQ(Convert(Fixture("clip10.wmv"), aborting), ConversionOutcome::Aborted);
+  EXPECT_EQ(aborting.messages().back(), kAborted);
+  for (const char* kept : {"clip1000.3gp", "clip1000.3g2", "clip1001.3gp", "clip1001.3g2"}) {
+    ExpectGood(Out(kept), 2.0, true, true);
+  }
+  for (const char* gone : {"clip1002.3gp", "clip1002.3g2", "clip1003.3gp"}) {
+    EXPECT_FALSE(fs::exists(Out(gone))) << gone;
+  }
+  std::string report = test::ReadFileText(Out("thumbnail.html"));
+  std::size_t blocks = 0;
+  for (std::size_t at = 0; (at = report.find("<HR><HR>", at)) != std::string::npos; at += 8)
+    ++blocks;
+  EXPECT_EQ(blocks, 3u);
+}
+
+TEST_F(ConversionDriverTest, VideoOnlyAndAudioOnlyInputs) {
+  settings.file3g2 = 0;
+  ASSERT_EQ(Convert(Fixture("video.wmv")), ConversionOutcome::Completed);
+  ExpectGood(Out("video.3gp"), 3.0, true, false);
+  ASSERT_EQ(Convert(Fixture("song.wma")), ConversionOutcome::Completed);
+  ExpectGood(Out("song.3gp"), 3.0, false, true, true);
+}
+
+TEST_F(ConversionDriverTest, BothKindsNoneProduceNothingYetReportSaved) {
+  settings.mpeg_audio = 0;
+  settings.mpeg_video = 0;
+  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
+  EXPECT_FALSE(summary.hadStreams);
+  EXPECT_FALSE(fs::exists(Out("clip.3gp")));
+}
+
+struct WavCase {
+  const char* fixture;
+  int rateIndex;  // aac list
+  int channelIndex;
+  int expectRate;
+};
+
+class WavInputs : public ConversionDriverTest, public ::testing::WithParamInterface<WavCase> {};
+
+TEST_P(WavInputs, ConvertToAac) {
+  const WavCase& c = GetParam();
+  settings.samplerate = c.rateIndex;
+  settings.channels = c.channelIndex;
+  settings.file3g2 = 0;
+  ASSERT_EQ(Convert(Fixture(c.fixture)), ConversionOutcome::Completed);
+  std::string name = fs::path(c.fixture).stem().string() + ".3gp";
+  ExpectGood(Out(name), 3.0, false, true);
+  EXPECT_NE(test::Probe(Out(name), {"-show_entries", "stream=sample_rate"})
+                .find("sample_rate=" + std::to_string(c.expectRate)),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WavInputs,
+                         ::testing::Values(WavCase{"mono8k.wav", 0, 0, 8000},
+                                           WavCase{"stereo44.wav", 2, 1, 22050},
+                                           WavCase{"surround.wav", 1, 1, 16000},
+                                           WavCase{"deep24.wav", 3, 0, 24000}));
+
+TEST_F(ConversionDriverTest, MpegLayerTwoConverts) {
+  settings.file3g2 = 0;
+  ASSERT_EQ(Convert(Fixture("layer2.mpg")), ConversionOutcome::Completed);
+  ExpectGood(Out("layer2.3gp"), 3.0, true, true);
+}
+
+}  // namespace
+}  // namespace zel
