@@ -14,24 +14,25 @@ struct CliOptions {
   std::optional<std::string> outputFolder;
   std::optional<std::int64_t> startHns;
   std::optional<std::int64_t> endHns;
-  std::optional<int> audioFormat;   // index of the audio format list
-  std::optional<int> sampleRate;    // Hz
+  std::optional<int> audioFormat;  // index of the audio format list
+  std::optional<int> sampleRate;   // Hz
   std::optional<int> channels;
-  std::optional<int> videoFormat;   // index of the video format list
-  std::optional<int> frameWidth;    // 128, 176 or 320
+  std::optional<int> videoFormat;  // index of the video format list
+  std::optional<int> frameWidth;   // 128, 176 or 320
   std::optional<int> frameRate;
   std::optional<int> splitSeconds;
   std::optional<int> containerMode;  // 0 both, 1 3gp, 2 3g2
   bool report = false;
   std::optional<std::string> pattern;
-  std::optional<int> thumbWidth;    // 0, 64, 128
+  std::optional<int> thumbWidth;  // 0, 64, 128
   bool quiet = false;
   bool help = false;
   bool version = false;
 };
 
 // Parses argv[1..]. On a usage error returns false with the message in error.
-bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
+                      std::string& error);
 
 // "12.5", "75", "1:02.5" or "1:02:03.250" into 100-ns units.
 std::optional<std::int64_t> ParseTime(const std::string& text);
