@@ -6,6 +6,8 @@
 #include <iterator>
 #include <limits>
 
+#include "General/WholeFile.h"
+
 namespace zel {
 namespace {
 
@@ -70,18 +72,8 @@ bool WriteBmpFile(const std::string& path, int width, int height, const std::uin
   const std::uint64_t pixelBytes = PixelBytes(width, height);
   if (length < pixelBytes) return false;
 
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
-  out.write(reinterpret_cast<const char*>(pixels), static_cast<std::streamsize>(pixelBytes));
-  out.close();
-  if (!out) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-    return false;
-  }
-  return true;
+  return WriteWholeFile(path, {std::span<const std::uint8_t>(header.data(), header.size()),
+                               std::span<const std::uint8_t>(pixels, pixelBytes)});
 }
 
 std::optional<BmpImage> ReadBmpFile(const std::string& path) {

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <memory>
 
+#include "General/WholeFile.h"
+
 namespace zel {
 namespace {
 
@@ -44,17 +46,7 @@ bool SaveJpeg(const std::string& path, const std::uint8_t* pixels, std::size_t l
   TjBuffer owned(compressed);
   if (result != 0 || !owned || compressedSize == 0) return false;
 
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char*>(owned.get()),
-            static_cast<std::streamsize>(compressedSize));
-  out.close();
-  if (!out) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-    return false;
-  }
-  return true;
+  return WriteWholeFile(path, {std::span<const std::uint8_t>(owned.get(), compressedSize)});
 }
 
 }  // namespace zel
