@@ -18,6 +18,7 @@
 #include "convert/ConversionParameters.h"
 #include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
+#include "settings/ValueLists.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
 
@@ -70,46 +71,39 @@ class RunFolder {
   std::string path_;
 };
 
-int SampleRateIndex(int hz) {
-  switch (hz) {
-    case 16000:
-      return 1;
-    case 22050:
-      return 2;
-    case 24000:
-      return 3;
-    default:
-      return 0;
-  }
-}
-
 // Applies the options to the settings; false with a message when the
 // combination cannot be converted.
 bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& error) {
   if (o.outputFolder) s.result = *o.outputFolder;
   if (o.audioFormat) s.mpeg_audio = *o.audioFormat;
   if (o.videoFormat) s.mpeg_video = *o.videoFormat;
-  const bool amr = s.mpeg_audio == 2;
+  // Values become indexes of the lists that the stored format offers, as the
+  // settings dialog would store them.
+  const bool amr = zel::AudioFormatValue(s.mpeg_audio) == 2;
   if (o.sampleRate) {
-    if (amr && *o.sampleRate != 8000) {
-      error = "AMR-NB takes --rate 8000 only";
+    int index = zel::IndexOfValue(zel::SampleRateList(s.mpeg_audio), *o.sampleRate);
+    if (index < 0) {
+      error = amr ? "AMR-NB takes --rate 8000 only" : "--rate needs --audio aac or amr";
       return false;
     }
-    s.samplerate = amr ? 0 : SampleRateIndex(*o.sampleRate);
+    s.samplerate = index;
   }
   if (o.channels) {
-    if (amr && *o.channels != 1) {
-      error = "AMR-NB takes --channels 1 only";
+    int index = zel::IndexOfValue(zel::ChannelList(s.mpeg_audio), *o.channels);
+    if (index < 0) {
+      error = amr ? "AMR-NB takes --channels 1 only" : "--channels needs --audio aac or amr";
       return false;
     }
-    s.channels = amr ? 0 : *o.channels - 1;
+    s.channels = index;
   }
   if (o.frameWidth) {
-    if (s.mpeg_video == 1 && *o.frameWidth == 320) {
-      error = "H.263 takes --size 128x96 or 176x144";
+    int index = zel::IndexOfValue(zel::FrameSizeList(s.mpeg_video), *o.frameWidth);
+    if (index < 0) {
+      error = zel::VideoFormatValue(s.mpeg_video) == 1 ? "H.263 takes --size 128x96 or 176x144"
+                                                       : "--size needs --video h263 or mpeg4";
       return false;
     }
-    s.framesize = *o.frameWidth == 128 ? 0 : *o.frameWidth == 176 ? 1 : 2;
+    s.framesize = index;
   }
   if (o.frameRate) s.framerate = *o.frameRate;
   if (o.splitSeconds) s.splittime = static_cast<std::int64_t>(*o.splitSeconds) * 10000000;
@@ -119,7 +113,7 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   }
   if (o.report) s.logfile = 1;
   if (o.pattern) s.edit = *o.pattern;
-  if (o.thumbWidth) s.capturesize = *o.thumbWidth == 0 ? 0 : *o.thumbWidth == 64 ? 1 : 2;
+  if (o.thumbWidth) s.capturesize = zel::IndexOfValue(zel::CaptureSizeList(), *o.thumbWidth);
   return true;
 }
 

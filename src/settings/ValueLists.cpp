@@ -90,6 +90,13 @@ int ListValue(std::span<const ListEntry> list, int index) {
   return list[static_cast<std::size_t>(ClampIndex(index, list.size()))].value;
 }
 
+int IndexOfValue(std::span<const ListEntry> list, int value) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].value == value) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 int AudioFormatValue(int mpegAudio) { return ListValue(kAudioFormats, mpegAudio); }
 int VideoFormatValue(int mpegVideo) { return ListValue(kVideoFormats, mpegVideo); }
 int SampleRateHz(int mpegAudio, int samplerate) {

@@ -47,6 +47,8 @@ std::span<const NamePatternPreset> NamePatternPresets();
 int ClampIndex(int index, std::size_t size);
 // The value of list[ClampIndex(index)].
 int ListValue(std::span<const ListEntry> list, int index);
+// The index of the first entry whose value is value, or -1.
+int IndexOfValue(std::span<const ListEntry> list, int value);
 
 // The lookups of the conversion parameters.
 int AudioFormatValue(int mpegAudio);
