@@ -302,7 +302,10 @@ INSTANTIATE_TEST_SUITE_P(Formats, WavInputs,
                          ::testing::Values(WavCase{"mono8k.wav", 0, 0, 8000},
                                            WavCase{"stereo44.wav", 2, 1, 22050},
                                            WavCase{"surround.wav", 1, 1, 16000},
-                                           WavCase{"deep24.wav", 3, 0, 24000}));
+                                           WavCase{"deep24.wav", 3, 0, 24000}),
+                         [](const ::testing::TestParamInfo<WavCase>& info) {
+                           return fs::path(info.param.fixture).stem().string();
+                         });
 
 TEST_F(ConversionDriverTest, MpegLayerTwoConverts) {
   settings.file3g2 = 0;
