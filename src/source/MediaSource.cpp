@@ -69,6 +69,9 @@ struct MediaSource::Impl {
   VideoFrameSink* sink = nullptr;
   const std::atomic<bool>* abortFlag = nullptr;
 
+  // Each stream's demuxer and decoder, kept for the whole conversion.
+  StreamDecoder videoDecoder;
+  StreamDecoder audioDecoder;
   // The running segment.
   std::unique_ptr<WavFileWriter> wav;
   std::thread videoThread;
@@ -209,13 +212,15 @@ bool MediaSource::Run() {
   }
   if (withVideo) {
     s.videoThread = std::thread([&s, job = s.Job(s.videoStream)] {
-      DecodeVideoSegment(job, s.info.width, s.info.height, *s.sink, s.deliveredFrames);
+      DecodeVideoSegment(job, s.videoDecoder, s.info.width, s.info.height, *s.sink,
+                         s.deliveredFrames);
       s.MarkDone(s.videoDone);
     });
   }
   if (withAudio) {
     s.audioThread = std::thread([&s, job = s.Job(s.audioStream)] {
-      if (!DecodeAudioSegment(job, s.info.sampleRate, s.info.channels, *s.wav, s.wavBytes) ||
+      if (!DecodeAudioSegment(job, s.audioDecoder, s.info.sampleRate, s.info.channels, *s.wav,
+                              s.wavBytes) ||
           !s.wav->Finish()) {
         s.writeFailed = true;
       }
@@ -259,6 +264,8 @@ void MediaSource::CloseConversion() {
   Impl& s = *impl_;
   s.StopThreads();
   s.opened = false;
+  s.videoDecoder.Reset();
+  s.audioDecoder.Reset();
   s.path.clear();
   s.info = MediaInfo{};
   s.audioStream = -1;

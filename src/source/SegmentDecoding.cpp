@@ -30,13 +30,18 @@ std::int64_t FileOrigin(const AVFormatContext* input, const AVStream* stream) {
   return stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
 }
 
-// One stream of the file on a demuxer of its own, positioned for a segment.
+}  // namespace
+
+// One stream of the file on a demuxer of its own. It lives for the whole
+// conversion: opening a file (with its stream probing) costs more than a
+// short segment's decoding, so each segment only seeks and flushes.
 struct StreamReader {
   av::InputPtr input;
   av::OpenedDecoder decoder;
   AVStream* stream = nullptr;
   std::int64_t originTs = 0;
   bool seeked = false;
+  bool used = false;  // has decoded a segment: its position is somewhere in the file
 
   bool Open(const SegmentJob& job) {
     input = av::OpenInput(job.path);
@@ -45,6 +50,7 @@ struct StreamReader {
     }
     decoder = av::OpenStreamDecoder(input.get(), job.streamIndex);
     if (!decoder) {
+      input.reset();
       return false;
     }
     stream = input->streams[job.streamIndex];
@@ -54,19 +60,34 @@ struct StreamReader {
         input->streams[i]->discard = AVDISCARD_ALL;  // the other thread reads those
       }
     }
-    if (job.startHns > 0) {
-      // Back to the last key frame at or before the start; the frames up to
-      // the start are decoded and dropped. A file that cannot seek is decoded
-      // from its beginning instead, which gives the same frames, only later.
+    used = false;
+    return true;
+  }
+
+  // Positions on the job's segment: back to the last key frame at or before
+  // its start; the frames up to the start are decoded and dropped. A file
+  // that cannot seek is read again from its beginning, which gives the same
+  // frames, only later.
+  bool Position(const SegmentJob& job) {
+    if (!input && !Open(job)) {
+      return false;
+    }
+    seeked = false;
+    if (job.startHns > 0 || used) {
       const std::int64_t target =
           originTs + av_rescale_q(job.startHns, kHnsBase, stream->time_base);
       const int rc = av_seek_frame(input.get(), job.streamIndex, target, AVSEEK_FLAG_BACKWARD);
       if (rc < 0) {
         std::fprintf(stderr, "zel: seeking %s failed: %s\n", job.path.c_str(),
                      av::ErrorText(rc).c_str());
+        if (used && !Open(job)) {
+          return false;
+        }
       }
-      seeked = rc >= 0;
+      seeked = rc >= 0 && job.startHns > 0;
+      avcodec_flush_buffers(decoder.codec.get());
     }
+    used = true;
     return true;
   }
 
@@ -74,6 +95,8 @@ struct StreamReader {
     return av_rescale_q(ts - originTs, stream->time_base, kHnsBase);
   }
 };
+
+namespace {
 
 enum class FrameVerdict { More, Enough };
 
@@ -131,6 +154,8 @@ void DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFrame
   }
 }
 
+}  // namespace
+
 // Converts decoded pictures to one packed YV12 frame: the Y plane, then V,
 // then U, each without row padding.
 class Yv12Packer {
@@ -187,6 +212,8 @@ class Yv12Packer {
   av::FramePtr scaled_;
   std::vector<std::uint8_t> packed_;
 };
+
+namespace {
 
 // Converts decoded audio to interleaved 16-bit PCM at a fixed rate and
 // channel count; more channels are mixed down.
@@ -265,13 +292,22 @@ class PcmConverter {
 
 }  // namespace
 
-void DecodeVideoSegment(const SegmentJob& job, int width, int height, VideoFrameSink& sink,
-                        std::atomic<std::uint64_t>& deliveredFrames) {
+StreamDecoder::StreamDecoder() = default;
+StreamDecoder::~StreamDecoder() = default;
+
+void StreamDecoder::Reset() {
+  reader.reset();
+  packer.reset();
+}
+
+void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
+                        VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames) {
   if (job.stopHns <= job.startHns || width <= 0 || height <= 0) {
     return;
   }
-  StreamReader reader;
-  if (!reader.Open(job)) {
+  if (!decoder.reader) decoder.reader = std::make_unique<StreamReader>();
+  StreamReader& reader = *decoder.reader;
+  if (!reader.Position(job)) {
     return;
   }
   const AVRational rate = reader.stream->avg_frame_rate;
@@ -280,7 +316,8 @@ void DecodeVideoSegment(const SegmentJob& job, int width, int height, VideoFrame
                                             : kDefaultFrameHns;
   // Frames without a time stamp follow their predecessor by one frame time.
   std::int64_t nextHns = reader.seeked ? job.startHns : 0;
-  Yv12Packer packer(width, height);
+  if (!decoder.packer) decoder.packer = std::make_unique<Yv12Packer>(width, height);
+  Yv12Packer& packer = *decoder.packer;
 
   DecodeFrames(reader, job, [&](const AVFrame* frame) {
     std::int64_t timeHns = nextHns;
@@ -308,14 +345,15 @@ void DecodeVideoSegment(const SegmentJob& job, int width, int height, VideoFrame
   });
 }
 
-bool DecodeAudioSegment(const SegmentJob& job, int sampleRate, int channels, WavFileWriter& wav,
-                        std::atomic<std::uint64_t>& wavBytes) {
+bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate, int channels,
+                        WavFileWriter& wav, std::atomic<std::uint64_t>& wavBytes) {
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (job.stopHns <= job.startHns || sampleRate <= 0 || channels <= 0) {
     return wav.ok();
   }
-  StreamReader reader;
-  if (!reader.Open(job)) {
+  if (!decoder.reader) decoder.reader = std::make_unique<StreamReader>();
+  StreamReader& reader = *decoder.reader;
+  if (!reader.Position(job)) {
     return wav.ok();
   }
   // Sample positions count from the start of the file at the output rate.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace zel {
@@ -26,16 +27,29 @@ struct SegmentJob {
   std::function<bool()> shouldStop;
 };
 
+struct StreamReader;
+class Yv12Packer;
+
+// The demuxer, decoder and picture converter of one stream, kept from one
+// segment to the next.
+struct StreamDecoder {
+  StreamDecoder();
+  ~StreamDecoder();
+  void Reset();  // closes the demuxer and decoder
+  std::unique_ptr<StreamReader> reader;
+  std::unique_ptr<Yv12Packer> packer;
+};
+
 // Decodes the video stream from the last key frame at or before the start and
 // hands every frame of the segment to the sink as packed YV12 (Y, V, U) of
 // width x height, timed in seconds from the segment's start.
-void DecodeVideoSegment(const SegmentJob& job, int width, int height, VideoFrameSink& sink,
-                        std::atomic<std::uint64_t>& deliveredFrames);
+void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
+                        VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames);
 
 // Decodes the audio stream and appends exactly the samples of the segment, as
 // interleaved 16-bit PCM at sampleRate with channels (1 or 2), to the WAV
 // file. wavBytes follows the file's size. False when writing failed.
-bool DecodeAudioSegment(const SegmentJob& job, int sampleRate, int channels, WavFileWriter& wav,
-                        std::atomic<std::uint64_t>& wavBytes);
+bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate, int channels,
+                        WavFileWriter& wav, std::atomic<std::uint64_t>& wavBytes);
 
 }  // namespace zel
