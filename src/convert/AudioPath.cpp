@@ -75,10 +75,13 @@ bool LocatePcm(const std::vector<std::uint8_t>& image, std::size_t& offset, std:
 
 }  // namespace
 
-void SetUpAudioSegment(AudioParameterBlock& block, AudioKind kind, int sourceRate,
-                       int sourceChannels, AudioSegmentInfo& info) {
-  if (block.sampleRate == 0) block.sampleRate = sourceRate;
-  if (block.channels == 0) block.channels = sourceChannels;
+void SetUpAudioSegment(AudioParameterBlock& block, AudioKind kind, int targetRate,
+                       int targetChannels, int sourceRate, int sourceChannels,
+                       AudioSegmentInfo& info) {
+  // Taken from the conversion parameters at every segment: the block itself
+  // is cleared whenever the video encoder context is reset.
+  block.sampleRate = targetRate != 0 ? targetRate : sourceRate;
+  block.channels = targetChannels != 0 ? targetChannels : sourceChannels;
   if (kind == AudioKind::Aac) {
     block.frameLength = kAacFrameLength;
     // FAAC's ceiling is 6 bit/s per Hz and channel. Rates of 5333 Hz and below
@@ -240,6 +243,7 @@ void AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
 
   const AudioSegmentInfo& info = s.info;
   const std::uint8_t* pcm = image.data() + pcmOffset;
+  const std::size_t sourceLength = length;
 
   // Rate, then channels; each block keeps kSpareBytes of silence beyond its PCM.
   std::vector<std::uint8_t> rated;
@@ -267,11 +271,13 @@ void AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   }
   rated = {};
 
-  // Less than one second of PCM gives an empty track.
-  const std::uint64_t oneSecond = 2ULL *
-                                  static_cast<std::uint64_t>(std::max(s.block->sampleRate, 0)) *
-                                  static_cast<std::uint64_t>(std::max(s.block->channels, 0));
-  if (length < oneSecond || length == 0) return;
+  // Less than one second of PCM gives an empty track. The second is measured
+  // in the source: the rate ratio is truncated (1814 for 44100 to 8000 Hz), so
+  // a whole second comes out a few bytes short of one at the target rate, and
+  // one-second segments would lose all their sound.
+  const std::uint64_t oneSecond = 2ULL * static_cast<std::uint64_t>(std::max(info.sourceRate, 0)) *
+                                  static_cast<std::uint64_t>(std::max(info.sourceChannels, 0));
+  if (sourceLength < oneSecond || length == 0) return;
   s.encodeFrames(mixed, length);
 }
 

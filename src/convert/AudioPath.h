@@ -13,8 +13,9 @@ struct ConversionState;
 
 // Segment set-up: target rate and channels (0 takes the source's), frame
 // length and bit rate into block, then info.
-void SetUpAudioSegment(AudioParameterBlock& block, AudioKind kind, int sourceRate,
-                       int sourceChannels, AudioSegmentInfo& info);
+void SetUpAudioSegment(AudioParameterBlock& block, AudioKind kind, int targetRate,
+                       int targetChannels, int sourceRate, int sourceChannels,
+                       AudioSegmentInfo& info);
 
 // AMR-NB mode for a bit rate (7, 12.2 kbit/s, for anything outside the table).
 int AmrModeForBitRate(int bitRate);

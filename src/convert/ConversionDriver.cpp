@@ -157,7 +157,8 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   AudioSegmentInfo audioInfo;
   if (audio_.present) {
     if (want3g2_ && params.sampleRate == 8000) job_.notifier.showMessage(k3g2At8000Warning);
-    SetUpAudioSegment(job_.audioBlock, params.audioKind, info.sampleRate, info.channels, audioInfo);
+    SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
+                      info.sampleRate, info.channels, audioInfo);
     if (!encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo, params.audioKind, job_.notifier)) {
       if (video_.present) grabber_.CloseVideoEncoder();
       return false;

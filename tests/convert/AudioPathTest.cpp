@@ -82,9 +82,7 @@ struct Fixture {
 
   bool open(AudioKind kind, int rate, int channels, int sourceRate, int sourceChannels) {
     block.clear();
-    block.sampleRate = rate;
-    block.channels = channels;
-    SetUpAudioSegment(block, kind, sourceRate, sourceChannels, info);
+    SetUpAudioSegment(block, kind, rate, channels, sourceRate, sourceChannels, info);
     return encoder.OpenAudioEncoder(block, info, kind, notifier);
   }
   void encode(const std::vector<std::uint8_t>& wavFile) {
@@ -112,10 +110,10 @@ TEST(AudioPath, SegmentSetUp) {
   };
   for (const SetUpCase& c : cases) {
     AudioParameterBlock block;
-    block.sampleRate = c.rate;
-    block.channels = c.channels;
+    block.sampleRate = 11025;  // whatever an earlier segment left: the parameters win
+    block.channels = 2;
     AudioSegmentInfo info;
-    SetUpAudioSegment(block, c.kind, c.sourceRate, c.sourceChannels, info);
+    SetUpAudioSegment(block, c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels, info);
     SCOPED_TRACE(std::to_string(c.rate) + " from " + std::to_string(c.sourceRate));
     EXPECT_EQ(block.sampleRate, c.wantRate);
     EXPECT_EQ(block.channels, c.wantChannels);

@@ -56,10 +56,8 @@ TEST_P(AudioTrackFile, DecodesCleanlyWithTheSegmentsDuration) {
 
   AudioTrackBuffer audio;
   AudioParameterBlock block;
-  block.sampleRate = c.rate;
-  block.channels = c.channels;
   AudioSegmentInfo info;
-  SetUpAudioSegment(block, c.kind, 44100, 2, info);
+  SetUpAudioSegment(block, c.kind, c.rate, c.channels, 44100, 2, info);
   RecordingNotifier notifier;
   AudioEncoder encoder(audio, state);
   ASSERT_TRUE(encoder.OpenAudioEncoder(block, info, c.kind, notifier));

@@ -86,6 +86,7 @@ class ConversionDriverTest : public ::testing::Test {
     if (audio && seconds >= 1.0) {
       double frame = (params.audioKind == AudioKind::AmrNb ? 160.0 : 1024.0) / params.sampleRate;
       double tail = atEnd ? 0.1 : 0.0;
+      EXPECT_GT(f.audio[0].frames, 0) << "a segment of a second or more keeps its sound";
       EXPECT_GE(f.audio[0].duration, seconds - frame - 1e-3);
       EXPECT_LE(f.audio[0].duration, seconds + tail + frame + 1e-3);
     }
@@ -143,6 +144,13 @@ TEST_F(ConversionDriverTest, SplittingNamesAndCutsSegments) {
   ExpectGood(Out("clip00.3gp"), 1.0, true, true);
   ExpectGood(Out("clip01.3gp"), 1.0, true, true);
   ExpectGood(Out("clip02.3gp"), 0.7, true, true);  // less than a second: an empty audio track
+  // every segment gets the chosen rate and channels, not only the first
+  for (const char* name : {"clip00.3gp", "clip01.3gp", "clip02.3gp"}) {
+    EXPECT_NE(test::Probe(Out(name), {"-show_entries", "stream=sample_rate,channels"})
+                  .find("sample_rate=8000\nchannels=1"),
+              std::string::npos)
+        << name;
+  }
   EXPECT_FALSE(fs::exists(Out("clip03.3gp")));
   EXPECT_EQ(summary.segments, 3);
   EXPECT_EQ(state.segmentIndex, 3);
