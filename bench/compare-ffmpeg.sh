@@ -27,7 +27,7 @@ ffmpeg_one() { # $1: output file
 zel_run() { # $1: container, $2: split seconds
   rm -rf "$work/z" && mkdir -p "$work/z"
   (cd "$work/z" && "$zel" -q --video mpeg4 --size 176x144 --fps 15 --audio aac --rate 8000 \
-    --channels 1 --container "$1" --split "$2" "$clip")
+    --channels 1 --container "$1" --split "$2" "$clip" 2>>"$work/zel.log")
 }
 
 # measure NAME COMMAND...: appends "seconds kilobytes" to $work/NAME
