@@ -29,8 +29,8 @@ struct ConversionJob {
 
 // What a job left behind, for callers that report on it.
 struct ConversionSummary {
-  int segments = 0;       // segments converted (an aborted one included)
-  int filesWritten = 0;   // container files that remain
+  int segments = 0;         // segments converted (an aborted one included)
+  int filesWritten = 0;     // container files that remain
   bool hadStreams = false;  // the input had audio or video to convert
 };
 
