@@ -159,22 +159,22 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     if (want3g2_ && params.sampleRate == 8000) job_.notifier.showMessage(k3g2At8000Warning);
     SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
                       info.sampleRate, info.channels, audioInfo);
-    if (!encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo, params.audioKind, job_.notifier)) {
-      if (video_.present) grabber_.CloseVideoEncoder();
-      return false;
-    }
   }
 
   const std::string wavPath = TemporaryWavPath(workDir_, index);
   source.SetWavFileName(wavPath);
   bool delivered = source.Run();
-  if (delivered) {
+  // The audio encoder is first needed once the segment has been decoded; it
+  // opens (FAAC's set-up is costly) while the streaming threads decode.
+  bool audioOpen = !audio_.present || encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo,
+                                                                params.audioKind, job_.notifier);
+  if (delivered && audioOpen) {
     MediaSource::WaitResult wait = source.WaitForSegment();
     delivered = wait != MediaSource::WaitResult::Failed;
   }
   source.Stop();
-  if (!delivered) {
-    job_.notifier.showMessage(kTemporaryWavFailure);
+  if (!delivered || !audioOpen) {
+    if (!delivered) job_.notifier.showMessage(kTemporaryWavFailure);
     if (audio_.present) encoder_.CloseAudioEncoder();
     if (video_.present) grabber_.CloseVideoEncoder();
     RemoveFile(wavPath);
