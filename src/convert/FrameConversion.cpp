@@ -35,20 +35,46 @@ inline int ThirdPlaneOf(int b0, int b1, int b2) {
 // Source coordinate of every target coordinate: floor(10000 * t / ratio),
 // held inside the source (only a ratio truncated from a source of 10000
 // pixels or more could reach past it).
-std::vector<int> IndexTable(int targetCount, int ratio, int sourceCount) {
-  std::vector<int> table(static_cast<std::size_t>(std::max(targetCount, 0)));
+// Sizes are at most 16384, so a source coordinate fits 16 bits.
+std::vector<std::uint16_t> IndexTable(int targetCount, int ratio, int sourceCount) {
+  std::vector<std::uint16_t> table(static_cast<std::size_t>(std::max(targetCount, 0)));
   for (int t = 0; t < targetCount; ++t) {
     long long s = 10000LL * t / ratio;
-    table[t] = static_cast<int>(std::min<long long>(s, sourceCount - 1));
+    table[t] = static_cast<std::uint16_t>(std::min<long long>(s, sourceCount - 1));
   }
   return table;
 }
 
+// The row and column tables of one scaling, kept between frames: a segment
+// scales every frame the same way, and building the tables (a division per
+// entry) costs a quarter of scaling a small frame.
+struct ScaleTables {
+  int sw = 0, sh = 0, tw = 0, th = 0;
+  std::vector<std::uint16_t> cols, rows;
+
+  void prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight, int xRatio,
+               int yRatio) {
+    if (sw == sourceWidth && sh == sourceHeight && tw == targetWidth && th == targetHeight) return;
+    cols = IndexTable(targetWidth, xRatio, sourceWidth);
+    rows = IndexTable(targetHeight, yRatio, sourceHeight);
+    sw = sourceWidth;
+    sh = sourceHeight;
+    tw = targetWidth;
+    th = targetHeight;
+  }
+};
+
 // The inner loops, kept apart so that the compiler knows that source and
 // destination rows do not overlap.
-void GatherRow(const std::uint8_t* __restrict in, const int* __restrict cols, int n,
+// Four samples are stored as one word: byte stores are what the gather costs.
+void GatherRow(const std::uint8_t* __restrict in, const std::uint16_t* __restrict cols, int n,
                std::uint8_t* __restrict out) {
-  for (int x = 0; x < n; ++x) out[x] = in[cols[x]];
+  int x = 0;
+  for (; x + 4 <= n; x += 4) {
+    const std::uint8_t four[4] = {in[cols[x]], in[cols[x + 1]], in[cols[x + 2]], in[cols[x + 3]]};
+    std::memcpy(out + x, four, 4);
+  }
+  for (; x < n; ++x) out[x] = in[cols[x]];
 }
 
 void LumaRow(const std::uint8_t* __restrict in, int w, std::uint8_t* __restrict out) {
@@ -101,8 +127,11 @@ std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, 
   const int yRatio = 10000 * th / sh;
   if (xRatio <= 0 || yRatio <= 0) return 0;  // a shrink beyond 1/10000 has no ratio
 
-  const std::vector<int> cols = IndexTable(tw, xRatio, sw);
-  const std::vector<int> rows = IndexTable(th, yRatio, sh);
+  // One set per thread: each segment's frames are scaled on one streaming thread.
+  thread_local ScaleTables tables;
+  tables.prepare(sw, sh, tw, th, xRatio, yRatio);
+  const std::vector<std::uint16_t>& cols = tables.cols;
+  const std::vector<std::uint16_t>& rows = tables.rows;
   const std::size_t sourceLuma = static_cast<std::size_t>(sw) * sh;
   const std::size_t targetLuma = static_cast<std::size_t>(tw) * th;
   const std::size_t sourceSecond = sourceLuma + sourceLuma / 4;

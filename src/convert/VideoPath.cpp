@@ -256,6 +256,11 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
     d.firstFrameTimeUs = t;
   }
 
+  // A frame that the output clock drops is not converted at all: at 30 to
+  // 15 fps that is every second one.
+  const std::int64_t elapsed = t - d.firstFrameTimeUs;
+  if (d.clockUs > elapsed) return;
+
   // YV12 input is scaled or copied straight from the delivered buffer; the
   // source frame store only holds the converted RGB24 input.
   const std::uint8_t* frame = buffer;
@@ -274,7 +279,6 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   // The output clock: the latest frame is encoded once for every tick that
   // has passed, which drops frames of a faster source and repeats those of a
   // slower one.
-  const std::int64_t elapsed = t - d.firstFrameTimeUs;
   while (d.clockUs <= elapsed) {
     d.encodePicture(frameCount_);
     d.clockUs += d.clockStepUs;
