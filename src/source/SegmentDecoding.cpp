@@ -34,14 +34,29 @@ std::int64_t FileOrigin(const AVFormatContext* input, const AVStream* stream) {
 
 // One stream of the file on a demuxer of its own. It lives for the whole
 // conversion: opening a file (with its stream probing) costs more than a
-// short segment's decoding, so each segment only seeks and flushes.
+// short segment's decoding, so a segment seeks and flushes, and one that
+// starts where the previous one stopped (a split job) simply goes on reading.
 struct StreamReader {
   av::InputPtr input;
   av::OpenedDecoder decoder;
   AVStream* stream = nullptr;
   std::int64_t originTs = 0;
   bool seeked = false;
-  bool used = false;  // has decoded a segment: its position is somewhere in the file
+  bool used = false;        // has decoded a segment: its position is somewhere in the file
+  bool continuing = false;  // this segment goes on from the previous one
+  bool draining = false;    // the demuxer is at its end; the decoder is being emptied
+  bool ended = false;       // the decoder is empty: nothing more comes
+  // Where the last segment stopped when it stopped there, else -1.
+  std::int64_t continueAtHns = -1;
+  // What the last segment read beyond its stop: a decoded picture (video) or
+  // converted samples with their position (audio).
+  av::FramePtr pendingFrame;
+  std::vector<std::uint8_t> pendingPcm;
+  std::int64_t pendingPosition = 0;
+  // Running time of the stream, for frames without a time stamp: 100-ns
+  // units (video) or samples (audio).
+  std::int64_t nextTime = 0;
+  bool firstFrame = true;
 
   bool Open(const SegmentJob& job) {
     input = av::OpenInput(job.path);
@@ -72,6 +87,16 @@ struct StreamReader {
     if (!input && !Open(job)) {
       return false;
     }
+    continuing = used && job.startHns == continueAtHns;
+    continueAtHns = -1;
+    if (continuing) {
+      return true;
+    }
+    pendingFrame.reset();
+    pendingPcm.clear();
+    draining = false;
+    ended = false;
+    firstFrame = true;
     seeked = false;
     if (job.startHns > 0 || used) {
       const std::int64_t target =
@@ -99,58 +124,55 @@ struct StreamReader {
 namespace {
 
 enum class FrameVerdict { More, Enough };
+enum class LoopEnd { Enough, Ended, Stopped };
 
 // Feeds the stream's packets to its decoder and every decoded frame to
 // onFrame, until onFrame has enough, the job is told to stop, or the stream
-// ends; at the end the decoder is drained so that no frame is lost.
-// Damaged packets are skipped.
+// ends; at the end the decoder is drained so that no frame is lost. Frames
+// the decoder already holds are taken before more input goes in, so a
+// segment that goes on from the previous one loses nothing. Damaged packets
+// are skipped.
 template <typename OnFrame>
-void DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFrame) {
+LoopEnd DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFrame) {
+  if (reader.ended) {
+    return LoopEnd::Ended;
+  }
   AVFormatContext* input = reader.input.get();
   AVCodecContext* codec = reader.decoder.codec.get();
   av::PacketPtr packet = av::MakePacket();
   av::FramePtr frame = av::MakeFrame();
   if (!packet || !frame) {
-    return;
+    return LoopEnd::Stopped;
   }
-  bool draining = false;
-  while (!(job.shouldStop && job.shouldStop())) {
-    if (!draining) {
-      const int rc = av_read_frame(input, packet.get());
-      if (rc < 0) {
-        draining = true;
-        avcodec_send_packet(codec, nullptr);
-      } else {
-        const bool ours = packet->stream_index == job.streamIndex;
-        if (ours) {
-          avcodec_send_packet(codec, packet.get());
-        }
-        av_packet_unref(packet.get());
-        if (!ours) {
-          continue;
-        }
-      }
+  for (;;) {
+    if (job.shouldStop && job.shouldStop()) {
+      return LoopEnd::Stopped;
     }
-    for (;;) {
-      const int rc = avcodec_receive_frame(codec, frame.get());
-      if (rc == AVERROR(EAGAIN)) {
-        if (draining) {
-          return;
-        }
-        break;
-      }
-      if (rc < 0) {
-        if (rc == AVERROR_EOF || draining) {
-          return;
-        }
-        break;  // a damaged frame; go on with the next packet
-      }
+    const int received = avcodec_receive_frame(codec, frame.get());
+    if (received >= 0) {
       const FrameVerdict verdict = onFrame(frame.get());
       av_frame_unref(frame.get());
       if (verdict == FrameVerdict::Enough) {
-        return;
+        return LoopEnd::Enough;
       }
+      continue;
     }
+    if (received == AVERROR_EOF || reader.draining) {
+      reader.ended = true;
+      return LoopEnd::Ended;
+    }
+    // EAGAIN wants input; any other error was a damaged frame, after which the
+    // decoder goes on with what follows.
+    const int rc = av_read_frame(input, packet.get());
+    if (rc < 0) {
+      reader.draining = true;
+      avcodec_send_packet(codec, nullptr);
+      continue;
+    }
+    if (packet->stream_index == job.streamIndex) {
+      avcodec_send_packet(codec, packet.get());
+    }
+    av_packet_unref(packet.get());
   }
 }
 
@@ -315,12 +337,12 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
                                             ? av_rescale(kHnsPerSecond, rate.den, rate.num)
                                             : kDefaultFrameHns;
   // Frames without a time stamp follow their predecessor by one frame time.
-  std::int64_t nextHns = reader.seeked ? job.startHns : 0;
+  if (!reader.continuing) reader.nextTime = reader.seeked ? job.startHns : 0;
   if (!decoder.packer) decoder.packer = std::make_unique<Yv12Packer>(width, height);
   Yv12Packer& packer = *decoder.packer;
 
-  DecodeFrames(reader, job, [&](const AVFrame* frame) {
-    std::int64_t timeHns = nextHns;
+  const auto onFrame = [&](AVFrame* frame) {
+    std::int64_t timeHns = reader.nextTime;
     if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
       timeHns = reader.HnsOf(frame->best_effort_timestamp);
     }
@@ -328,10 +350,16 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
         frame->pkt_duration > 0
             ? av_rescale_q(frame->pkt_duration, reader.stream->time_base, kHnsBase)
             : declaredFrameHns;
-    nextHns = timeHns + std::max<std::int64_t>(frameHns, 1);
     if (timeHns >= job.stopHns) {
+      // The first picture of the next segment, kept for it.
+      if (!reader.pendingFrame) reader.pendingFrame = av::MakeFrame();
+      if (reader.pendingFrame && frame != reader.pendingFrame.get()) {
+        av_frame_unref(reader.pendingFrame.get());
+        av_frame_ref(reader.pendingFrame.get(), frame);
+      }
       return FrameVerdict::Enough;
     }
+    reader.nextTime = timeHns + std::max<std::int64_t>(frameHns, 1);
     if (timeHns < job.startHns) {
       return FrameVerdict::More;  // between the key frame and the start
     }
@@ -342,7 +370,17 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
       deliveredFrames.fetch_add(1, std::memory_order_relaxed);
     }
     return FrameVerdict::More;
-  });
+  };
+
+  LoopEnd end = LoopEnd::Stopped;
+  if (reader.pendingFrame && reader.pendingFrame->buf[0] != nullptr &&
+      onFrame(reader.pendingFrame.get()) == FrameVerdict::Enough) {
+    end = LoopEnd::Enough;  // a picture that outlasts this segment too
+  } else {
+    if (reader.pendingFrame) av_frame_unref(reader.pendingFrame.get());
+    end = DecodeFrames(reader, job, onFrame);
+  }
+  if (end != LoopEnd::Stopped) reader.continueAtHns = job.stopHns;
 }
 
 bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate, int channels,
@@ -365,8 +403,7 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
   const std::int64_t gapSamples = sampleRate / 20;
 
   std::int64_t written = firstSample;  // next sample position the file receives
-  std::int64_t nextPosition = reader.seeked ? firstSample : 0;
-  bool first = true;
+  if (!reader.continuing) reader.nextTime = reader.seeked ? firstSample : 0;
   bool writeFailed = false;
   PcmConverter converter(sampleRate, channels);
   std::vector<std::uint8_t> pcm;
@@ -380,22 +417,16 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
       written += chunk;
     }
   };
-
-  DecodeFrames(reader, job, [&](const AVFrame* frame) {
-    int samples = 0;
-    if (!converter.Convert(frame, pcm, samples) || samples <= 0) {
-      return FrameVerdict::More;
+  // Writes the part of `samples` samples at `position` that lies in the
+  // segment; what lies beyond its end is kept for the next segment.
+  const auto consume = [&](const std::uint8_t* data, std::int64_t position, std::int64_t samples) {
+    const std::int64_t beyond = std::max(position, endSample);
+    if (position + samples > beyond) {
+      const std::uint8_t* tail = data + static_cast<std::size_t>(beyond - position) * frameBytes;
+      reader.pendingPcm.assign(
+          tail, tail + static_cast<std::size_t>(position + samples - beyond) * frameBytes);
+      reader.pendingPosition = beyond;
     }
-    std::int64_t position = nextPosition;
-    if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-      const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - reader.originTs,
-                                                reader.stream->time_base, sampleBase);
-      if (first || std::abs(stamped - nextPosition) > gapSamples) {
-        position = stamped;
-      }
-    }
-    first = false;
-    nextPosition = position + samples;
     if (position >= endSample) {
       return FrameVerdict::Enough;
     }
@@ -406,14 +437,42 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
     const std::int64_t from = std::max(position, written);
     const std::int64_t to = std::min(position + samples, endSample);
     if (to > from && !writeFailed) {
-      writeFailed = !wav.Append(pcm.data() + static_cast<std::size_t>(from - position) * frameBytes,
+      writeFailed = !wav.Append(data + static_cast<std::size_t>(from - position) * frameBytes,
                                 static_cast<std::size_t>(to - from) * frameBytes);
       written = to;
     }
     wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
     return writeFailed || written >= endSample ? FrameVerdict::Enough : FrameVerdict::More;
-  });
+  };
+
+  LoopEnd end = LoopEnd::Stopped;
+  std::vector<std::uint8_t> held;
+  held.swap(reader.pendingPcm);
+  if (!held.empty() &&
+      consume(held.data(), reader.pendingPosition,
+              static_cast<std::int64_t>(held.size() / frameBytes)) == FrameVerdict::Enough) {
+    end = LoopEnd::Enough;  // the samples read ahead reach beyond this segment too
+  } else {
+    end = DecodeFrames(reader, job, [&](const AVFrame* frame) {
+      int samples = 0;
+      if (!converter.Convert(frame, pcm, samples) || samples <= 0) {
+        return FrameVerdict::More;
+      }
+      std::int64_t position = reader.nextTime;
+      if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+        const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - reader.originTs,
+                                                  reader.stream->time_base, sampleBase);
+        if (reader.firstFrame || std::abs(stamped - reader.nextTime) > gapSamples) {
+          position = stamped;
+        }
+      }
+      reader.firstFrame = false;
+      reader.nextTime = position + samples;
+      return consume(pcm.data(), position, samples);
+    });
+  }
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+  if (end != LoopEnd::Stopped && !writeFailed) reader.continueAtHns = job.stopHns;
   return !writeFailed && wav.ok();
 }
 

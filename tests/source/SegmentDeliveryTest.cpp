@@ -289,3 +289,38 @@ TEST(SegmentDelivery, AWavFileThatCannotBeCreatedFailsTheRun) {
 
 }  // namespace
 }  // namespace zel
+
+namespace zel {
+namespace {
+
+// A split job runs its segments one after the other on one source; each goes
+// on reading where the previous one stopped. Together they must hold exactly
+// what one segment over the whole range holds: every frame once, at the same
+// time, and every sample once, byte for byte.
+TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
+  TempDir dir;
+  const std::string path = test::MakeWmv(dir, "clip.wmv", "3", 12);
+  Segment whole(dir, path);
+  ASSERT_EQ(whole.Run(5000000, 27000000), MediaSource::WaitResult::Delivered);
+  const std::vector<std::int16_t> allSamples = WavSamples(whole.wav);
+
+  Segment split(dir, path);
+  std::vector<double> times;
+  std::vector<std::int16_t> samples;
+  // Bounds that fall between frames and between the codec's audio blocks.
+  const std::int64_t bounds[] = {5000000, 10000000, 10000001, 17770000, 27000000};
+  for (std::size_t i = 0; i + 1 < std::size(bounds); ++i) {
+    split.sink.times.clear();
+    ASSERT_EQ(split.Run(bounds[i], bounds[i + 1]), MediaSource::WaitResult::Delivered) << i;
+    for (double t : split.sink.times) times.push_back(t + (bounds[i] - bounds[0]) / 1e7);
+    const std::vector<std::int16_t> part = WavSamples(split.wav);
+    samples.insert(samples.end(), part.begin(), part.end());
+  }
+  ASSERT_EQ(times.size(), whole.sink.times.size());
+  for (std::size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], whole.sink.times[i], 1e-6);
+  ASSERT_EQ(samples.size(), allSamples.size());
+  EXPECT_TRUE(samples == allSamples);
+}
+
+}  // namespace
+}  // namespace zel
