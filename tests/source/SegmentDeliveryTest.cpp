@@ -58,7 +58,7 @@ std::vector<std::int16_t> WavSamples(const std::string& path) {
   EXPECT_EQ(length, bytes.size() - offset);
   EXPECT_EQ(riff, bytes.size() - 8);
   std::vector<std::int16_t> samples((bytes.size() - offset) / 2);
-  std::memcpy(samples.data(), bytes.data() + offset, samples.size() * 2);
+  if (!samples.empty()) std::memcpy(samples.data(), bytes.data() + offset, samples.size() * 2);
   return samples;
 }
 
