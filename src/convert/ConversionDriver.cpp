@@ -29,18 +29,11 @@ constexpr const char* kReportName = "thumbnail.html";
 constexpr const char* k3g2At8000Warning =
     "au携帯では音声のサンプリングレートに8000を指定すると再生できなくなる場合があります。";
 constexpr const char* kTemporaryWavFailure = "Can not Open Temporary wav file!";
+constexpr FileKind kFileKinds[] = {FileKind::ThreeGp, FileKind::ThreeG2};
 
 void RemoveFile(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
-}
-
-// The container file the writer made of base: its extension replaced.
-std::string WithExtension(std::string base, const char* extension) {
-  std::size_t name = base.find_last_of("/\\");
-  std::size_t dot = base.rfind('.');
-  if (dot != std::string::npos && (name == std::string::npos || dot > name)) base.resize(dot);
-  return base + extension;
 }
 
 // Everything one job holds between its segments.
@@ -61,6 +54,7 @@ class Conversion {
   bool convertSegment(const SegmentBounds& bounds);
   void reportProgress(std::int64_t doneHns);
   void finish();
+  bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
   const std::string& workDir_;
@@ -190,13 +184,9 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   writer.containerMode = params.containerMode;
   writer.notifier = &job_.notifier;
   bool written = true;
-  if (want3gp_) {
-    bool ok = ThreeGpWriter(audio_, video_, outputBase, FileKind::ThreeGp, writer) != 0;
-    summary_.filesWritten += ok;
-    written &= ok;
-  }
-  if (want3g2_) {
-    bool ok = ThreeGpWriter(audio_, video_, outputBase, FileKind::ThreeG2, writer) != 0;
+  for (FileKind kind : kFileKinds) {  // the 3GP file first, then the 3G2 file
+    if (!wants(kind)) continue;
+    bool ok = ThreeGpWriter(audio_, video_, outputBase, kind, writer) != 0;
     summary_.filesWritten += ok;
     written &= ok;
   }
@@ -256,13 +246,13 @@ void Conversion::finish() {
   if (job_.state.abortRequested && !lastOutputBase_.empty()) {
     // The aborted segment's files are incomplete; earlier segments,
     // thumbnails and the report stay.
-    if (want3gp_ && std::filesystem::exists(WithExtension(lastOutputBase_, ".3gp"))) {
-      RemoveFile(WithExtension(lastOutputBase_, ".3gp"));
-      --summary_.filesWritten;
-    }
-    if (want3g2_ && std::filesystem::exists(WithExtension(lastOutputBase_, ".3g2"))) {
-      RemoveFile(WithExtension(lastOutputBase_, ".3g2"));
-      --summary_.filesWritten;
+    for (FileKind kind : kFileKinds) {
+      if (!wants(kind)) continue;
+      const std::string path = ThreeGpOutputPath(lastOutputBase_, kind);
+      if (std::filesystem::exists(path)) {
+        RemoveFile(path);
+        --summary_.filesWritten;
+      }
     }
   }
 }
