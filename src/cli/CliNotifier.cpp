@@ -38,6 +38,7 @@ int CliNotifier::showMessage(std::string_view text, bool) {
 void CliNotifier::setCaption(std::string_view text) {
   // The video path's caption carries the sample time of the latest frame:
   // "... sampletime:MM:SS". It moves the bar inside a long segment.
+  if (quiet_ || !terminal_) return;  // only the bar uses it
   constexpr std::string_view kKey = "sampletime:";
   auto at = text.find(kKey);
   if (at == std::string_view::npos) return;
@@ -45,7 +46,6 @@ void CliNotifier::setCaption(std::string_view text) {
   std::string rest(text.substr(at + kKey.size()));
   if (std::sscanf(rest.c_str(), "%d:%d", &minutes, &seconds) != 2) return;
   std::lock_guard lock(mutex_);
-  if (quiet_ || !terminal_) return;
   auto now = std::chrono::steady_clock::now();
   if (now - lastDraw_ < std::chrono::milliseconds(200)) return;
   drawBar(segmentStartHns_ + (static_cast<std::int64_t>(minutes) * 60 + seconds) * 10000000);
