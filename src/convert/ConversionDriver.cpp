@@ -113,7 +113,7 @@ int Conversion::run() {
         break;
       }
       ++summary_.segments;
-      reportProgress(bounds.end - job_.range.start);
+      if (!job_.state.abortRequested) reportProgress(bounds.end - job_.range.start);
       job_.state.segmentIndex++;
       if (bounds.last) break;
     }

@@ -38,6 +38,16 @@ class AbortingNotifier : public RecordingNotifier {
   }
 };
 
+// Raises the abort flag at the first progress caption of the video path.
+class AbortAtFirstFrame : public RecordingNotifier {
+ public:
+  std::atomic<bool>* flag = nullptr;
+  void setCaption(std::string_view text) override {
+    RecordingNotifier::setCaption(text);
+    if (flag) flag->store(true);
+  }
+};
+
 class ConversionDriverTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { fixtures_ = std::make_unique<TempDir>(); }
@@ -266,6 +276,20 @@ TEST_F(ConversionDriverTest, AbortDuringSegmentTwoOfFive) {
   for (std::size_t at = 0; (at = report.find("<HR><HR>", at)) != std::string::npos; at += 8)
     ++blocks;
   EXPECT_EQ(blocks, 3u);
+}
+
+TEST_F(ConversionDriverTest, AbortInsideALongSegmentStopsItsDecoding) {
+  AbortAtFirstFrame aborting;
+  aborting.flag = &state.abortRequested;
+  ASSERT_EQ(Convert(Fixture("clip10.wmv"), aborting), ConversionOutcome::Aborted);
+  // The 300 frames of the segment were not all decoded: the streaming threads
+  // stop at the flag, and the video path takes no frame after it.
+  EXPECT_LT(aborting.captions().size(), 30u);
+  EXPECT_LT(source.deliveredFrames(), 30u);
+  EXPECT_FALSE(fs::exists(Out("clip10.3gp")));
+  EXPECT_FALSE(fs::exists(Out("clip10.3g2")));
+  EXPECT_EQ(aborting.messages().back(), kAborted);
+  EXPECT_TRUE(fs::is_empty(work.path()));
 }
 
 TEST_F(ConversionDriverTest, VideoOnlyAndAudioOnlyInputs) {
