@@ -228,6 +228,9 @@ bool IniFile::save(const std::filesystem::path& path) const {
     }
     written += static_cast<std::size_t>(n);
   }
+  // The new content reaches the disk before it replaces the old file, so a
+  // crash leaves one whole file or the other.
+  if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && std::rename(tempPath.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) ::unlink(tempPath.c_str());
