@@ -1,6 +1,7 @@
 #include "source/AviTranscoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 
@@ -73,11 +74,19 @@ struct AviTranscoder::Impl {
   av::CodecPtr audioEncoder;
   AVStream* audioOut = nullptr;
   av::SwrPtr swr;
+  // What swr converts from; a stream whose layout changes midway (stereo
+  // then mono MP3 in captured files) gets a new converter.
+  int swrFormat = -1, swrRate = 0;
+  AVChannelLayout swrLayout{};
   FifoPtr fifo;
   av::FramePtr audioFrame;
   std::int64_t nextAudioPts = AV_NOPTS_VALUE;
 
+  const std::atomic<bool>* abortFlag = nullptr;
+
   explicit Impl(Notifier& n) : notifier(n) {}
+  ~Impl() { av_channel_layout_uninit(&swrLayout); }
+  bool ConfigureResampler(const AVChannelLayout& layout, int format, int rate);
 
   bool Fail(const char* message) {
     notifier.showMessage(message);
@@ -189,22 +198,36 @@ bool AviTranscoder::Impl::OpenAudioEncoder() {
   }
   audioOut->time_base = enc->time_base;
 
-  AVChannelLayout inLayout{};
-  if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-    av_channel_layout_default(&inLayout, decoder->ch_layout.nb_channels);
-  } else if (av_channel_layout_copy(&inLayout, &decoder->ch_layout) < 0) {
+  if (!ConfigureResampler(decoder->ch_layout, decoder->sample_fmt, decoder->sample_rate)) {
     return false;
   }
-  SwrContext* rawSwr = nullptr;
-  rc = swr_alloc_set_opts2(&rawSwr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &inLayout,
-                           decoder->sample_fmt, decoder->sample_rate, 0, nullptr);
-  av_channel_layout_uninit(&inLayout);
-  swr.reset(rawSwr);
-  if (rc < 0 || swr_init(swr.get()) < 0) return false;
   const int frameSize = enc->frame_size > 0 ? enc->frame_size : 2048;
   fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, channels, frameSize * 2));
   audioFrame = av::MakeFrame();
   return fifo && audioFrame;
+}
+
+bool AviTranscoder::Impl::ConfigureResampler(const AVChannelLayout& layout, int format, int rate) {
+  AVCodecContext* enc = audioEncoder.get();
+  AVChannelLayout inLayout{};
+  if (layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    av_channel_layout_default(&inLayout, layout.nb_channels);
+  } else if (av_channel_layout_copy(&inLayout, &layout) < 0) {
+    return false;
+  }
+  SwrContext* rawSwr = nullptr;
+  int rc = swr_alloc_set_opts2(&rawSwr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
+                               &inLayout, static_cast<AVSampleFormat>(format), rate, 0, nullptr);
+  av_channel_layout_uninit(&inLayout);
+  swr.reset(rawSwr);
+  if (rc < 0 || swr_init(swr.get()) < 0) {
+    swr.reset();
+    return false;
+  }
+  swrFormat = format;
+  swrRate = rate;
+  av_channel_layout_uninit(&swrLayout);
+  return av_channel_layout_copy(&swrLayout, &layout) >= 0;
 }
 
 bool AviTranscoder::Impl::Write(AVCodecContext* encoder, AVStream* stream, const AVFrame* frame) {
@@ -285,6 +308,13 @@ bool AviTranscoder::Impl::EncodeAudio(const AVFrame* decoded) {
                  av_rescale_q(originUs, AV_TIME_BASE_Q, enc->time_base));
     }
   }
+  if (decoded != nullptr &&
+      (decoded->format != swrFormat || decoded->sample_rate != swrRate ||
+       av_channel_layout_compare(&decoded->ch_layout, &swrLayout) != 0) &&
+      !ConfigureResampler(decoded->ch_layout, decoded->format, decoded->sample_rate)) {
+    return false;
+  }
+  if (!swr) return false;
   const int capacity = swr_get_out_samples(swr.get(), decoded ? decoded->nb_samples : 0);
   if (capacity > 0) {
     av::FramePtr converted = av::MakeFrame();
@@ -342,6 +372,11 @@ bool AviTranscoder::Run() {
   if (!packet) return false;
   bool ok = true;
   while (ok && av_read_frame(s.input.get(), packet.get()) >= 0) {
+    if (s.abortFlag != nullptr && s.abortFlag->load()) {
+      ok = false;
+      av_packet_unref(packet.get());
+      break;
+    }
     if (s.videoDecoder && packet->stream_index == s.videoDecoder.streamIndex) {
       ok = s.Decode(s.videoDecoder, packet.get());
     } else if (s.audioDecoder && packet->stream_index == s.audioDecoder.streamIndex) {
@@ -360,6 +395,10 @@ bool AviTranscoder::Run() {
   const bool trailer = av_write_trailer(s.output.get()) >= 0;
   const bool closed = avio_closep(&s.output->pb) >= 0;
   return ok && trailer && closed;
+}
+
+void AviTranscoder::SetAbortFlag(const std::atomic<bool>* abortRequested) {
+  impl_->abortFlag = abortRequested;
 }
 
 bool NeedsAviTranscoding(const std::string& path) {

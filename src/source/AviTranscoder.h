@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,8 @@ class AviTranscoder {
 
   // Transcodes to the end; true when the whole file was written.
   bool Run();
+  // When set, Run stops soon after it becomes true (and returns false).
+  void SetAbortFlag(const std::atomic<bool>* abortRequested);
 
  private:
   struct Impl;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "SourceMedia.h"
@@ -46,6 +47,42 @@ TEST(AviTranscoder, AviWithSoundBecomesWmv2AndWmav2) {
   EXPECT_EQ(source.info().sampleRate, 44100);
   EXPECT_EQ(source.info().channels, 2);
   EXPECT_NEAR(source.info().durationHns, 20000000, 2000000);
+}
+
+// Captured AVI files may switch their MP3 sound from stereo to mono and back;
+// every part is converted with its own layout.
+TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
+  TempDir dir;
+  MakeMedia(Join({Tone(44100, "1"), {"-ac", "2", "-c:a", "libmp3lame", dir.file("a.mp3")}}));
+  MakeMedia(Join({Tone(44100, "1"), {"-ac", "1", "-c:a", "libmp3lame", dir.file("b.mp3")}}));
+  std::vector<std::uint8_t> mixed = test::ReadFileBytes(dir.file("a.mp3"));
+  for (const char* part : {"b.mp3", "a.mp3"}) {
+    const std::vector<std::uint8_t> bytes = test::ReadFileBytes(dir.file(part));
+    mixed.insert(mixed.end(), bytes.begin(), bytes.end());
+  }
+  test::WriteFileBytes(dir.file("mixed.mp3"), mixed);
+  const std::string avi = dir.file("mixed.avi");
+  MakeMedia(Join({Video("160x120", "25", "3"),
+                  {"-i", dir.file("mixed.mp3"), "-c:v", "mpeg4", "-c:a", "copy", avi}}));
+  const std::string wmv = dir.file("mixed.wmv");
+  RecordingNotifier notifier;
+  AviTranscoder transcoder(avi, wmv, notifier);
+  EXPECT_TRUE(transcoder.Run());
+  EXPECT_EQ(test::DecodeErrors(wmv), "");
+  MediaSource source;
+  ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
+  EXPECT_NEAR(source.info().durationHns, 30000000, 3000000);
+}
+
+TEST(AviTranscoder, AbortStopsTheRun) {
+  TempDir dir;
+  const std::string avi = dir.file("clip.avi");
+  MakeMedia(Join({Video("176x144", "15", "2"), {"-c:v", "mpeg4", avi}}));
+  RecordingNotifier notifier;
+  AviTranscoder transcoder(avi, dir.file("clip.wmv"), notifier);
+  std::atomic<bool> abort{true};
+  transcoder.SetAbortFlag(&abort);
+  EXPECT_FALSE(transcoder.Run());
 }
 
 TEST(AviTranscoder, VideoOnlyAviIsWrittenWithoutSound) {
