@@ -39,14 +39,15 @@ constexpr const char* kUnsupportedInput =
     "サポートしていないファイル形式です。\nmpeg1の場合は、音声コーデックにmp3が使用されているファイ"
     "ルは変換できません。";
 
-// The running job's abort flag, raised by the first Ctrl-C; a second one ends
-// the program at once.
-std::atomic<std::atomic<bool>*> gAbortFlag{nullptr};
+// The first Ctrl-C stops the run: the running job is aborted as the window's
+// abort button does it (its unfinished files are removed) and no further
+// input is started. A second one ends the program at once.
+std::atomic<bool> gInterrupted{false};
+std::atomic<std::atomic<bool>*> gAbortFlag{nullptr};  // the running job's
 
 extern "C" void OnInterrupt(int) {
-  std::atomic<bool>* flag = gAbortFlag.load();
-  if (flag != nullptr && !flag->load()) {
-    flag->store(true);
+  if (!gInterrupted.exchange(true)) {
+    if (std::atomic<bool>* flag = gAbortFlag.load()) flag->store(true);
     return;
   }
   std::signal(SIGINT, SIG_DFL);
@@ -58,7 +59,10 @@ extern "C" void OnInterrupt(int) {
 class RunFolder {
  public:
   RunFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zel-convert-XXXXXX").string();
+    std::error_code ec;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    if (ec) return;  // e.g. TMPDIR names no folder: reported by the caller
+    std::string pattern = (temp / "zel-convert-XXXXXX").string();
     if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~RunFolder() {
@@ -136,8 +140,14 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     zel::GneCutExtension(name);
     path = zel::JoinPath(workFolder, name + ".wmv");
     zel::AviTranscoder transcoder(input, path, notifier);
+    transcoder.SetAbortFlag(&gInterrupted);
     if (!transcoder.Run()) {
-      std::fprintf(stderr, "zel-convert: %s: the AVI file could not be prepared\n", input.c_str());
+      if (gInterrupted) {
+        notifier.showMessage("変換を中断しました。", false);
+      } else {
+        std::fprintf(stderr, "zel-convert: %s: the AVI file could not be prepared\n",
+                     input.c_str());
+      }
       return kExitFailed;
     }
   }
@@ -156,6 +166,7 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   notifier.beginInput(zel::GneGetFileName(input));
   state.converting = true;
   gAbortFlag = &state.abortRequested;
+  if (gInterrupted) state.abortRequested = true;  // Ctrl-C came before the flag was known
   zel::ConversionSummary summary;
   zel::ConversionOutcome outcome =
       zel::ConvertThreadBody(path, &notifier, workFolder, job, &summary);
@@ -218,6 +229,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zel-convert: %s\n", error.c_str());
     return kExitUsage;
   }
+  if (settings.logfile != 0 && options.inputs.size() > 1) {
+    // Each conversion starts a new thumbnail.html and numbers its thumbnails
+    // from 0, so a second input would overwrite the first one's report.
+    std::fprintf(stderr,
+                 "zel-convert: the report (--report, or logfile=1 in the settings) takes one "
+                 "input per run\n");
+    return kExitUsage;
+  }
   if (settings.result.empty()) settings.result = startDirectory;
   if (!std::filesystem::is_directory(settings.result, ec)) {
     std::fprintf(stderr, "zel-convert: output folder %s does not exist\n", settings.result.c_str());
@@ -238,8 +257,10 @@ int main(int argc, char** argv) {
   CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
   int status = kExitOk;
   for (const std::string& input : options.inputs) {
+    if (gInterrupted) break;
     int result = ConvertOne(input, options, settings, workFolder.path(), notifier);
     if (result > status) status = result;
   }
+  if (gInterrupted && status == kExitOk) status = kExitFailed;
   return status;
 }

@@ -79,6 +79,19 @@ TEST_F(ZelConvertTest, UsageErrorsNameTheAllowedValues) {
   }
 }
 
+TEST_F(ZelConvertTest, ReportTakesOneInputAndTempFolderMustExist) {
+  CommandResult report = Run({"--report", Fixture("video.wmv"), Fixture("song.wma")});
+  EXPECT_EQ(report.exitCode, 2);
+  EXPECT_NE(report.err.find("takes one input per run"), std::string::npos) << report.err;
+  EXPECT_FALSE(fs::exists(out.file("video.3gp")));
+
+  CommandResult noTemp = test::RunCommand(
+      {"env", "TMPDIR=" + out.file("missing"), ZEL_CONVERT_EXE, "-q", "-o", out.path().string(),
+       Fixture("video.wmv")});
+  EXPECT_EQ(noTemp.exitCode, 1);
+  EXPECT_NE(noTemp.err.find("cannot create a temporary folder"), std::string::npos) << noTemp.err;
+}
+
 TEST_F(ZelConvertTest, RefusedAndMissingInputs) {
   CommandResult mp3 = Run({Fixture("layer3.mpg")});
   EXPECT_EQ(mp3.exitCode, 2);
