@@ -1,5 +1,6 @@
 #include "source/MediaSource.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +34,30 @@ std::int64_t DurationHns(const AVFormatContext* input, std::initializer_list<int
     }
   }
   return longest;
+}
+
+// For files that declare no length (a cut-off download, a raw stream): the
+// end of the last packet of the chosen streams, read through once.
+std::int64_t ScannedDurationHns(AVFormatContext* input, std::initializer_list<int> streams) {
+  const AVRational hns{1, static_cast<int>(kHnsPerSecond)};
+  const std::int64_t origin = input->start_time != AV_NOPTS_VALUE
+                                  ? av_rescale_q(input->start_time, AV_TIME_BASE_Q, hns)
+                                  : 0;
+  av::PacketPtr packet = av::MakePacket();
+  if (!packet) return 0;
+  std::int64_t end = 0;
+  while (av_read_frame(input, packet.get()) >= 0) {
+    const int index = packet->stream_index;
+    const bool chosen = std::find(streams.begin(), streams.end(), index) != streams.end();
+    const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (chosen && ts != AV_NOPTS_VALUE) {
+      const AVRational base = input->streams[index]->time_base;
+      end = std::max(
+          end, av_rescale_q(ts + std::max<std::int64_t>(packet->duration, 0), base, hns) - origin);
+    }
+    av_packet_unref(packet.get());
+  }
+  return end;
 }
 
 void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
@@ -160,6 +185,9 @@ bool MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio, 
     }
   }
   s.info.durationHns = DurationHns(input.get(), {s.videoStream, s.audioStream});
+  if (s.info.durationHns <= 0 && (s.info.hasAudio || s.info.hasVideo)) {
+    s.info.durationHns = ScannedDurationHns(input.get(), {s.videoStream, s.audioStream});
+  }
   s.startHns = 0;
   s.stopHns = s.info.durationHns;
   return true;

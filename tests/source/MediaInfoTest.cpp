@@ -158,6 +158,22 @@ TEST(MediaInfo, BadInputsOpenWithoutStreams) {
   }
 }
 
+// A cut-off download declares no length; what it holds is measured instead,
+// so that its marked range is not empty.
+TEST(MediaInfo, AFileWithoutDeclaredLengthIsMeasured) {
+  TempDir dir;
+  const std::string good = test::MakeWmv(dir, "good.wmv", "4");
+  std::vector<std::uint8_t> bytes = test::ReadFileBytes(good);
+  bytes.resize(bytes.size() / 2);
+  test::WriteFileBytes(dir.file("half.wmv"), bytes);
+  ASSERT_EQ(test::Probe(dir.file("half.wmv"), {"-show_entries", "format=duration"}),
+            "duration=N/A\n");
+  const MediaInfo info = Open(dir.file("half.wmv"));
+  EXPECT_TRUE(info.hasVideo);
+  EXPECT_GT(info.durationHns, 10000000);
+  EXPECT_LT(info.durationHns, 30000000);
+}
+
 TEST(MediaInfo, MissingFileIsRefusedWithAMessage) {
   TempDir dir;
   MediaSource source;
