@@ -92,28 +92,42 @@ struct StreamReader {
     if (continuing) {
       return true;
     }
+    seeked = false;
+    if (job.startHns > 0 || used) {
+      if (!SeekTo(job, job.startHns)) {
+        return false;
+      }
+    } else {
+      Restart();
+    }
+    used = true;
+    return true;
+  }
+
+  // Seeks back to the last key frame at or before targetHns (file time) and
+  // empties the decoder. False when the file can no longer be read.
+  bool SeekTo(const SegmentJob& job, std::int64_t targetHns) {
+    const std::int64_t target = originTs + av_rescale_q(targetHns, kHnsBase, stream->time_base);
+    const int rc = av_seek_frame(input.get(), job.streamIndex, target, AVSEEK_FLAG_BACKWARD);
+    if (rc < 0) {
+      std::fprintf(stderr, "zel: seeking %s failed: %s\n", job.path.c_str(),
+                   av::ErrorText(rc).c_str());
+      if (used && !Open(job)) {
+        return false;
+      }
+    }
+    seeked = rc >= 0 && targetHns > 0;
+    avcodec_flush_buffers(decoder.codec.get());
+    Restart();
+    return true;
+  }
+
+  void Restart() {
     pendingFrame.reset();
     pendingPcm.clear();
     draining = false;
     ended = false;
     firstFrame = true;
-    seeked = false;
-    if (job.startHns > 0 || used) {
-      const std::int64_t target =
-          originTs + av_rescale_q(job.startHns, kHnsBase, stream->time_base);
-      const int rc = av_seek_frame(input.get(), job.streamIndex, target, AVSEEK_FLAG_BACKWARD);
-      if (rc < 0) {
-        std::fprintf(stderr, "zel: seeking %s failed: %s\n", job.path.c_str(),
-                     av::ErrorText(rc).c_str());
-        if (used && !Open(job)) {
-          return false;
-        }
-      }
-      seeked = rc >= 0 && job.startHns > 0;
-      avcodec_flush_buffers(decoder.codec.get());
-    }
-    used = true;
-    return true;
   }
 
   std::int64_t HnsOf(std::int64_t ts) const {
@@ -341,10 +355,25 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   if (!decoder.packer) decoder.packer = std::make_unique<Yv12Packer>(width, height);
   Yv12Packer& packer = *decoder.packer;
 
+  // Some files (MPEG program streams) have no index of key frames: a seek
+  // lands on any picture, and the decoder then skips to the next key frame,
+  // which may lie after the start. The first picture tells; the seek is then
+  // repeated from further back.
+  bool checkFirst = reader.seeked;
+  bool seekAgain = false;
+  std::int64_t seekTarget = job.startHns;
+
   const auto onFrame = [&](AVFrame* frame) {
     std::int64_t timeHns = reader.nextTime;
     if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
       timeHns = reader.HnsOf(frame->best_effort_timestamp);
+    }
+    if (checkFirst) {
+      checkFirst = false;
+      if (timeHns > job.startHns + declaredFrameHns && seekTarget > 0) {
+        seekAgain = true;
+        return FrameVerdict::Enough;
+      }
     }
     const std::int64_t frameHns =
         frame->pkt_duration > 0
@@ -379,6 +408,14 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   } else {
     if (reader.pendingFrame) av_frame_unref(reader.pendingFrame.get());
     end = DecodeFrames(reader, job, onFrame);
+    for (std::int64_t back = kHnsPerSecond; seekAgain; back *= 2) {
+      seekAgain = false;
+      seekTarget = std::max<std::int64_t>(0, job.startHns - back);
+      if (!reader.SeekTo(job, seekTarget)) return;
+      reader.nextTime = seekTarget;
+      checkFirst = true;
+      end = DecodeFrames(reader, job, onFrame);
+    }
   }
   if (end != LoopEnd::Stopped) reader.continueAtHns = job.stopHns;
 }

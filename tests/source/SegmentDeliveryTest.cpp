@@ -324,3 +324,26 @@ TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
 
 }  // namespace
 }  // namespace zel
+
+namespace zel {
+namespace {
+
+// An MPEG program stream has no key-frame index: a seek may land after the
+// last key frame before the start, and the frames up to the next one would be
+// lost (and the video would run ahead of the sound).
+TEST(SegmentDelivery, MpegProgramStreamSegmentKeepsEveryFrame) {
+  TempDir dir;
+  const std::string path = dir.file("clip.mpg");
+  MakeMedia(Join({Video("176x144", "25", "5"),
+                  Tone(44100, "5"),
+                  {"-c:v", "mpeg1video", "-g", "12", "-c:a", "mp2", "-f", "mpeg", path}}));
+  Segment s(dir, path);
+  ASSERT_TRUE(s.source.info().hasVideo);
+  ASSERT_EQ(s.Run(17000000, 41000000), MediaSource::WaitResult::Delivered);
+  ASSERT_FALSE(s.sink.times.empty());
+  EXPECT_EQ(s.sink.times.size(), 60u);
+  EXPECT_LT(s.sink.times.front(), 0.04 + 1e-6);
+}
+
+}  // namespace
+}  // namespace zel
