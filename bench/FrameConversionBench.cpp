@@ -15,17 +15,6 @@
 namespace zel {
 namespace {
 
-VideoSegmentInfo Sizes(int sw, int sh, int tw, int th) {
-  VideoSegmentInfo info;
-  info.sourceWidth = sw;
-  info.sourceHeight = sh;
-  info.targetWidth = tw;
-  info.targetHeight = th;
-  info.xRatio = 10000 * tw / sw;
-  info.yRatio = 10000 * th / sh;
-  return info;
-}
-
 std::vector<std::uint8_t> Bytes(std::size_t n) {
   std::vector<std::uint8_t> v(n);
   std::mt19937 rng(1);
@@ -34,7 +23,7 @@ std::vector<std::uint8_t> Bytes(std::size_t n) {
 }
 
 void BM_ScaleYV12_320x240_to_176x144(benchmark::State& state) {
-  VideoSegmentInfo info = Sizes(320, 240, 176, 144);
+  VideoSegmentInfo info = FrameSizes(320, 240, 176, 144);
   std::vector<std::uint8_t> src = Bytes(320 * 240 * 3 / 2), dst(176 * 144 * 3 / 2);
   for (auto _ : state) {
     benchmark::DoNotOptimize(ScaleYV12(info, src.data(), src.size(), dst.data()));
@@ -45,7 +34,7 @@ void BM_ScaleYV12_320x240_to_176x144(benchmark::State& state) {
 BENCHMARK(BM_ScaleYV12_320x240_to_176x144);
 
 void BM_Rgb24ToYV12_320x240(benchmark::State& state) {
-  VideoSegmentInfo info = Sizes(320, 240, 320, 240);
+  VideoSegmentInfo info = FrameSizes(320, 240, 320, 240);
   std::vector<std::uint8_t> src = Bytes(320 * 240 * 3), dst(320 * 240 * 3 / 2);
   for (auto _ : state) {
     benchmark::DoNotOptimize(Rgb24ToYV12(info, src.data(), src.size(), dst.data()));
@@ -56,7 +45,7 @@ void BM_Rgb24ToYV12_320x240(benchmark::State& state) {
 BENCHMARK(BM_Rgb24ToYV12_320x240);
 
 void BM_YV12ToRgb24_320x240(benchmark::State& state) {
-  VideoSegmentInfo info = Sizes(320, 240, 320, 240);
+  VideoSegmentInfo info = FrameSizes(320, 240, 320, 240);
   std::vector<std::uint8_t> src = Bytes(320 * 240 * 3 / 2), dst(320 * 240 * 3);
   for (auto _ : state) {
     benchmark::DoNotOptimize(YV12ToRgb24(info, src.data(), src.size(), dst.data()));

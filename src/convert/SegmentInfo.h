@@ -16,6 +16,20 @@ struct VideoSegmentInfo {
   int xRatio = 0, yRatio = 0;  // 10000 * target / source
 };
 
+// The sizes of a scaling and its ratios (10000 * target / source, 0 for an
+// unknown source size); the other fields stay 0.
+inline VideoSegmentInfo FrameSizes(int sourceWidth, int sourceHeight, int targetWidth,
+                                   int targetHeight) {
+  VideoSegmentInfo info;
+  info.sourceWidth = sourceWidth;
+  info.sourceHeight = sourceHeight;
+  info.targetWidth = targetWidth;
+  info.targetHeight = targetHeight;
+  info.xRatio = sourceWidth > 0 ? 10000 * targetWidth / sourceWidth : 0;
+  info.yRatio = sourceHeight > 0 ? 10000 * targetHeight / sourceHeight : 0;
+  return info;
+}
+
 // Per-segment source and target description of the audio path.
 struct AudioSegmentInfo {
   int sourceRate = 0;

@@ -85,16 +85,11 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
     return false;
   }
 
+  info = FrameSizes(source.width, source.height, width, height);
   info.frameCount = static_cast<int>(std::min<std::int64_t>(frameCount, 0x7fffffff));
   info.bitRate = static_cast<int>(context.get()->bit_rate);
   info.sourceFrameRate = sourceFrameRate;
   info.targetFrameRate = frameRate;
-  info.sourceWidth = source.width;
-  info.sourceHeight = source.height;
-  info.targetWidth = width;
-  info.targetHeight = height;
-  info.xRatio = 10000 * width / source.width;
-  info.yRatio = 10000 * height / source.height;
   return true;
 }
 

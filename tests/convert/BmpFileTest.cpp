@@ -156,12 +156,8 @@ TEST(BmpFileTest, FailedWritesLeaveNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-VideoSegmentInfo Info(int width, int height) {
-  VideoSegmentInfo info;
-  info.sourceWidth = width;
-  info.sourceHeight = height;
-  return info;
-}
+// A frame description at the source size.
+VideoSegmentInfo Info(int width, int height) { return FrameSizes(width, height, width, height); }
 
 TEST(BmpFileTest, UniformGreyYv12FrameGivesAllBytes128) {
   TempDir dir;

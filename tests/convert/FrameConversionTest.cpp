@@ -7,17 +7,6 @@
 namespace zel {
 namespace {
 
-VideoSegmentInfo Sizes(int sw, int sh, int tw, int th) {
-  VideoSegmentInfo info;
-  info.sourceWidth = sw;
-  info.sourceHeight = sh;
-  info.targetWidth = tw;
-  info.targetHeight = th;
-  info.xRatio = 10000 * tw / sw;
-  info.yRatio = 10000 * th / sh;
-  return info;
-}
-
 // A bottom-up RGB24 image of one colour.
 std::vector<std::uint8_t> Uniform(int w, int h, std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
   std::vector<std::uint8_t> rgb;
@@ -41,7 +30,7 @@ TEST(Rgb24ToYV12, FixedPointWeightsRoundTowardMinusInfinity) {
       {0, 255, 0, 149, 43, 21},
   };
   for (const RgbCase& c : cases) {
-    VideoSegmentInfo info = Sizes(2, 2, 2, 2);
+    VideoSegmentInfo info = FrameSizes(2, 2, 2, 2);
     std::vector<std::uint8_t> rgb = Uniform(2, 2, c.b0, c.b1, c.b2);
     std::vector<std::uint8_t> out(6, 0xEE);
     ASSERT_EQ(Rgb24ToYV12(info, rgb.data(), rgb.size(), out.data()), 6u);
@@ -54,7 +43,7 @@ TEST(Rgb24ToYV12, FixedPointWeightsRoundTowardMinusInfinity) {
 
 TEST(Rgb24ToYV12, BlockKeepsTheLowerRightPixelAndRowsAreBottomUp) {
   // 2x4 image; memory row r is output row 3 - r.
-  VideoSegmentInfo info = Sizes(2, 4, 2, 4);
+  VideoSegmentInfo info = FrameSizes(2, 4, 2, 4);
   std::vector<std::uint8_t> rgb(2 * 4 * 3, 0);
   auto pixel = [&](int memRow, int x, std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
     std::uint8_t* p = &rgb[(memRow * 2 + x) * 3];
@@ -80,7 +69,7 @@ TEST(Rgb24ToYV12, BlockKeepsTheLowerRightPixelAndRowsAreBottomUp) {
 
 TEST(Rgb24ToYV12, OddSizesStayInsideTheFrame) {
   // 5x5: 37 output bytes; the last block row's chroma would reach past them.
-  VideoSegmentInfo info = Sizes(5, 5, 5, 5);
+  VideoSegmentInfo info = FrameSizes(5, 5, 5, 5);
   std::vector<std::uint8_t> rgb = Uniform(5, 5, 10, 200, 30);
   std::vector<std::uint8_t> out(37 + 8, 0xEE);
   ASSERT_EQ(Rgb24ToYV12(info, rgb.data(), rgb.size(), out.data()), 37u);
@@ -88,7 +77,7 @@ TEST(Rgb24ToYV12, OddSizesStayInsideTheFrame) {
 }
 
 TEST(Rgb24ToYV12, ShortBufferIsRefused) {
-  VideoSegmentInfo info = Sizes(4, 4, 4, 4);
+  VideoSegmentInfo info = FrameSizes(4, 4, 4, 4);
   std::vector<std::uint8_t> rgb(4 * 4 * 3 - 1, 0);
   std::vector<std::uint8_t> out(24, 0xEE);
   EXPECT_EQ(Rgb24ToYV12(info, rgb.data(), rgb.size(), out.data()), 0u);
@@ -96,7 +85,7 @@ TEST(Rgb24ToYV12, ShortBufferIsRefused) {
 }
 
 TEST(ScaleYV12, DownscalePicksEverySecondRowAndColumn) {
-  VideoSegmentInfo info = Sizes(8, 8, 4, 4);
+  VideoSegmentInfo info = FrameSizes(8, 8, 4, 4);
   std::vector<std::uint8_t> src(96);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) src[y * 8 + x] = static_cast<std::uint8_t>(10 * y + x);
@@ -116,7 +105,7 @@ TEST(ScaleYV12, DownscalePicksEverySecondRowAndColumn) {
 }
 
 TEST(ScaleYV12, UpscaleRepeatsSamples) {
-  VideoSegmentInfo info = Sizes(2, 2, 4, 4);
+  VideoSegmentInfo info = FrameSizes(2, 2, 4, 4);
   const std::vector<std::uint8_t> src = {1, 2, 3, 4, 50, 60};
   std::vector<std::uint8_t> out(24, 0xEE);
   ASSERT_EQ(ScaleYV12(info, src.data(), src.size(), out.data()), 24u);
@@ -131,7 +120,7 @@ TEST(ScaleYV12, UpscaleRepeatsSamples) {
 }
 
 TEST(ScaleYV12, ThreeTwentyToQcifUsesTruncatedRatios) {
-  VideoSegmentInfo info = Sizes(320, 240, 176, 144);
+  VideoSegmentInfo info = FrameSizes(320, 240, 176, 144);
   ASSERT_EQ(info.xRatio, 5500);
   ASSERT_EQ(info.yRatio, 6000);
   std::vector<std::uint8_t> src(320 * 240 * 3 / 2);
@@ -144,7 +133,7 @@ TEST(ScaleYV12, ThreeTwentyToQcifUsesTruncatedRatios) {
 }
 
 TEST(ScaleYV12, ShortBufferIsRefused) {
-  VideoSegmentInfo info = Sizes(8, 8, 4, 4);
+  VideoSegmentInfo info = FrameSizes(8, 8, 4, 4);
   std::vector<std::uint8_t> src(95, 1);
   std::vector<std::uint8_t> out(24, 0xEE);
   EXPECT_EQ(ScaleYV12(info, src.data(), src.size(), out.data()), 0u);
@@ -152,7 +141,7 @@ TEST(ScaleYV12, ShortBufferIsRefused) {
 }
 
 TEST(YV12ToRgb24, NeutralGreyStaysGrey) {
-  VideoSegmentInfo info = Sizes(4, 2, 4, 2);
+  VideoSegmentInfo info = FrameSizes(4, 2, 4, 2);
   std::vector<std::uint8_t> src(12, 128);
   std::vector<std::uint8_t> out(24, 0);
   ASSERT_EQ(YV12ToRgb24(info, src.data(), src.size(), out.data()), 24u);
@@ -175,7 +164,7 @@ TEST(YV12ToRgb24, ClampsAndRoundsTowardMinusInfinity) {
       {0, 0, 128, 0, 44, 0},
   };
   for (const YuvCase& c : cases) {
-    VideoSegmentInfo info = Sizes(2, 2, 2, 2);
+    VideoSegmentInfo info = FrameSizes(2, 2, 2, 2);
     std::vector<std::uint8_t> src = {std::uint8_t(c.l), std::uint8_t(c.l),  std::uint8_t(c.l),
                                      std::uint8_t(c.l), std::uint8_t(c.p2), std::uint8_t(c.p3)};
     std::vector<std::uint8_t> out(12, 0);
@@ -188,7 +177,7 @@ TEST(YV12ToRgb24, ClampsAndRoundsTowardMinusInfinity) {
 }
 
 TEST(YV12ToRgb24, RowsGoBottomUp) {
-  VideoSegmentInfo info = Sizes(2, 2, 2, 2);
+  VideoSegmentInfo info = FrameSizes(2, 2, 2, 2);
   const std::vector<std::uint8_t> src = {10, 10, 90, 90, 128, 128};
   std::vector<std::uint8_t> out(12, 0);
   ASSERT_EQ(YV12ToRgb24(info, src.data(), src.size(), out.data()), 12u);
@@ -197,7 +186,7 @@ TEST(YV12ToRgb24, RowsGoBottomUp) {
 }
 
 TEST(YV12ToRgb24, ShortChromaReadsAsNeutral) {
-  VideoSegmentInfo info = Sizes(2, 2, 2, 2);
+  VideoSegmentInfo info = FrameSizes(2, 2, 2, 2);
   const std::vector<std::uint8_t> src = {50, 50, 50, 50, 255};  // third plane missing
   std::vector<std::uint8_t> out(12, 0);
   ASSERT_EQ(YV12ToRgb24(info, src.data(), src.size(), out.data()), 12u);

@@ -49,12 +49,8 @@ std::optional<Decoded> DecodeJpeg(const std::string& path) {
   return d;
 }
 
-VideoSegmentInfo Info(int width, int height) {
-  VideoSegmentInfo info;
-  info.sourceWidth = width;
-  info.sourceHeight = height;
-  return info;
-}
+// A frame description at the source size.
+VideoSegmentInfo Info(int width, int height) { return FrameSizes(width, height, width, height); }
 
 // Packed YV12 (planes Y, V, U) of one colour.
 Bytes Yv12(int width, int height, std::uint8_t y, std::uint8_t v, std::uint8_t u) {
