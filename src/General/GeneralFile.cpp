@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "General/MediaTypes.h"
+
 namespace zel {
 namespace {
 
@@ -45,11 +47,7 @@ std::string GneGetFileName(std::string_view path) {
 
 std::string GneGetExtension(std::string_view path) {
   std::size_t dot = path.rfind('.');
-  std::string extension(dot == std::string_view::npos ? path : path.substr(dot + 1));
-  for (char& c : extension) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return extension;
+  return LowerAscii(dot == std::string_view::npos ? path : path.substr(dot + 1));
 }
 
 void GneCutExtension(std::string& path) {

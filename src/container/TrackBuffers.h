@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace zel {
+#include "General/MediaTypes.h"
 
-// Stored integer values are those of setup.ini and the conversion parameters.
-enum class AudioKind : int { None = 0, Aac = 1, AmrNb = 2 };
-enum class VideoKind : int { None = 0, H263 = 1, Mpeg4 = 2 };
-enum class ContainerMode : int { Both = 0, ThreeGpOnly = 1, ThreeG2Only = 2 };
-enum class FileKind : int { ThreeGp = 1, ThreeG2 = 2 };
+namespace zel {
 
 // The audio parameter block: filled at segment set-up, read by the audio path
 // and the container writer. Cleared together with the video encoder context.

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <fstream>
 
+#include "General/MediaTypes.h"
+
 namespace zel {
 namespace {
 
-constexpr std::int64_t kHnsPerSecond = 10000000;
-constexpr std::int64_t kHnsPerMs = 10000;
 
 // Appends one formatted item. The format is always one of our literals; user
 // strings (paths) are appended by AppendText, never passed as a format.

@@ -15,13 +15,12 @@ extern "C" {
 #include "convert/ConversionParameters.h"
 #include "convert/FrameConversion.h"
 #include "convert/VideoEncoderContext.h"
+#include "source/LibavHandles.h"
 
 namespace zel {
 
 namespace {
 
-constexpr std::int64_t kHnsPerSecond = 10000000;
-constexpr std::int64_t kDefaultFrameDurationHns = 333333;  // 30 frames per second
 constexpr std::int64_t kBlockReserve = 200000;             // bytes beyond the frames' estimate
 // The first reservation of the data block is capped; the block grows past it
 // when a long segment needs more, so the estimate never limits a segment.
@@ -29,12 +28,6 @@ constexpr std::int64_t kMaxInitialBlock = 64LL << 20;
 // Spare bytes behind the scaled frame store; the encoder reads the picture
 // through plane pointers and strides that assume even sizes.
 constexpr std::size_t kStorePadding = 64;
-
-std::string AvError(int err) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(err, text, sizeof text);
-  return text;
-}
 
 bool H263SizeAllowed(int w, int h) {
   static constexpr int kSizes[][2] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
@@ -63,7 +56,7 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
     return false;
   }
   const std::int64_t sourceDurationHns =
-      source.frameDurationHns > 0 ? source.frameDurationHns : kDefaultFrameDurationHns;
+      source.frameDurationHns > 0 ? source.frameDurationHns : kDefaultFrameHns;
   const int sourceFrameRate = static_cast<int>(kHnsPerSecond / sourceDurationHns);
   if (context.frameRate() == 0) {
     // A source slower than one frame per second has an integer rate of 0,
@@ -167,7 +160,7 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   if (err < 0) {
     std::string text = "Can not open video encoder ";
     text += codec ? codec->name : "?";
-    text += ": " + AvError(err) + "\n";
+    text += ": " + av::ErrorText(err) + "\n";
     notifier.showMessage(text);
     d.scaledFrame.clear();
     d.sourceFrame.clear();
@@ -210,7 +203,7 @@ void VideoGrabber::Impl::encodePicture(std::atomic<std::uint32_t>& frameCount) {
   d.picture->pts = d.nextPts++;
   int err = avcodec_send_frame(c, d.picture.get());
   if (err < 0) {
-    if (!d.reportedError) std::fprintf(stderr, "video encoding: %s\n", AvError(err).c_str());
+    if (!d.reportedError) std::fprintf(stderr, "video encoding: %s\n", av::ErrorText(err).c_str());
     d.reportedError = true;
     return;
   }
@@ -221,7 +214,7 @@ void VideoGrabber::Impl::encodePicture(std::atomic<std::uint32_t>& frameCount) {
     frameCount = d.store.samples.sampleCount();
   }
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF && !d.reportedError) {
-    std::fprintf(stderr, "video encoding: %s\n", AvError(err).c_str());
+    std::fprintf(stderr, "video encoding: %s\n", av::ErrorText(err).c_str());
     d.reportedError = true;
   }
 }

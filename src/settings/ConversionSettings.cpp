@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "General/MediaTypes.h"
 #include "General/PathJoin.h"
 #include "settings/IniFile.h"
 #include "settings/ValueLists.h"
@@ -11,7 +12,6 @@ namespace {
 
 constexpr std::string_view kSection = "zel";
 constexpr std::string_view kFileName = "setup.ini";
-constexpr std::int64_t kHnsPerSecond = 10'000'000;
 
 std::filesystem::path SetupIniPath(const std::filesystem::path& startDirectory) {
   return JoinPath(startDirectory.string(), std::string(kFileName));

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "General/MediaTypes.h"
+
 namespace zel {
 namespace {
 
@@ -22,8 +24,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

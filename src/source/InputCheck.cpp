@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "General/MediaTypes.h"
 #include "source/LibavHandles.h"
 #include "source/MediaSource.h"
 
@@ -11,17 +12,7 @@ namespace {
 
 std::string LowerAsciiExtension(const std::string& path) {
   const auto dot = path.rfind('.');
-  if (dot == std::string::npos) {
-    return {};
-  }
-  std::string extension = path.substr(dot + 1);
-  // Only A to Z: bytes of multi-byte characters stay as they are.
-  for (char& c : extension) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return extension;
+  return dot == std::string::npos ? std::string() : LowerAscii(std::string_view(path).substr(dot + 1));
 }
 
 }  // namespace

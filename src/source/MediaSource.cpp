@@ -9,7 +9,9 @@
 
 #include "General/Notifier.h"
 #include "source/LibavHandles.h"
+#include "source/MediaProbe.h"
 #include "source/SegmentDecoding.h"
+#include "source/StreamReader.h"
 #include "source/VideoFrameSink.h"
 #include "source/WavFileWriter.h"
 
@@ -17,67 +19,7 @@ namespace zel {
 
 namespace {
 
-constexpr std::int64_t kDefaultFrameHns = 333333;  // 30 frames per second
 constexpr auto kAbortPoll = std::chrono::milliseconds(50);
-
-std::int64_t DurationHns(const AVFormatContext* input, std::initializer_list<int> streams) {
-  if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
-    return av_rescale(input->duration, kHnsPerSecond, AV_TIME_BASE);
-  }
-  std::int64_t longest = 0;
-  for (int index : streams) {
-    if (index < 0) continue;
-    const AVStream* stream = input->streams[index];
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-      longest = std::max(longest, av_rescale_q(stream->duration, stream->time_base,
-                                               AVRational{1, static_cast<int>(kHnsPerSecond)}));
-    }
-  }
-  return longest;
-}
-
-// For files that declare no length (a cut-off download, a raw stream): the
-// end of the last packet of the chosen streams, read through once.
-std::int64_t ScannedDurationHns(AVFormatContext* input, std::initializer_list<int> streams) {
-  const AVRational hns{1, static_cast<int>(kHnsPerSecond)};
-  const std::int64_t origin = input->start_time != AV_NOPTS_VALUE
-                                  ? av_rescale_q(input->start_time, AV_TIME_BASE_Q, hns)
-                                  : 0;
-  av::PacketPtr packet = av::MakePacket();
-  if (!packet) return 0;
-  std::int64_t end = 0;
-  while (av_read_frame(input, packet.get()) >= 0) {
-    const int index = packet->stream_index;
-    const bool chosen = std::find(streams.begin(), streams.end(), index) != streams.end();
-    const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    if (chosen && ts != AV_NOPTS_VALUE) {
-      const AVRational base = input->streams[index]->time_base;
-      end = std::max(
-          end, av_rescale_q(ts + std::max<std::int64_t>(packet->duration, 0), base, hns) - origin);
-    }
-    av_packet_unref(packet.get());
-  }
-  return end;
-}
-
-void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
-  const AVRational rate = stream->avg_frame_rate;
-  info.frameDurationHns =
-      rate.num > 0 && rate.den > 0 ? av_rescale(kHnsPerSecond, rate.den, rate.num) : 0;
-  const std::int64_t frameHns =
-      info.frameDurationHns > 0 ? info.frameDurationHns : kDefaultFrameHns;
-  // Frames longer than a second would give 0 frames per second; 1 is the
-  // slowest rate the encoders and the status line can work with.
-  info.frameRate = static_cast<int>(std::max<std::int64_t>(1, kHnsPerSecond / frameHns));
-  info.width = stream->codecpar->width & ~1;
-  info.height = stream->codecpar->height & ~1;
-  info.displayWidth = info.width;
-  info.displayHeight = info.height;
-  if (info.height > 240) {
-    info.displayHeight = 288;
-    info.displayWidth = (info.width * 1000 / info.height) * 288 / 1000;
-  }
-}
 
 }  // namespace
 
@@ -167,27 +109,9 @@ bool MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio, 
   if (!input) {
     return true;
   }
-  if (wantVideo) {
-    av::OpenedDecoder video = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_VIDEO);
-    if (video) {
-      s.videoStream = video.streamIndex;
-      s.info.hasVideo = true;
-      FillVideoInfo(input->streams[video.streamIndex], s.info);
-    }
-  }
-  if (wantAudio) {
-    av::OpenedDecoder audio = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_AUDIO);
-    if (audio && audio.codec->sample_rate > 0 && audio.codec->ch_layout.nb_channels > 0) {
-      s.audioStream = audio.streamIndex;
-      s.info.hasAudio = true;
-      s.info.sampleRate = audio.codec->sample_rate;
-      s.info.channels = std::min(audio.codec->ch_layout.nb_channels, 2);
-    }
-  }
-  s.info.durationHns = DurationHns(input.get(), {s.videoStream, s.audioStream});
-  if (s.info.durationHns <= 0 && (s.info.hasAudio || s.info.hasVideo)) {
-    s.info.durationHns = ScannedDurationHns(input.get(), {s.videoStream, s.audioStream});
-  }
+  const ProbedStreams streams = ProbeMedia(input.get(), wantAudio, wantVideo, s.info);
+  s.videoStream = streams.videoStream;
+  s.audioStream = streams.audioStream;
   s.startHns = 0;
   s.stopHns = s.info.durationHns;
   return true;

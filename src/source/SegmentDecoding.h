@@ -5,28 +5,17 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
+
+#include "General/MediaTypes.h"
 
 namespace zel {
 
 class VideoFrameSink;
 class WavFileWriter;
 
-constexpr std::int64_t kHnsPerSecond = 10000000;
-
-// One segment of one stream: [startHns, stopHns) in file time, where 0 is the
-// start of the file.
-struct SegmentJob {
-  std::string path;
-  int streamIndex = -1;
-  std::int64_t startHns = 0;
-  std::int64_t stopHns = 0;
-  // Polled between packets; true ends the loop early.
-  std::function<bool()> shouldStop;
-};
-
+struct SegmentJob;
 struct StreamReader;
 class Yv12Packer;
 
