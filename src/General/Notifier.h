@@ -5,12 +5,16 @@
 
 namespace zel {
 
-// Progress of a running conversion, for front ends that draw a bar.
+// Progress of a running conversion, for front ends that draw a bar. All
+// times are 100-ns units.
 struct ConversionProgress {
   int segmentIndex = 0;
-  int segmentCount = 0;          // 0 when not known
-  std::int64_t doneHns = 0;      // converted so far, whole job, 100-ns units
-  std::int64_t totalHns = 0;     // length of the marked range, 100-ns units
+  int segmentCount = 0;                 // 0 when not known
+  std::int64_t segmentPositionHns = 0;  // how far the running segment has been decoded
+  std::int64_t segmentLengthHns = 0;
+  std::int64_t doneHns = 0;      // converted so far, whole job: earlier segments + the position
+  std::int64_t totalHns = 0;     // length of the marked range
+  bool segmentFinished = false;  // the segment's files are written
 };
 
 // How the core talks to the user. The window shows modal message boxes and
@@ -24,6 +28,10 @@ class Notifier {
   // A message box with an OK button and the title "Zel". Returns the box's
   // result (1 for OK).
   virtual int showMessage(std::string_view text, bool systemModal = false) = 0;
+
+  // A warning that does not stop the job. The window shows it as a message;
+  // the command line prints each text once per run.
+  virtual int showWarning(std::string_view text) { return showMessage(text); }
 
   // The progress text that the window shows as its caption.
   virtual void setCaption(std::string_view text) = 0;

@@ -1,14 +1,11 @@
 #include "container/ThreeGpWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <ctime>
 #include <limits>
 #include <span>
 
+#include "General/AtomicFile.h"
 #include "General/Notifier.h"
 #include "container/BoxBuffer.h"
 #include "container/ThreeGpBoxes.h"
@@ -50,8 +47,9 @@ std::array<std::uint8_t, kMdatHeaderSize> MdatHeader(std::uint32_t size) {
           't'};
 }
 
+// Only "/" separates folders; a backslash is part of a Linux file name.
 std::size_t LastSeparator(const std::string& path) {
-  std::size_t slash = path.find_last_of("/\\");
+  std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? 0 : slash + 1;
 }
 
@@ -69,30 +67,15 @@ std::uint64_t PatchChunkOffsets(BoxBuffer& moov, PatchMark mark,
   return offset;
 }
 
-// Writes every piece in order; false on any short or failed write.
-bool WriteAll(int fd, std::span<const std::span<const std::uint8_t>> pieces) {
-  for (auto piece : pieces) {
-    const std::uint8_t* p = piece.data();
-    std::size_t left = piece.size();
-    while (left > 0) {
-      ssize_t n = ::write(fd, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;  // ENOSPC, EFBIG, EIO...
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  return true;
-}
-
+// Writes the pieces in order as the whole new file at path: under a
+// temporary name, renamed over path only when everything was written.
 bool WriteFile(const std::string& path, std::span<const std::span<const std::uint8_t>> pieces) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, pieces);
-  // close reports deferred errors (network and quota-limited file systems).
-  if (::close(fd) != 0) ok = false;
-  if (!ok) ::unlink(path.c_str());
-  return ok;
+  AtomicFile file(path);
+  if (!file.open()) return false;
+  for (auto piece : pieces) {
+    if (!file.write(piece)) return false;
+  }
+  return file.commit();
 }
 
 }  // namespace

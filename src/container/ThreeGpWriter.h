@@ -18,20 +18,21 @@ struct WriterOptions {
 
 // Writes one 3GP (kind ThreeGp) or 3G2 (kind ThreeG2) file from the two
 // stores. The file is basePath with its extension replaced by ".3gp" or
-// ".3g2". Returns the file's size in bytes, or 0 when it could not be written
-// (then the partial file is removed and the notifier has been told). Every
-// write and the close are checked (ENOSPC, EFBIG, EIO...). A file that would
-// pass 4 GiB (its chunk offsets are 32-bit) is refused the same way.
-// With neither track present nothing is written, nothing is shown, and the
-// result is 0. A present track without samples keeps its trak, with empty
-// sample tables.
+// ".3g2"; it is written under a temporary name and replaces a file of that
+// name only once it is complete. Returns the file's size in bytes, or 0 when
+// it could not be written (the notifier has been told; an earlier file of
+// that name is left as it was). Every write and the close are checked
+// (ENOSPC, EFBIG, EIO...). A file that would pass 4 GiB (its chunk offsets
+// are 32-bit) is refused the same way. With neither track present nothing
+// is written, nothing is shown, and the result is 0. A present track without
+// samples keeps its trak, with empty sample tables.
 std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
                             const std::string& basePath, FileKind kind,
                             const WriterOptions& options = {});
 
 // The file the writer produces: basePath cut at the last '.' of its last
-// component (a dot in a folder name does not count; folders end at '/' and at
-// '\\'), then ".3gp" or ".3g2".
+// component (a dot in a folder name does not count; folders end at '/'),
+// then ".3gp" or ".3g2".
 std::string ThreeGpOutputPath(const std::string& basePath, FileKind kind);
 
 // The title stored in the 3GP file's titl box (without its zero byte): the

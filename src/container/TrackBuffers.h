@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "General/MediaTypes.h"
@@ -15,10 +17,10 @@ namespace zel {
 // The audio parameter block: filled at segment set-up, read by the audio path
 // and the container writer. Cleared together with the video encoder context.
 struct AudioParameterBlock {
-  int bitRate = 0;      // bit/s; AAC: per channel as given to FAAC; AMR: 48000
-  int sampleRate = 0;   // Hz
+  int bitRate = 0;     // bit/s; AAC: per channel as given to FAAC; AMR: 48000
+  int sampleRate = 0;  // Hz
   int channels = 0;
-  int frameLength = 0;  // samples per channel per frame: 1024 AAC, 160 AMR-NB
+  int frameLength = 0;                      // samples per channel per frame: 1024 AAC, 160 AMR-NB
   std::vector<std::uint8_t> decoderConfig;  // AAC AudioSpecificConfig
 
   void clear() { *this = AudioParameterBlock{}; }
@@ -32,6 +34,28 @@ struct VideoStreamParameters {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> decoderConfig;  // the encoder's global header (extradata)
+};
+
+// An allocator whose resize leaves new bytes uninitialised: the encoders
+// write every byte that a sample keeps, so zeroing the room first would only
+// cost time (and touch every page of a large reservation).
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
+  template <typename U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
 };
 
 // Samples stored back to back with a size table. Grows as needed; no fixed
@@ -49,12 +73,14 @@ class SampleStore {
   void clear();
 
   std::uint32_t sampleCount() const { return static_cast<std::uint32_t>(sizes_.size()); }
-  std::uint32_t totalBytes() const { return static_cast<std::uint32_t>(total_); }
+  // 64-bit: the writer must see a store that has outgrown 32-bit offsets.
+  std::uint64_t totalBytes() const { return total_; }
   const std::vector<std::uint32_t>& sampleSizes() const { return sizes_; }
   const std::uint8_t* data() const { return data_.data(); }
 
  private:
-  std::vector<std::uint8_t> data_;  // size() may exceed total_ while a sample is prepared
+  // size() may exceed total_ while a sample is prepared
+  std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> data_;
   std::size_t total_ = 0;
   std::vector<std::uint32_t> sizes_;
 };

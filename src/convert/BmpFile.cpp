@@ -6,7 +6,7 @@
 #include <iterator>
 #include <limits>
 
-#include "General/WholeFile.h"
+#include "General/AtomicFile.h"
 
 namespace zel {
 namespace {

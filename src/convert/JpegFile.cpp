@@ -7,7 +7,7 @@
 #include <fstream>
 #include <memory>
 
-#include "General/WholeFile.h"
+#include "General/AtomicFile.h"
 
 namespace zel {
 namespace {
