@@ -13,26 +13,40 @@ namespace {
 constexpr std::string_view kSection = "zel";
 constexpr std::string_view kFileName = "setup.ini";
 
-std::filesystem::path SetupIniPath(const std::filesystem::path& startDirectory) {
+}  // namespace
+
+std::filesystem::path SettingsFilePath(const std::filesystem::path& startDirectory) {
   return JoinPath(startDirectory.string(), std::string(kFileName));
 }
 
-}  // namespace
-
-void LoadSettings(ConversionSettings& settings, const std::filesystem::path& startDirectory) {
-  LoadSettingsFile(settings, SetupIniPath(startDirectory));
+SettingsLoad LoadSettings(ConversionSettings& settings,
+                          const std::filesystem::path& startDirectory) {
+  return LoadSettingsFile(settings, SettingsFilePath(startDirectory));
 }
 
-void LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    ApplyDefaultSettings(settings);
-    return;
-  }
-  // A file that exists but cannot be read acts like one without keys: every
-  // field becomes 0 or empty, as the profile reader would give.
+SettingsLoad LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path& path) {
+  SettingsLoad load;
   IniFile ini;
-  ini.load(path);
+  switch (ini.load(path, &load.reason)) {
+    case IniFile::LoadStatus::Missing:
+      load.outcome = SettingsLoad::Outcome::Missing;
+      ApplyDefaultSettings(settings);
+      return load;
+    case IniFile::LoadStatus::NotAFile:
+    case IniFile::LoadStatus::TooLarge:
+      load.outcome = SettingsLoad::Outcome::Refused;
+      ApplyDefaultSettings(settings);
+      return load;
+    case IniFile::LoadStatus::Unreadable:
+      // A file that exists but cannot be read acts like one without keys:
+      // every field becomes 0 or empty, as the profile reader would give.
+      load.outcome = SettingsLoad::Outcome::Unreadable;
+      break;
+    case IniFile::LoadStatus::Loaded:
+      load.outcome = ini.hasSection(kSection) ? SettingsLoad::Outcome::Loaded
+                                              : SettingsLoad::Outcome::NoSection;
+      break;
+  }
 
   settings.result = ini.getString(kSection, "result");
   settings.edit = ini.getString(kSection, "edit");
@@ -51,15 +65,32 @@ void LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path&
   settings.logfile = ini.getInt(kSection, "logfile");
   settings.file3gp = ini.getInt(kSection, "3gpfile");
   settings.file3g2 = ini.getInt(kSection, "3g2file");
+  return load;
+}
+
+std::string DescribeSettingsLoad(const SettingsLoad& load, const std::filesystem::path& path) {
+  switch (load.outcome) {
+    case SettingsLoad::Outcome::Loaded:
+    case SettingsLoad::Outcome::Missing:
+      return {};
+    case SettingsLoad::Outcome::Refused:
+      return path.string() + " " + load.reason + "; the built-in settings are used";
+    case SettingsLoad::Outcome::Unreadable:
+      return "cannot read " + path.string() + " (" + load.reason + "); every setting is 0";
+    case SettingsLoad::Outcome::NoSection:
+      return path.string() + " has no [zel] section; every setting is 0";
+  }
+  return {};
 }
 
 bool SaveSettings(const ConversionSettings& settings, const std::filesystem::path& startDirectory) {
-  const std::filesystem::path path = SetupIniPath(startDirectory);
+  const std::filesystem::path path = SettingsFilePath(startDirectory);
   IniFile ini;
-  std::error_code ec;
   // Start from the file as it is, so what others wrote into it stays. A file
-  // that is there but cannot be read is not replaced by one without its keys.
-  if (std::filesystem::exists(path, ec) && !ini.load(path)) return false;
+  // that is there but cannot be read is not replaced by one without its keys,
+  // and what is not a settings file at all (a folder, a device) stays as it is.
+  const IniFile::LoadStatus status = ini.load(path, nullptr);
+  if (status != IniFile::LoadStatus::Loaded && status != IniFile::LoadStatus::Missing) return false;
 
   // This order is the order of the keys in a new file.
   ini.set(kSection, "result", settings.result);

@@ -28,16 +28,41 @@ struct ConversionSettings {
   int measure_step = 0;  // derived: milliseconds of the measure entry; not stored
 };
 
+// How loading went, so that a front end can say why the values are what they
+// are.
+struct SettingsLoad {
+  enum class Outcome {
+    Loaded,      // every field from the file
+    Missing,     // no file: the defaults
+    Refused,     // a folder, a device, a FIFO, over 1 MiB: the defaults; never written
+    Unreadable,  // cannot be read: every field 0 or empty, as for missing keys
+    NoSection,   // read, but without a [zel] section: every field 0 or empty
+  };
+  Outcome outcome = Outcome::Missing;
+  std::string reason;  // English, for messages: "is a folder", "Permission denied", ...
+};
+
 // Fills every field from "setup.ini" in startDirectory, or applies the
 // defaults when there is no such file. Leaves measure_step untouched.
-void LoadSettings(ConversionSettings& settings, const std::filesystem::path& startDirectory);
+SettingsLoad LoadSettings(ConversionSettings& settings,
+                          const std::filesystem::path& startDirectory);
 
 // The same from a settings file of any name (the command line's --settings).
-void LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path& path);
+SettingsLoad LoadSettingsFile(ConversionSettings& settings, const std::filesystem::path& path);
+
+// A line that tells why the values of a load are not the file's, or empty
+// when it was Loaded or Missing: "<path> is a folder; the built-in settings
+// are used", ...
+std::string DescribeSettingsLoad(const SettingsLoad& load, const std::filesystem::path& path);
+
+// The setup.ini of a start directory.
+std::filesystem::path SettingsFilePath(const std::filesystem::path& startDirectory);
 
 // Writes every key to "setup.ini" in startDirectory, keeping keys and sections
 // it does not know. Returns false when the file could not be written (callers
-// ignore this: a read-only folder silently keeps the old file).
+// ignore this: a read-only folder silently keeps the old file). A setup.ini
+// that is not a regular file, is too large or cannot be read is never
+// replaced.
 bool SaveSettings(const ConversionSettings& settings, const std::filesystem::path& startDirectory);
 
 // mpeg_audio 1, mpeg_video 2, file3gp 1, file3g2 1; nothing else changes.

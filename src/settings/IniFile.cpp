@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
+#include <system_error>
 
 #include "General/MediaTypes.h"
 
@@ -80,15 +80,48 @@ int ParseProfileInt(std::string_view text) {
   return static_cast<int>(value);
 }
 
-bool IniFile::load(const std::filesystem::path& path) {
+IniFile::LoadStatus IniFile::load(const std::filesystem::path& path, std::string* reason) {
   lines_.clear();
   byteOrderMark_ = false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return false;
+  const auto fail = [reason](LoadStatus status, std::string text) {
+    if (reason) *reason = std::move(text);
+    return status;
+  };
+  // Non-blocking: a FIFO of that name must not hang the program; it is
+  // refused below like any other file that is not a regular one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) return fail(LoadStatus::Missing, "does not exist");
+    return fail(LoadStatus::Unreadable, std::generic_category().message(error));
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    return fail(LoadStatus::Unreadable, std::generic_category().message(errno));
+  }
+  if (S_ISDIR(st.st_mode)) return fail(LoadStatus::NotAFile, "is a folder");
+  if (!S_ISREG(st.st_mode)) return fail(LoadStatus::NotAFile, "is not a regular file");
+  if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) {
+    return fail(LoadStatus::TooLarge, "is larger than 1 MiB");
+  }
+  // Read at most one byte past the limit: a file that grows meanwhile is
+  // still refused rather than read without end.
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(LoadStatus::Unreadable, std::generic_category().message(errno));
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxFileBytes) return fail(LoadStatus::TooLarge, "is larger than 1 MiB");
+  }
   parse(text);
-  return true;
+  return LoadStatus::Loaded;
 }
 
 void IniFile::parse(std::string_view text) {

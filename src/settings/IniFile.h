@@ -22,12 +22,27 @@ namespace zel {
 // the file.
 class IniFile {
  public:
-  // Replaces the contents with the file at path. False when it cannot be read
-  // (the contents are then empty).
-  bool load(const std::filesystem::path& path);
+  // A settings file has a few hundred bytes; anything larger is refused.
+  static constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
+
+  enum class LoadStatus {
+    Loaded,
+    Missing,     // no such file
+    NotAFile,    // a folder, a device, a FIFO... (never read, never written)
+    TooLarge,    // over kMaxFileBytes (never read, never written)
+    Unreadable,  // a file that cannot be read (permissions, I/O error)
+  };
+  // Replaces the contents with the file at path; the contents stay empty
+  // unless it is Loaded. reason, when given, receives a short English text
+  // for messages ("is a folder", "Permission denied", ...). Never blocks on
+  // a FIFO and never reads more than kMaxFileBytes.
+  LoadStatus load(const std::filesystem::path& path, std::string* reason);
+  // The same, true when Loaded.
+  bool load(const std::filesystem::path& path) { return load(path, nullptr) == LoadStatus::Loaded; }
   // Replaces the contents with text (LF or CRLF lines).
   void parse(std::string_view text);
 
+  bool hasSection(std::string_view section) const { return findSection(section).has_value(); }
   // The value of key in section, or nothing when either is missing.
   std::optional<std::string> get(std::string_view section, std::string_view key) const;
   std::string getString(std::string_view section, std::string_view key,

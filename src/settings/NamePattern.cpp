@@ -16,8 +16,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // is a signed int, and %u/%x/%o would read it as unsigned for no gain in a
 // file name. Everything else ("%s", "%n", "%x", "%d%d", "%99999d", "%*d",
 // "%ld", a lone '%' at the end, ...) makes the whole pattern unsafe, and it is
-// formatted as "%06d" instead. The width and precision limits keep a name
-// below a few kilobytes.
+// formatted as "%06d" instead; so does a '/', since a pattern is a file name. The width and
+// precision limits keep a name below a few kilobytes.
 //
 // Returns the pattern to hand to snprintf: the input with every '#' flag
 // dropped ('#' with d or i is undefined in C; glibc ignores it, so dropping it
@@ -29,6 +29,9 @@ std::optional<std::string> SanitizePattern(std::string_view pattern) {
   std::size_t i = 0;
   while (i < pattern.size()) {
     char c = pattern[i++];
+    // A pattern names a file in the output folder: a folder separator (or a
+    // byte that would end the name early) would write elsewhere.
+    if (c == '/' || c == '\0') return std::nullopt;
     format += c;
     if (c != '%') continue;
     if (i < pattern.size() && pattern[i] == '%') {
