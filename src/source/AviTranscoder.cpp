@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "General/Log.h"
 #include "General/Notifier.h"
+#include "General/PathJoin.h"
 #include "source/LibavHandles.h"
 
 extern "C" {
@@ -26,6 +28,7 @@ constexpr int kWmaMaxRate = 48000;  // the highest rate the WMA encoder takes
 
 constexpr const char* kUnsupportedCodec = "サポートされていないコーデックが含まれています。";
 constexpr const char* kNoAudioOutput = "オーディオ出力の処理に失敗しました。";
+constexpr const char* kNoVideoOutput = "ビデオ出力ピンの検索に失敗しました。";
 constexpr const char* kWriterFailed = "ASFファイルライタの生成に失敗しました。";
 constexpr const char* kAudioConnectFailed = "オーディオ出力ピンの接続に失敗しました。";
 constexpr const char* kVideoConnectFailed = "ビデオ出力ピンの接続に失敗しました。";
@@ -110,8 +113,10 @@ bool AviTranscoder::Impl::Build(const std::string& sourcePath) {
   videoDecoder = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_VIDEO);
   audioDecoder = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_AUDIO);
   if (!videoDecoder && !audioDecoder) return Fail(kUnsupportedCodec);
-  // Without sound the video is written alone (after the user has been told).
+  // Without sound the video is written alone, without pictures the sound
+  // alone; either way the user is told first.
   if (!audioDecoder) notifier.showMessage(kNoAudioOutput);
+  if (!videoDecoder) notifier.showMessage(kNoVideoOutput);
 
   AVFormatContext* raw = nullptr;
   if (avformat_alloc_output_context2(&raw, nullptr, "asf", destination.c_str()) < 0 || !raw) {
@@ -123,14 +128,12 @@ bool AviTranscoder::Impl::Build(const std::string& sourcePath) {
 
   int rc = avio_open(&output->pb, destination.c_str(), AVIO_FLAG_WRITE);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: cannot create %s: %s\n", destination.c_str(),
-                 av::ErrorText(rc).c_str());
+    LogError("cannot create " + destination + ": " + av::ErrorText(rc));
     return Fail(kWriterFailed);
   }
   rc = avformat_write_header(output.get(), nullptr);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: cannot start %s: %s\n", destination.c_str(),
-                 av::ErrorText(rc).c_str());
+    LogError("cannot start " + destination + ": " + av::ErrorText(rc));
     return Fail(kWriterFailed);
   }
   return true;
@@ -155,7 +158,7 @@ bool AviTranscoder::Impl::OpenVideoEncoder() {
   if (output->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int rc = avcodec_open2(enc, codec, nullptr);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: cannot open wmv2: %s\n", av::ErrorText(rc).c_str());
+    LogError("cannot open wmv2: " + av::ErrorText(rc));
     return false;
   }
   videoOut = avformat_new_stream(output.get(), nullptr);
@@ -189,7 +192,7 @@ bool AviTranscoder::Impl::OpenAudioEncoder() {
   if (output->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int rc = avcodec_open2(enc, codec, nullptr);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: cannot open wmav2: %s\n", av::ErrorText(rc).c_str());
+    LogError("cannot open wmav2: " + av::ErrorText(rc));
     return false;
   }
   audioOut = avformat_new_stream(output.get(), nullptr);
@@ -397,6 +400,10 @@ bool AviTranscoder::Run() {
   return ok && trailer && closed;
 }
 
+bool AviTranscoder::hasAudio() const { return static_cast<bool>(impl_->audioDecoder); }
+
+bool AviTranscoder::hasVideo() const { return static_cast<bool>(impl_->videoDecoder); }
+
 void AviTranscoder::SetAbortFlag(const std::atomic<bool>* abortRequested) {
   impl_->abortFlag = abortRequested;
 }
@@ -408,14 +415,14 @@ bool NeedsAviTranscoding(const std::string& path) {
   return extension == "avi" || extension == "AVI";
 }
 
-std::string TemporaryWmvPath(const std::string& inputPath) {
-  const auto separator = inputPath.find_last_of("/\\");
+std::string TemporaryWmvPath(const std::string& inputPath, const std::string& workFolder) {
+  // Only "/" separates folders in a Linux file name; a backslash is part of
+  // the name.
+  const auto separator = inputPath.rfind('/');
   std::string name = separator == std::string::npos ? inputPath : inputPath.substr(separator + 1);
   const auto dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
-  std::error_code error;
-  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-  return (folder / (name + ".wmv")).string();
+  return JoinPath(workFolder, name + ".wmv");
 }
 
 }  // namespace zel

@@ -24,6 +24,9 @@ class AviTranscoder {
   bool Run();
   // When set, Run stops soon after it becomes true (and returns false).
   void SetAbortFlag(const std::atomic<bool>* abortRequested);
+  // What the temporary file carries (after construction).
+  bool hasAudio() const;
+  bool hasVideo() const;
 
  private:
   struct Impl;
@@ -33,7 +36,8 @@ class AviTranscoder {
 // True for the extensions "avi" and "AVI" only (not "Avi").
 bool NeedsAviTranscoding(const std::string& path);
 
-// The temporary folder + the input's file name without its extension + ".wmv".
-std::string TemporaryWmvPath(const std::string& inputPath);
+// The private work folder + the input's file name (after its last "/")
+// without its extension + ".wmv".
+std::string TemporaryWmvPath(const std::string& inputPath, const std::string& workFolder);
 
 }  // namespace zel

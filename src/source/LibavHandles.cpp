@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "General/Log.h"
+
 namespace zel::av {
 
 std::string ErrorText(int code) {
@@ -19,8 +21,7 @@ InputPtr OpenInput(const std::string& path) {
   InputPtr input(raw);
   rc = avformat_find_stream_info(input.get(), nullptr);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: no stream information in %s: %s\n", path.c_str(),
-                 ErrorText(rc).c_str());
+    LogError("no stream information in " + path + ": " + ErrorText(rc));
     return nullptr;
   }
   return input;
@@ -47,7 +48,7 @@ OpenedDecoder OpenStreamDecoder(AVFormatContext* input, int streamIndex) {
   codec->thread_count = 1;
   int rc = avcodec_open2(codec.get(), decoder, nullptr);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: cannot open decoder %s: %s\n", decoder->name, ErrorText(rc).c_str());
+    LogError(std::string("cannot open decoder ") + decoder->name + ": " + ErrorText(rc));
     return result;
   }
   result.streamIndex = streamIndex;

@@ -48,13 +48,14 @@ std::int64_t ScannedDurationHns(AVFormatContext* input, std::initializer_list<in
 
 void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
   const AVRational rate = stream->avg_frame_rate;
-  info.frameDurationHns =
-      rate.num > 0 && rate.den > 0 ? av_rescale(kHnsPerSecond, rate.den, rate.num) : 0;
-  const std::int64_t frameHns =
-      info.frameDurationHns > 0 ? info.frameDurationHns : kDefaultFrameHns;
-  // Frames longer than a second would give 0 frames per second; 1 is the
-  // slowest rate the encoders and the status line can work with.
-  info.frameRate = static_cast<int>(std::max<std::int64_t>(1, kHnsPerSecond / frameHns));
+  const bool declared = rate.num > 0 && rate.den > 0;
+  info.frameDurationHns = declared ? av_rescale(kHnsPerSecond, rate.den, rate.num) : 0;
+  // The whole frames per second of the exact rate: 60 for 60/1 (a rounded
+  // frame time of 166667 would give 59), 29 for 30000/1001. Frames longer
+  // than a second would give 0; 1 is the slowest rate the encoders and the
+  // status line can work with.
+  info.frameRate = declared ? std::max(1, rate.num / rate.den)
+                            : static_cast<int>(kHnsPerSecond / kDefaultFrameHns);
   info.width = stream->codecpar->width & ~1;
   info.height = stream->codecpar->height & ~1;
   info.displayWidth = info.width;

@@ -1,6 +1,7 @@
 #include "source/MediaSource.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -43,17 +44,18 @@ struct MediaSource::Impl {
   std::unique_ptr<WavFileWriter> wav;
   std::thread videoThread;
   std::thread audioThread;
-  std::mutex mutex;
+  mutable std::mutex mutex;
   std::condition_variable finished;
   bool videoDone = true;  // guarded by mutex
   bool audioDone = true;  // guarded by mutex
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> writeFailed{false};
+  std::atomic<bool> undecodable{false};
   std::atomic<std::uint64_t> deliveredFrames{0};
   std::atomic<std::uint64_t> wavBytes{0};
-
-  // The preview side (single frames, playing a range, still capture) will
-  // keep its own demuxer and decoders here.
+  std::atomic<std::uint64_t> work{0};  // packets read and frames decoded by both threads
+  std::atomic<std::int64_t> videoReachedHns{0};
+  std::atomic<std::int64_t> audioReachedHns{0};
 
   bool aborted() const { return abortFlag != nullptr && abortFlag->load(); }
 
@@ -65,8 +67,10 @@ struct MediaSource::Impl {
     finished.notify_all();
   }
 
-  SegmentJob Job(int streamIndex) {
+  SegmentJob Job(int streamIndex, std::atomic<std::int64_t>& reached) {
     SegmentJob job;
+    job.work = &work;
+    job.reachedHns = &reached;
     job.path = path;
     job.streamIndex = streamIndex;
     job.startHns = startHns;
@@ -117,6 +121,14 @@ bool MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio, 
   return true;
 }
 
+bool ReadMediaInfo(const std::string& path, MediaInfo& info) {
+  info = MediaInfo{};
+  av::InputPtr input = av::OpenInput(path);
+  if (!input) return false;
+  ProbeMedia(input.get(), true, true, info);
+  return true;
+}
+
 const MediaInfo& MediaSource::info() const { return impl_->info; }
 
 bool MediaSource::SetSegment(std::int64_t startHns, std::int64_t stopHns) {
@@ -143,8 +155,12 @@ bool MediaSource::Run() {
   }
   s.StopThreads();
   s.writeFailed = false;
+  s.undecodable = false;
   s.deliveredFrames = 0;
   s.wavBytes = 0;
+  s.work = 0;
+  s.videoReachedHns = 0;
+  s.audioReachedHns = 0;
   const bool withAudio = s.info.hasAudio && !s.wavPath.empty();
   const bool withVideo = s.info.hasVideo && s.sink != nullptr;
   if (!s.wavPath.empty()) {
@@ -163,59 +179,82 @@ bool MediaSource::Run() {
     s.audioDone = !withAudio;
   }
   if (withVideo) {
-    s.videoThread = std::thread([&s, job = s.Job(s.videoStream)] {
+    s.videoThread = std::thread([&s, job = s.Job(s.videoStream, s.videoReachedHns)] {
       DecodeVideoSegment(job, s.videoDecoder, s.info.width, s.info.height, *s.sink,
                          s.deliveredFrames);
       s.MarkDone(s.videoDone);
     });
   }
   if (withAudio) {
-    s.audioThread = std::thread([&s, job = s.Job(s.audioStream)] {
-      if (!DecodeAudioSegment(job, s.audioDecoder, s.info.sampleRate, s.info.channels, *s.wav,
-                              s.wavBytes) ||
-          !s.wav->Finish()) {
-        s.writeFailed = true;
-      }
+    s.audioThread = std::thread([&s, job = s.Job(s.audioStream, s.audioReachedHns)] {
+      const AudioSegmentResult result = DecodeAudioSegment(job, s.audioDecoder, s.info.sampleRate,
+                                                           s.info.channels, *s.wav, s.wavBytes);
+      if (result == AudioSegmentResult::Undecodable) s.undecodable = true;
+      if (result == AudioSegmentResult::WriteFailed || !s.wav->Finish()) s.writeFailed = true;
       s.MarkDone(s.audioDone);
     });
   }
   return true;
 }
 
-MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds stallPeriod) {
+MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds stallPeriod,
+                                                    const std::function<void()>& onPoll) {
   Impl& s = *impl_;
   if (!s.opened) {
     return WaitResult::Failed;
   }
   using Clock = std::chrono::steady_clock;
-  std::uint64_t frames = s.deliveredFrames;
-  std::uint64_t bytes = s.wavBytes;
+  // Any of these moving is progress: a decoder working its way from a distant
+  // key frame to the start delivers nothing for a while, yet it works.
+  const auto progress = [&s] {
+    return std::array<std::uint64_t, 3>{s.deliveredFrames.load(), s.wavBytes.load(), s.work.load()};
+  };
+  auto seen = progress();
   Clock::time_point lastProgress = Clock::now();
-  std::unique_lock<std::mutex> lock(s.mutex);
   for (;;) {
-    if (s.aborted()) return WaitResult::Aborted;
-    if (s.writeFailed) return WaitResult::Failed;
-    if (s.videoDone && s.audioDone) return WaitResult::Delivered;
-    s.finished.wait_for(lock, std::min<std::chrono::milliseconds>(kAbortPoll, stallPeriod));
+    {
+      std::unique_lock<std::mutex> lock(s.mutex);
+      if (s.aborted()) return WaitResult::Aborted;
+      if (s.writeFailed) return WaitResult::Failed;
+      if (s.undecodable) return WaitResult::Undecodable;
+      if (s.videoDone && s.audioDone) return WaitResult::Delivered;
+      s.finished.wait_for(lock, std::min<std::chrono::milliseconds>(kAbortPoll, stallPeriod));
+      if (s.videoDone && s.audioDone) continue;
+    }
+    if (onPoll) onPoll();
     const Clock::time_point now = Clock::now();
-    if (s.deliveredFrames != frames || s.wavBytes != bytes) {
-      frames = s.deliveredFrames;
-      bytes = s.wavBytes;
+    if (const auto now_seen = progress(); now_seen != seen) {
+      seen = now_seen;
       lastProgress = now;
-    } else if (now - lastProgress >= stallPeriod && !(s.videoDone && s.audioDone)) {
+    } else if (now - lastProgress >= stallPeriod) {
       return WaitResult::Stalled;
     }
   }
 }
 
-void MediaSource::Stop() {
+std::int64_t MediaSource::segmentPositionHns() const {
+  const Impl& s = *impl_;
+  const std::int64_t length = s.stopHns - s.startHns;
+  std::int64_t position = length;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (!s.videoDone) position = std::min(position, s.videoReachedHns.load());
+  if (!s.audioDone) position = std::min(position, s.audioReachedHns.load());
+  return std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(length, 0));
+}
+
+bool MediaSource::Stop() {
   if (impl_->opened) impl_->StopThreads();
+  return !impl_->writeFailed;
 }
 
 void MediaSource::CloseConversion() {
   Impl& s = *impl_;
   s.StopThreads();
   s.opened = false;
+  // Nothing of the job that used us stays referenced.
+  s.sink = nullptr;
+  s.abortFlag = nullptr;
+  s.wavPath.clear();
   s.videoDecoder.Reset();
   s.audioDecoder.Reset();
   s.path.clear();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,8 +19,9 @@ struct MediaInfo {
   bool hasVideo = false;         // a decodable video stream that is not an attached picture
   // Video
   std::int64_t frameDurationHns = 0;  // average frame time; 0 when the file declares none
-  // 10000000 / frame time, 30 when it is 0. Frames longer than a second give
-  // 1 (never 0); frameDurationHns keeps the real frame time.
+  // Whole frames per second of the exact rate (truncated), 30 when none is
+  // declared. Frames longer than a second give 1 (never 0);
+  // frameDurationHns keeps the real frame time.
   int frameRate = 0;
   int width = 0, height = 0;                // size of the delivered frames (even)
   int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
@@ -27,6 +29,10 @@ struct MediaInfo {
   int sampleRate = 0;
   int channels = 0;
 };
+
+// Opens path only to tell what it holds (streams, duration, formats); false
+// when libavformat cannot read it.
+bool ReadMediaInfo(const std::string& path, MediaInfo& info);
 
 // File types the converter takes: wmv, avi, mpa, wav, wma, and mpg/mpeg whose
 // audio is MPEG-1 Layer I or II.
@@ -67,14 +73,22 @@ class MediaSource {
   // a file without audio. False when the WAV file cannot be created.
   bool Run();
 
-  enum class WaitResult { Delivered, Stalled, Aborted, Failed };
+  enum class WaitResult { Delivered, Stalled, Aborted, Failed, Undecodable };
   // Returns as soon as the whole segment has been delivered; Stalled when
-  // neither the frame count nor the WAV size moved over one stallPeriod;
-  // Aborted when the abort flag was raised; Failed when writing the WAV failed.
-  WaitResult WaitForSegment(std::chrono::milliseconds stallPeriod = std::chrono::seconds(10));
+  // nothing moved over one stallPeriod (frames delivered, WAV size, packets
+  // read and frames decoded); Aborted when the abort flag was raised; Failed
+  // when writing the WAV failed; Undecodable when the sound cannot be
+  // converted to 16-bit PCM. onPoll runs on the calling thread about
+  // every 50 ms while the segment decodes (for progress).
+  WaitResult WaitForSegment(std::chrono::milliseconds stallPeriod = std::chrono::seconds(10),
+                            const std::function<void()>& onPoll = {});
+  // How far the running segment has been delivered, 100-ns units from its
+  // start (the slower of the two streams).
+  std::int64_t segmentPositionHns() const;
 
-  // Stops the streaming threads and closes the segment's WAV file.
-  void Stop();
+  // Stops the streaming threads and closes the segment's WAV file. False
+  // when writing the WAV file failed at any point of the segment.
+  bool Stop();
   void CloseConversion();
 
   std::uint64_t deliveredFrames() const;  // BufferCB calls of the running segment
@@ -82,6 +96,8 @@ class MediaSource {
 
   // The preview operations (ShowFrameAt, PlayRange, StopPlayback,
   // CaptureStill, ...) arrive with the desktop window; they extend Impl.
+  // After CloseConversion the source holds nothing of the job that used it
+  // (sink, abort flag, WAV name).
 
  private:
   struct Impl;

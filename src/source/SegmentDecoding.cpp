@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "General/Log.h"
 #include "source/LibavHandles.h"
 #include "source/StreamReader.h"
 #include "source/VideoFrameSink.h"
@@ -76,7 +77,7 @@ class PcmConverter {
     av_channel_layout_uninit(&inLayout);
     swr_.reset(raw);
     if (rc < 0 || (rc = swr_init(swr_.get())) < 0) {
-      std::fprintf(stderr, "zel: cannot convert audio: %s\n", av::ErrorText(rc).c_str());
+      LogError("cannot convert audio: " + av::ErrorText(rc));
       swr_.reset();
       return false;
     }
@@ -127,7 +128,7 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   // lands on any picture, and the decoder then skips to the next key frame,
   // which may lie after the start. The first picture tells; the seek is then
   // repeated from further back.
-  bool checkFirst = reader.seeked;
+  bool checkFirst = reader.seeked;  // never for a segment that goes on from the last one
   bool seekAgain = false;
   std::int64_t seekTarget = job.startHns;
 
@@ -165,6 +166,7 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
       sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
                     packed->size());
       deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+      if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
     }
     return FrameVerdict::More;
   };
@@ -188,16 +190,20 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   if (end != LoopEnd::Stopped) reader.continueAtHns = job.stopHns;
 }
 
-bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate, int channels,
-                        WavFileWriter& wav, std::atomic<std::uint64_t>& wavBytes) {
+AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
+                                      int channels, WavFileWriter& wav,
+                                      std::atomic<std::uint64_t>& wavBytes) {
+  const auto result = [&wav](bool written) {
+    return written && wav.ok() ? AudioSegmentResult::Written : AudioSegmentResult::WriteFailed;
+  };
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (job.stopHns <= job.startHns || sampleRate <= 0 || channels <= 0) {
-    return wav.ok();
+    return result(true);
   }
   if (!decoder.reader) decoder.reader = std::make_unique<StreamReader>();
   StreamReader& reader = *decoder.reader;
   if (!reader.Position(job)) {
-    return wav.ok();
+    return result(true);
   }
   // Sample positions count from the start of the file at the output rate.
   const std::int64_t firstSample = av_rescale(job.startHns, sampleRate, kHnsPerSecond);
@@ -210,6 +216,7 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
   std::int64_t written = firstSample;  // next sample position the file receives
   if (!reader.continuing) reader.nextTime = reader.seeked ? firstSample : 0;
   bool writeFailed = false;
+  bool undecodable = false;
   PcmConverter converter(sampleRate, channels);
   std::vector<std::uint8_t> pcm;
   const std::vector<std::uint8_t> silence(frameBytes * 4096, 0);
@@ -233,6 +240,8 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
       reader.pendingPosition = beyond;
     }
     if (position >= endSample) {
+      // A gap that runs past the segment's end: silence up to the end.
+      if (written < endSample) writeSilence(endSample - written);
       return FrameVerdict::Enough;
     }
     // A stream that starts late, or a gap in it, becomes silence.
@@ -247,6 +256,10 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
       written = to;
     }
     wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+    if (job.reachedHns) {
+      job.reachedHns->store(av_rescale(written - firstSample, kHnsPerSecond, sampleRate),
+                            std::memory_order_relaxed);
+    }
     return writeFailed || written >= endSample ? FrameVerdict::Enough : FrameVerdict::More;
   };
 
@@ -260,9 +273,11 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
   } else {
     end = DecodeFrames(reader, job, [&](const AVFrame* frame) {
       int samples = 0;
-      if (!converter.Convert(frame, pcm, samples) || samples <= 0) {
-        return FrameVerdict::More;
+      if (!converter.Convert(frame, pcm, samples)) {
+        undecodable = true;
+        return FrameVerdict::Enough;
       }
+      if (samples <= 0) return FrameVerdict::More;
       std::int64_t position = reader.nextTime;
       if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
         const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - reader.originTs,
@@ -276,9 +291,14 @@ bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampl
       return consume(pcm.data(), position, samples);
     });
   }
+  // A stream that ends before the segment does (sound shorter than the
+  // pictures) is completed with silence, so every segment of the range has
+  // its whole length of sound.
+  if (undecodable) return AudioSegmentResult::Undecodable;
+  if (end == LoopEnd::Ended && written < endSample) writeSilence(endSample - written);
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (end != LoopEnd::Stopped && !writeFailed) reader.continueAtHns = job.stopHns;
-  return !writeFailed && wav.ok();
+  return result(!writeFailed);
 }
 
 }  // namespace zel

@@ -35,10 +35,15 @@ struct StreamDecoder {
 void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
                         VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames);
 
+enum class AudioSegmentResult { Written, WriteFailed, Undecodable };
+
 // Decodes the audio stream and appends exactly the samples of the segment, as
 // interleaved 16-bit PCM at sampleRate with channels (1 or 2), to the WAV
-// file. wavBytes follows the file's size. False when writing failed.
-bool DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate, int channels,
-                        WavFileWriter& wav, std::atomic<std::uint64_t>& wavBytes);
+// file. wavBytes follows the file's size. WriteFailed when writing failed,
+// Undecodable when the decoded sound cannot be converted to PCM (a layout of
+// hundreds of channels, say): the segment must not pass for one with sound.
+AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
+                                      int channels, WavFileWriter& wav,
+                                      std::atomic<std::uint64_t>& wavBytes);
 
 }  // namespace zel

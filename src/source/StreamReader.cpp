@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "General/Log.h"
+
 namespace zel {
 
 namespace {
@@ -46,6 +48,8 @@ bool StreamReader::Position(const SegmentJob& job) {
   continuing = used && job.startHns == continueAtHns;
   continueAtHns = -1;
   if (continuing) {
+    // Whatever the earlier seek was, this segment did not begin with one.
+    seeked = false;
     return true;
   }
   seeked = false;
@@ -64,8 +68,7 @@ bool StreamReader::SeekTo(const SegmentJob& job, std::int64_t targetHns) {
   const std::int64_t target = originTs + av_rescale_q(targetHns, kHnsBase, stream->time_base);
   const int rc = av_seek_frame(input.get(), job.streamIndex, target, AVSEEK_FLAG_BACKWARD);
   if (rc < 0) {
-    std::fprintf(stderr, "zel: seeking %s failed: %s\n", job.path.c_str(),
-                 av::ErrorText(rc).c_str());
+    LogError("seeking " + job.path + " failed: " + av::ErrorText(rc));
     if (used && !Open(job)) {
       return false;
     }

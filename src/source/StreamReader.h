@@ -30,6 +30,9 @@ struct SegmentJob {
   // nothing yet (decoding from a distant key frame up to the start), so a
   // watcher can tell slow work from a stall. May be null.
   std::atomic<std::uint64_t>* work = nullptr;
+  // How far into the segment the stream has delivered, 100-ns units from
+  // its start; for progress. May be null.
+  std::atomic<std::int64_t>* reachedHns = nullptr;
 };
 
 // One stream of the file on a demuxer of its own. It lives for the whole

@@ -62,11 +62,10 @@ TEST(InputCheck, OnlyLowerOrUpperAviIsTranscoded) {
 }
 
 TEST(InputCheck, TemporaryWmvIsNamedAfterTheInput) {
-  const std::filesystem::path temp = std::filesystem::temp_directory_path();
-  EXPECT_EQ(TemporaryWmvPath("/media/clip.avi"), (temp / "clip.wmv").string());
-  EXPECT_EQ(TemporaryWmvPath("C:\\media\\clip.avi"), (temp / "clip.wmv").string());
-  EXPECT_EQ(TemporaryWmvPath("/media/my.trip.AVI"), (temp / "my.trip.wmv").string());
-  EXPECT_EQ(TemporaryWmvPath("noext"), (temp / "noext.wmv").string());
+  EXPECT_EQ(TemporaryWmvPath("/media/clip.avi", "/w"), "/w/clip.wmv");
+  EXPECT_EQ(TemporaryWmvPath("/media/back\\slash.avi", "/w"), "/w/back\\slash.wmv");
+  EXPECT_EQ(TemporaryWmvPath("/media/my.trip.AVI", "/w/"), "/w/my.trip.wmv");
+  EXPECT_EQ(TemporaryWmvPath("noext", "/w"), "/w/noext.wmv");
 }
 
 }  // namespace
