@@ -220,7 +220,7 @@ long AudioEncoder::faacBitRate() const {
   return static_cast<long>(faacEncGetCurrentConfiguration(impl_->faac.get())->bitRate);
 }
 
-void AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier) {
+bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier) {
   Impl& s = *impl_;
   const int segment = s.state.segmentIndex.load();
   if (Notifier* window = s.state.statusWindow.load()) {
@@ -232,14 +232,14 @@ void AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   std::vector<std::uint8_t> image;
   if (!ReadWholeFile(TemporaryWavPath(workingDirectory, segment), image)) {
     notifier.showMessage(kNoTemporaryFile);
-    return;
+    return false;
   }
   std::size_t pcmOffset = 0, length = 0;
   if (!LocatePcm(image, pcmOffset, length)) {
     notifier.showMessage(kNoPcm);
-    return;
+    return false;
   }
-  if (s.block == nullptr || (!s.faac && !s.amr)) return;  // no open encoder
+  if (s.block == nullptr || (!s.faac && !s.amr)) return false;  // no open encoder
 
   const AudioSegmentInfo& info = s.info;
   const std::uint8_t* pcm = image.data() + pcmOffset;
@@ -277,8 +277,9 @@ void AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   // one-second segments would lose all their sound.
   const std::uint64_t oneSecond = 2ULL * static_cast<std::uint64_t>(std::max(info.sourceRate, 0)) *
                                   static_cast<std::uint64_t>(std::max(info.sourceChannels, 0));
-  if (sourceLength < oneSecond || length == 0) return;
+  if (sourceLength < oneSecond || length == 0) return true;
   s.encodeFrames(mixed, length);
+  return true;
 }
 
 // Frames start at byte offsets 0, 2F, 4F ... while the offset is below

@@ -32,7 +32,11 @@ class AudioEncoder {
                         Notifier& notifier);
   // Reads the segment's temporary WAV file (TemporaryWavPath of the working
   // directory and the segment index), converts and encodes it into the store.
-  void EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier);
+  // False after showing its message when the file cannot be read or holds no
+  // PCM (the track then has no frames, and the segment must not be taken for
+  // a whole one). Less than one second of PCM is no failure: it makes an
+  // empty track.
+  bool EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier);
   void CloseAudioEncoder();
 
   // What the open encoder was given, for tests and diagnostics.

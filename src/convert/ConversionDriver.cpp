@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "General/GeneralFile.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
 #include "convert/ConversionParameters.h"
+#include "convert/Messages.h"
 #include "convert/Report.h"
 #include "convert/SegmentPlan.h"
 #include "convert/Thumbnail.h"
@@ -26,15 +26,25 @@ namespace zel {
 namespace {
 
 constexpr const char* kReportName = "thumbnail.html";
-constexpr const char* k3g2At8000Warning =
-    "au携帯では音声のサンプリングレートに8000を指定すると再生できなくなる場合があります。";
-constexpr const char* kTemporaryWavFailure = "Can not Open Temporary wav file!";
 constexpr FileKind kFileKinds[] = {FileKind::ThreeGp, FileKind::ThreeG2};
 
 void RemoveFile(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
 }
+
+// Runs a function when the scope ends, whichever way it ends.
+template <typename F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(std::move(f)) {}
+  ~ScopeExit() { f_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  F f_;
+};
 
 // Everything one job holds between its segments.
 class Conversion {
@@ -52,8 +62,10 @@ class Conversion {
 
  private:
   bool convertSegment(const SegmentBounds& bounds);
-  void reportProgress(std::int64_t doneHns);
-  void finish();
+  bool writeContainers(const std::string& outputBase);
+  bool writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
+                      bool& written);
+  void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished);
   bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
@@ -68,10 +80,9 @@ class Conversion {
 
   bool want3gp_ = false;
   bool want3g2_ = false;
-  bool failed_ = false;
   int segmentCount_ = 1;
   std::string reportPath_;
-  std::string lastOutputBase_;  // of the segment processed last
+  bool reportStarted_ = false;
 };
 
 int Conversion::run() {
@@ -86,6 +97,8 @@ int Conversion::run() {
                                    params.videoKind != VideoKind::None, job_.notifier)) {
     return 0;
   }
+  // Whatever way the job ends, the source lets go of the file and of us.
+  ScopeExit close([&source] { source.CloseConversion(); });
   const MediaInfo& info = source.info();
   job_.range.duration = info.durationHns;
   audio_.present = info.hasAudio;
@@ -95,39 +108,43 @@ int Conversion::run() {
   if (info.hasVideo) source.SetVideoSink(&grabber_);
   source.SetAbortFlag(&job_.state.abortRequested);
   summary_.hadStreams = info.hasAudio || info.hasVideo;
+  if (!summary_.hadStreams) return 1;  // the caller tells that nothing was converted
 
-  if (summary_.hadStreams) {
-    reportPath_ = JoinPath(job_.settings.result, kReportName);
-    if (params.reportEnabled) RemoveFile(reportPath_);  // each job starts a new report
-
-    ClampMarks(job_.range);
-    job_.state.segmentIndex = 0;
-    segmentCount_ = SegmentCount(job_.settings.splittime, job_.range);
-    for (;;) {
-      if (job_.state.abortRequested) break;
-      SegmentBounds bounds =
-          SegmentAt(job_.state.segmentIndex, job_.settings.splittime, job_.range);
-      reportProgress(bounds.start - job_.range.start);
-      if (!convertSegment(bounds)) {
-        failed_ = true;
-        break;
-      }
-      ++summary_.segments;
-      if (!job_.state.abortRequested) reportProgress(bounds.end - job_.range.start);
-      job_.state.segmentIndex++;
-      if (bounds.last) break;
-    }
+  ClampMarks(job_.range);
+  if (job_.range.end <= job_.range.start) {
+    // Nothing to convert: an empty range would only give empty files that
+    // no player opens.
+    job_.notifier.showMessage(text::kEmptyRange);
+    return 0;
   }
-  finish();
-  return failed_ ? 0 : 1;
+  // Each job starts a new report: its first block replaces what the file
+  // held, so a job that fails before then leaves an earlier report whole.
+  reportPath_ = JoinPath(job_.settings.result, kReportName);
+
+  job_.state.segmentIndex = 0;
+  segmentCount_ = SegmentCount(job_.settings.splittime, job_.range);
+  for (;;) {
+    if (job_.state.abortRequested) break;
+    const SegmentBounds bounds =
+        SegmentAt(job_.state.segmentIndex, job_.settings.splittime, job_.range);
+    if (!convertSegment(bounds)) return 0;
+    ++summary_.segments;
+    job_.state.segmentIndex++;
+    if (bounds.last) break;
+  }
+  return 1;
 }
 
-void Conversion::reportProgress(std::int64_t doneHns) {
+void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positionHns,
+                                bool finished) {
   ConversionProgress p;
   p.segmentIndex = job_.state.segmentIndex;
   p.segmentCount = segmentCount_;
-  p.doneHns = doneHns;
+  p.segmentLengthHns = bounds.end - bounds.start;
+  p.segmentPositionHns = positionHns;
+  p.doneHns = bounds.start - job_.range.start + positionHns;
   p.totalHns = job_.range.end - job_.range.start;
+  p.segmentFinished = finished;
   job_.notifier.reportProgress(p);
 }
 
@@ -138,79 +155,76 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   const int index = job_.state.segmentIndex;
   const std::int64_t length = bounds.end - bounds.start;
   const bool splitting = job_.settings.splittime > 0;
+  Notifier& notifier = job_.notifier;
 
+  reportProgress(bounds, 0, false);
   source.SetSegment(bounds.start, bounds.end);
 
   VideoSegmentInfo videoInfo;
   if (video_.present) {
-    VideoSourceFormat format{info.frameDurationHns, info.width, info.height};
-    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, job_.notifier))
-      return false;
-    if (!grabber_.OpenVideoEncoder(job_.videoContext, videoInfo, job_.notifier)) return false;
+    VideoSourceFormat format{info.frameDurationHns, info.width, info.height, info.frameRate};
+    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier)) return false;
+    if (!grabber_.OpenVideoEncoder(job_.videoContext, videoInfo, notifier)) return false;
   }
   AudioSegmentInfo audioInfo;
   if (audio_.present) {
-    if (want3g2_ && params.sampleRate == 8000) job_.notifier.showMessage(k3g2At8000Warning);
+    if (want3g2_ && params.sampleRate == 8000) notifier.showWarning(text::k3g2At8000Warning);
     SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
                       info.sampleRate, info.channels, audioInfo);
   }
 
   const std::string wavPath = TemporaryWavPath(workDir_, index);
-  source.SetWavFileName(wavPath);
-  bool delivered = source.Run();
-  // The audio encoder is first needed once the segment has been decoded; it
-  // opens (FAAC's set-up is costly) while the streaming threads decode.
-  bool audioOpen = !audio_.present || encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo,
-                                                                params.audioKind, job_.notifier);
-  if (delivered && audioOpen) {
-    MediaSource::WaitResult wait = source.WaitForSegment();
-    delivered = wait != MediaSource::WaitResult::Failed;
-  }
-  source.Stop();
-  if (!delivered || !audioOpen) {
-    if (!delivered) job_.notifier.showMessage(kTemporaryWavFailure);
+  // However the segment ends, its encoders close and its WAV file goes.
+  ScopeExit cleanup([&] {
     if (audio_.present) encoder_.CloseAudioEncoder();
     if (video_.present) grabber_.CloseVideoEncoder();
     RemoveFile(wavPath);
+  });
+  source.SetWavFileName(wavPath);
+  if (!source.Run()) {
+    notifier.showMessage(text::kTemporaryWavFailure);
     return false;
   }
+  // The audio encoder is first needed once the segment has been decoded; it
+  // opens (FAAC's set-up is costly) while the streaming threads decode.
+  if (audio_.present &&
+      !encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo, params.audioKind, notifier)) {
+    source.Stop();
+    return false;
+  }
+  const MediaSource::WaitResult wait = source.WaitForSegment(
+      job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
+  const bool wavWritten = source.Stop();
+  if (wait == MediaSource::WaitResult::Stalled) {
+    notifier.showMessage(text::kDecodingStalled);
+    return false;
+  }
+  if (wait == MediaSource::WaitResult::Undecodable) {
+    notifier.showMessage(std::string(text::kUndecodableSoundPrefix) + input_ + "]");
+    return false;
+  }
+  if (wait == MediaSource::WaitResult::Failed || !wavWritten) {
+    notifier.showMessage(text::kTemporaryWavWriteFailure);
+    return false;
+  }
+  const bool aborted = job_.state.abortRequested;
 
-  if (audio_.present && !job_.state.abortRequested)
-    encoder_.EncodeTemporaryWav(workDir_, job_.notifier);
+  // The encoder may still hold pictures: they belong in this segment's files.
+  if (video_.present) grabber_.FlushVideoEncoder();
+  if (audio_.present && !aborted && !encoder_.EncodeTemporaryWav(workDir_, notifier)) return false;
 
   const std::string outputBase = SegmentOutputBase(input_, job_.settings.result, splitting, index);
-  lastOutputBase_ = outputBase;
-  WriterOptions writer;
-  writer.containerMode = params.containerMode;
-  writer.notifier = &job_.notifier;
-  bool written = true;
-  for (FileKind kind : kFileKinds) {  // the 3GP file first, then the 3G2 file
-    if (!wants(kind)) continue;
-    bool ok = ThreeGpWriter(audio_, video_, outputBase, kind, writer) != 0;
-    summary_.filesWritten += ok;
-    written &= ok;
-  }
-  // A file that could not be written has been reported; the segment goes on
-  // with its thumbnail and report, but the job no longer counts as saved.
-  if (!written) failed_ = true;
+  // An aborted segment is incomplete: its files are not written, and files
+  // of that name from an earlier run stay as they were.
+  if (!aborted && !writeContainers(outputBase)) return false;
 
   const std::string thumbnailBase =
       JoinPath(job_.settings.result, FormatSegmentName(job_.settings.edit, index));
-  if (params.reportEnabled && video_.present) {
-    if (params.thumbWidth == 0) {
-      // "unchanged" capture size: the source size, kept for the rest of the job
-      params.thumbWidth = videoInfo.sourceWidth;
-      params.thumbHeight = videoInfo.sourceHeight;
-    }
-    const auto& frame = grabber_.firstFrame();
-    if (!frame.empty()) {
-      WriteThumbnail(videoInfo, job_.state.rgb24Input, frame.data(), frame.size(),
-                     params.thumbWidth, params.thumbHeight, thumbnailBase);
-    }
+  bool thumbnailWritten = false;
+  if (params.reportEnabled && video_.present &&
+      !writeThumbnail(videoInfo, thumbnailBase, thumbnailWritten)) {
+    return false;
   }
-
-  if (audio_.present) encoder_.CloseAudioEncoder();
-  if (video_.present) grabber_.CloseVideoEncoder();
 
   if (params.reportEnabled) {
     ReportSegment r;
@@ -232,36 +246,58 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     r.targetWidth = videoInfo.targetWidth;
     r.targetHeight = videoInfo.targetHeight;
     r.videoBitRate = videoInfo.bitRate;
-    r.containerSelected = want3gp_ || want3g2_;
+    // The page shows the thumbnail only when there is one.
+    r.containerSelected = (want3gp_ || want3g2_) && thumbnailWritten;
     r.thumbnailBasePath = thumbnailBase;
-    AppendReport(reportPath_, r);
+    if (!AppendReport(reportPath_, r, /*startNew=*/!reportStarted_)) {
+      notifier.showMessage(std::string(text::kReportFailurePrefix) + reportPath_ + "]");
+      return false;
+    }
+    reportStarted_ = true;
   }
-
-  RemoveFile(wavPath);
+  if (!aborted) reportProgress(bounds, length, true);
   return true;
 }
 
-void Conversion::finish() {
-  job_.source.CloseConversion();
-  if (job_.state.abortRequested && !lastOutputBase_.empty()) {
-    // The aborted segment's files are incomplete; earlier segments,
-    // thumbnails and the report stay.
-    for (FileKind kind : kFileKinds) {
-      if (!wants(kind)) continue;
-      const std::string path = ThreeGpOutputPath(lastOutputBase_, kind);
-      if (std::filesystem::exists(path)) {
-        RemoveFile(path);
-        --summary_.filesWritten;
-      }
-    }
+// The 3GP file first, then the 3G2 file. A file that could not be written
+// has been reported by the writer.
+bool Conversion::writeContainers(const std::string& outputBase) {
+  WriterOptions writer;
+  writer.containerMode = job_.params.containerMode;
+  writer.notifier = &job_.notifier;
+  for (FileKind kind : kFileKinds) {
+    if (!wants(kind)) continue;
+    if (ThreeGpWriter(audio_, video_, outputBase, kind, writer) == 0) return false;
+    ++summary_.filesWritten;
   }
+  return true;
+}
+
+// The segment's first frame as its thumbnail. A segment in which no picture
+// was decoded has none (written stays false); that is no failure.
+bool Conversion::writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
+                                bool& written) {
+  ConversionParameters& params = job_.params;
+  const auto& frame = grabber_.firstFrame();
+  if (!grabber_.hasFirstFrame() || frame.empty()) return true;
+  if (params.thumbWidth == 0) {
+    // "unchanged" capture size: the source size, kept for the rest of the job
+    params.thumbWidth = videoInfo.sourceWidth;
+    params.thumbHeight = videoInfo.sourceHeight;
+  }
+  written = WriteThumbnail(videoInfo, job_.state.rgb24Input, frame.data(), frame.size(),
+                           params.thumbWidth, params.thumbHeight, thumbnailBase, workDir_) != 0;
+  if (!written) {
+    job_.notifier.showMessage(std::string(text::kThumbnailFailurePrefix) + thumbnailBase + ".jpg]");
+  }
+  return written;
 }
 
 }  // namespace
 
 std::string SegmentOutputBase(const std::string& inputPath, const std::string& outputFolder,
                               bool splitting, int segmentIndex) {
-  std::string fileName = GneGetFileName(inputPath);
+  std::string fileName = PathFileName(inputPath);
   std::string extension;
   if (auto dot = fileName.rfind('.'); dot != std::string::npos) {
     extension = fileName.substr(dot);
@@ -289,19 +325,26 @@ int RunConversion(const std::string& inputPath, Notifier* statusWindow,
 ConversionOutcome ConvertThreadBody(const std::string& inputPath, Notifier* statusWindow,
                                     const std::string& workingDirectory, ConversionJob& job,
                                     ConversionSummary* summary) {
+  ConversionSummary local;
+  ConversionSummary& done = summary ? *summary : local;
   EncoderBlocks encoders{job.videoContext, job.audioBlock};
   if (!PrepareConversion(job.settings, job.params, encoders, job.notifier)) {
     return ConversionOutcome::Refused;
   }
-  int result = RunConversion(inputPath, statusWindow, workingDirectory, job, summary);
+  const int result = RunConversion(inputPath, statusWindow, workingDirectory, job, &done);
   if (job.state.abortRequested) {
-    job.notifier.showMessage("変換を中断しました。");
+    job.notifier.showMessage(text::kAborted);
     return ConversionOutcome::Aborted;
   }
-  // A failure has shown its own message; only a finished job is reported as
-  // saved.
+  // A failure has shown its own message; only a job that wrote its files is
+  // reported as saved.
   if (result == 0) return ConversionOutcome::Failed;
-  job.notifier.showMessage("ファイルをフォルダ[" + job.settings.result + "]に保存しました。");
+  if (!done.hadStreams) {
+    job.notifier.showMessage(text::kNothingToConvert);
+    return ConversionOutcome::Failed;
+  }
+  job.notifier.showMessage(std::string(text::kSavedPrefix) + job.settings.result +
+                           text::kSavedSuffix);
   return ConversionOutcome::Completed;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "container/TrackBuffers.h"
@@ -25,6 +26,9 @@ struct ConversionJob {
   AudioParameterBlock& audioBlock;
   MediaSource& source;  // the conversion instance
   Notifier& notifier;   // messages
+  // A segment whose decoding shows no progress at all for this long has
+  // stalled: the job ends as failed.
+  std::chrono::milliseconds stallPeriod = std::chrono::seconds(10);
 };
 
 // What a job left behind, for callers that report on it.
@@ -36,8 +40,10 @@ struct ConversionSummary {
 
 // Runs a whole conversion on the calling thread: builds the conversion source
 // on inputPath, cuts the marked range into segments and writes their files.
-// Temporary WAV files go to workingDirectory. Returns 1 when the job ran to
-// its end or was aborted, 0 when it stopped on a failure (already shown).
+// Temporary files (the segments' WAVs, the thumbnails' BMPs) go to
+// workingDirectory, the process's private work folder. Returns 1 when the job
+// ran to its end or was aborted, 0 when it stopped on a failure (already
+// shown): a failing segment ends the job; the files of earlier segments stay.
 int RunConversion(const std::string& inputPath, Notifier* statusWindow,
                   const std::string& workingDirectory, ConversionJob& job,
                   ConversionSummary* summary = nullptr);

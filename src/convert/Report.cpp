@@ -3,12 +3,13 @@
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
+#include "General/AtomicFile.h"
 #include "General/MediaTypes.h"
 
 namespace zel {
 namespace {
-
 
 // Appends one formatted item. The format is always one of our literals; user
 // strings (paths) are appended by AppendText, never passed as a format.
@@ -19,7 +20,29 @@ void AppendFormat(std::string& out, const char* format, Args... args) {
   if (written > 0) out.append(buffer, static_cast<std::size_t>(written));
 }
 
-void AppendText(std::string& out, const std::string& text) { out += text; }
+// File names go into the page as text and inside an attribute: the four
+// characters that would end or break either are written as entities; every
+// other byte stays as it is.
+void AppendText(std::string& out, const std::string& text) {
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "&quot;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
 
 const char* ChannelText(int channels) { return channels == 1 ? "MONO" : "STEREO"; }
 
@@ -78,15 +101,17 @@ std::string FormatReportTime(std::int64_t hns) {
   return out;
 }
 
-bool AppendReport(const std::string& reportPath, const ReportSegment& segment) {
+bool AppendReport(const std::string& reportPath, const ReportSegment& segment, bool startNew) {
   try {
-    const std::string block = ReportBlock(segment);
-    // Binary: the report is one line, and no newline translation applies here.
-    std::ofstream out(reportPath, std::ios::binary | std::ios::app);
-    if (!out) return false;
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    out.close();
-    return static_cast<bool>(out);
+    std::string text;
+    if (!startNew) {
+      std::ifstream in(reportPath, std::ios::binary);
+      if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (in.bad()) return false;
+    }
+    text += ReportBlock(segment);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    return WriteWholeFile(reportPath, {{bytes, text.size()}});
   } catch (...) {
     return false;
   }

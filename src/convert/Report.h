@@ -7,7 +7,7 @@ namespace zel {
 
 // What one segment's block of thumbnail.html tells.
 struct ReportSegment {
-  std::string outputBasePath;     // output folder + segment file name + input extension
+  std::string outputBasePath;  // output folder + segment file name + input extension
   std::int64_t inputDurationHns = 0;
   std::int64_t startHns = 0, endHns = 0;
   bool hasAudio = false;
@@ -20,9 +20,12 @@ struct ReportSegment {
   std::string thumbnailBasePath;  // output folder + segment name, no extension
 };
 
-// Appends the segment's block to the report file. False when it could not be
-// written.
-bool AppendReport(const std::string& reportPath, const ReportSegment& segment);
+// Appends the segment's block to the report file; startNew drops what the
+// file held (the first block of a job). The file is replaced whole (written
+// under a temporary name and renamed), so a failed write leaves the report
+// as it was. False when it could not be written.
+bool AppendReport(const std::string& reportPath, const ReportSegment& segment,
+                  bool startNew = false);
 
 // "%02d:%02d.%03d" of a 100-ns duration (minutes may have more digits).
 std::string FormatReportTime(std::int64_t hns);

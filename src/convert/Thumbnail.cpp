@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "General/GeneralFile.h"
+#include "General/PathJoin.h"
 #include "convert/BmpFile.h"
 #include "convert/FrameConversion.h"
 #include "convert/ImageScaling.h"
@@ -49,12 +51,15 @@ std::optional<std::vector<std::uint8_t>> BmpPixels(const VideoSegmentInfo& info,
 
 int WriteThumbnailUnguarded(const VideoSegmentInfo& info, bool rgb24Input,
                             const std::uint8_t* frame, std::size_t length, int outputWidth,
-                            int outputHeight, const std::string& basePath) {
+                            int outputHeight, const std::string& basePath,
+                            const std::string& bmpFolder) {
   if (outputWidth <= 0 || outputHeight <= 0) return 0;
 
-  // The frame travels through a BMP file next to the thumbnail, which goes
-  // again before we return, whatever happens.
-  const std::string bmpPath = basePath + ".bmp";
+  // The frame travels through a BMP file, which goes again before we
+  // return, whatever happens.
+  const std::string bmpPath = bmpFolder.empty()
+                                  ? basePath + ".bmp"
+                                  : JoinPath(bmpFolder, GneGetFileName(basePath) + ".bmp");
   const TemporaryFile bmp(bmpPath);
   if (!WriteThumbnailBmp(info, rgb24Input, frame, length, bmpPath)) return 0;
   const std::optional<BmpImage> image = ReadBmpFile(bmpPath);
@@ -92,12 +97,12 @@ bool WriteThumbnailBmp(const VideoSegmentInfo& info, bool rgb24Input, const std:
 
 int WriteThumbnail(const VideoSegmentInfo& info, bool rgb24Input, const std::uint8_t* frame,
                    std::size_t length, int outputWidth, int outputHeight,
-                   const std::string& basePath) {
+                   const std::string& basePath, const std::string& bmpFolder) {
   // Thumbnails are a side product of a conversion: a failure, even running
   // out of memory, costs the picture and nothing else.
   try {
     return WriteThumbnailUnguarded(info, rgb24Input, frame, length, outputWidth, outputHeight,
-                                   basePath);
+                                   basePath, bmpFolder);
   } catch (...) {
     return 0;
   }

@@ -1,5 +1,8 @@
 #include "convert/VideoEncoderContext.h"
 
+#include "General/Log.h"
+#include "source/LibavHandles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/opt.h>
@@ -20,9 +23,7 @@ void setPrivate(AVCodecContext* c, const char* name, const char* value) {
   if (!c->priv_data) return;
   int err = av_opt_set(c->priv_data, name, value, 0);
   if (err < 0) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, text, sizeof text);
-    std::fprintf(stderr, "video encoder option %s=%s: %s\n", name, value, text);
+    LogError(std::string("video encoder option ") + name + "=" + value + ": " + av::ErrorText(err));
   }
 }
 
@@ -95,8 +96,8 @@ void ResetVideoEncoderContext(VideoEncoderContext& context, const ConversionPara
   context.context_.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
   AVCodecContext* c = context.context_.get();
   if (!c) {
-    std::fprintf(stderr, "video encoder %s not available\n",
-                 context.kind_ == VideoKind::H263 ? "h263" : "mpeg4");
+    LogError(std::string("video encoder ") + (context.kind_ == VideoKind::H263 ? "h263" : "mpeg4") +
+             " not available");
     return;
   }
 

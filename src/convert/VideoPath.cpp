@@ -1,5 +1,7 @@
 #include "convert/VideoPath.h"
 
+#include "General/Log.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
@@ -21,7 +23,11 @@ namespace zel {
 
 namespace {
 
-constexpr std::int64_t kBlockReserve = 200000;             // bytes beyond the frames' estimate
+// Sample times come rounded to the container's precision (whole
+// milliseconds in ASF): a picture up to this early still takes its tick, so
+// a 60 fps source at 60 fps loses no picture to the rounding.
+constexpr std::int64_t kClockToleranceUs = 1000;
+constexpr std::int64_t kBlockReserve = 200000;  // bytes beyond the frames' estimate
 // The first reservation of the data block is capped; the block grows past it
 // when a long segment needs more, so the estimate never limits a segment.
 constexpr std::int64_t kMaxInitialBlock = 64LL << 20;
@@ -57,7 +63,10 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
   }
   const std::int64_t sourceDurationHns =
       source.frameDurationHns > 0 ? source.frameDurationHns : kDefaultFrameHns;
-  const int sourceFrameRate = static_cast<int>(kHnsPerSecond / sourceDurationHns);
+  // The exact rate when the source knows it: a 60 fps frame time rounds to
+  // 166667 100-ns units, which would make 59.
+  const int sourceFrameRate =
+      source.frameRate > 0 ? source.frameRate : static_cast<int>(kHnsPerSecond / sourceDurationHns);
   if (context.frameRate() == 0) {
     // A source slower than one frame per second has an integer rate of 0,
     // which would leave the output frame duration undefined; 1 fps is the
@@ -92,17 +101,24 @@ struct VideoGrabber::Impl {
   VideoEncoderContext* context = nullptr;
   VideoSegmentInfo info;
   bool open = false;
+  bool haveFirstFrame = false;
   std::int64_t firstFrameTimeUs = 0;
-  std::int64_t clockUs = 0;      // the output clock: presentation time of the next picture
-  std::int64_t clockStepUs = 0;  // 1000000 / frame rate
-  std::int64_t nextPts = 0;      // the picture's number, in the encoder's time base
-  std::size_t sourceBytes = 0;   // one delivered frame at the source size
+  // The output clock: presentation time of the next picture, tick `ticks`
+  // of the target rate, computed whole each time so that no rounding adds up.
+  std::int64_t clockUs = 0;
+  std::int64_t ticks = 0;
+  int clockRate = 1;
+
+  void advanceClock() { clockUs = ++ticks * 1000000 / clockRate; }
+  std::int64_t nextPts = 0;     // the picture's number, in the encoder's time base
+  std::size_t sourceBytes = 0;  // one delivered frame at the source size
   std::size_t targetBytes = 0;
   std::vector<std::uint8_t> sourceFrame;  // YV12 at the source size (RGB24 input)
   std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
   std::unique_ptr<AVFrame, FrameDeleter> picture;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   std::uint32_t flushedPackets = 0;
+  bool flushed = false;
   bool reportedError = false;
 
   Impl(VideoTrackBuffer& s, ConversionState& st) : store(s), state(st) {}
@@ -116,6 +132,8 @@ VideoGrabber::~VideoGrabber() {
   if (impl_->open) CloseVideoEncoder();
 }
 
+bool VideoGrabber::hasFirstFrame() const { return impl_->haveFirstFrame; }
+
 std::uint32_t VideoGrabber::flushedPackets() const { return impl_->flushedPackets; }
 
 bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
@@ -128,9 +146,12 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.store.syncSamples.clear();
   frameCount_ = 0;
   d.flushedPackets = 0;
+  d.flushed = false;
   d.reportedError = false;
+  d.haveFirstFrame = false;
   d.firstFrameTimeUs = 0;
   d.clockUs = 0;
+  d.ticks = 0;
   d.nextPts = 0;
 
   AVCodecContext* c = context.get();
@@ -186,7 +207,7 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   p->linesize[1] = tw / 2;
   p->linesize[2] = tw / 2;
   p->key_frame = 1;
-  d.clockStepUs = 1000000 / info.targetFrameRate;
+  d.clockRate = info.targetFrameRate;
 
   d.store.stream = context.streamParameters();
   d.store.kind = context.kind();
@@ -203,7 +224,7 @@ void VideoGrabber::Impl::encodePicture(std::atomic<std::uint32_t>& frameCount) {
   d.picture->pts = d.nextPts++;
   int err = avcodec_send_frame(c, d.picture.get());
   if (err < 0) {
-    if (!d.reportedError) std::fprintf(stderr, "video encoding: %s\n", av::ErrorText(err).c_str());
+    if (!d.reportedError) LogError("video encoding: " + av::ErrorText(err));
     d.reportedError = true;
     return;
   }
@@ -214,14 +235,14 @@ void VideoGrabber::Impl::encodePicture(std::atomic<std::uint32_t>& frameCount) {
     frameCount = d.store.samples.sampleCount();
   }
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF && !d.reportedError) {
-    std::fprintf(stderr, "video encoding: %s\n", av::ErrorText(err).c_str());
+    LogError("video encoding: " + av::ErrorText(err));
     d.reportedError = true;
   }
 }
 
 void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) {
   Impl& d = *impl_;
-  if (!d.open || !buffer) return;
+  if (!d.open || d.flushed || !buffer) return;
   const auto t = static_cast<std::int64_t>(sampleTime * 1000000.0);
   if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
 
@@ -238,7 +259,10 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   const std::size_t expected = rgb24 ? firstFrame_.size() : d.sourceBytes;
   if (length < expected) return;  // a short frame is dropped rather than read past its end
 
-  if (frameCount_.load() == 0) {
+  // The first picture delivered, not the first one coded: an encoder that
+  // holds pictures back has coded none yet when the second one arrives.
+  if (!d.haveFirstFrame) {
+    d.haveFirstFrame = true;
     // The thumbnail is the segment's first delivered frame, raw.
     std::memcpy(firstFrame_.data(), buffer, std::min(length, firstFrame_.size()));
     d.firstFrameTimeUs = t;
@@ -247,7 +271,7 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   // A frame that the output clock drops is not converted at all: at 30 to
   // 15 fps that is every second one.
   const std::int64_t elapsed = t - d.firstFrameTimeUs;
-  if (d.clockUs > elapsed) return;
+  if (d.clockUs > elapsed + kClockToleranceUs) return;
 
   // YV12 input is scaled or copied straight from the delivered buffer; the
   // source frame store only holds the converted RGB24 input.
@@ -267,30 +291,31 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   // The output clock: the latest frame is encoded once for every tick that
   // has passed, which drops frames of a faster source and repeats those of a
   // slower one.
-  while (d.clockUs <= elapsed) {
+  while (d.clockUs <= elapsed + kClockToleranceUs) {
     d.encodePicture(frameCount_);
-    d.clockUs += d.clockStepUs;
+    d.advanceClock();
     if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
   }
+}
+
+void VideoGrabber::FlushVideoEncoder() {
+  Impl& d = *impl_;
+  if (!d.open || !d.packet || d.flushed || !d.context || !d.context->get()) return;
+  AVCodecContext* c = d.context->get();
+  d.flushed = true;  // an encoder takes the end of its input once
+  if (avcodec_send_frame(c, nullptr) < 0) return;
+  while (avcodec_receive_packet(c, d.packet.get()) == 0) {
+    d.store.appendFrame(d.packet->data, static_cast<std::size_t>(d.packet->size),
+                        (d.packet->flags & AV_PKT_FLAG_KEY) != 0);
+    av_packet_unref(d.packet.get());
+    ++d.flushedPackets;
+  }
+  frameCount_ = d.store.samples.sampleCount();
 }
 
 void VideoGrabber::CloseVideoEncoder() {
   Impl& d = *impl_;
   if (d.context && d.context->get()) {
-    AVCodecContext* c = d.context->get();
-    if (d.open && d.packet) {
-      // Nothing is held back without B-frames; whatever a flush returns is
-      // still stored so that no picture is lost.
-      if (avcodec_send_frame(c, nullptr) >= 0) {
-        while (avcodec_receive_packet(c, d.packet.get()) == 0) {
-          d.store.appendFrame(d.packet->data, static_cast<std::size_t>(d.packet->size),
-                              (d.packet->flags & AV_PKT_FLAG_KEY) != 0);
-          av_packet_unref(d.packet.get());
-          ++d.flushedPackets;
-        }
-        frameCount_ = d.store.samples.sampleCount();
-      }
-    }
     // A fresh context with the job's parameters: the next segment takes a
     // frame rate or size of 0 from its source again.
     d.context->resetAgain();
@@ -301,6 +326,7 @@ void VideoGrabber::CloseVideoEncoder() {
   d.scaledFrame = {};
   d.sourceFrame = {};
   firstFrame_ = {};
+  d.haveFirstFrame = false;
   d.firstFrameTimeUs = 0;
   d.context = nullptr;
 }

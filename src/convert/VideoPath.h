@@ -21,6 +21,7 @@ struct VideoSourceFormat {
   std::int64_t frameDurationHns = 0;  // average frame time; 0: unknown (30 fps)
   int width = 0;
   int height = 0;
+  int frameRate = 0;  // whole frames per second of the exact rate; 0: from the frame time
 };
 
 // Segment set-up: completes the context (frame rate and size of 0 taken from
@@ -41,15 +42,20 @@ class VideoGrabber final : public VideoFrameSink {
   bool OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
                         Notifier& notifier);
   void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override;
+  // Drains the encoder once the segment's frames are all in: whatever it
+  // still holds is stored like the other pictures (nothing without B-frames).
+  // Runs before the container files are written.
+  void FlushVideoEncoder();
   // Closes the encoder and resets the context for the next segment; the
   // store's samples stay.
   void CloseVideoEncoder();
 
-  // The segment's first delivered frame, raw at the source size.
+  // The segment's first delivered frame, raw at the source size; valid when
+  // hasFirstFrame().
   const std::vector<std::uint8_t>& firstFrame() const { return firstFrame_; }
+  bool hasFirstFrame() const;
   std::uint32_t frameCount() const { return frameCount_.load(); }
-  // Packets the encoder still returned when flushed at CloseVideoEncoder
-  // (none without B-frames); they are stored like the others.
+  // Packets the encoder still returned when flushed (none without B-frames).
   std::uint32_t flushedPackets() const;
 
  private:

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -63,8 +65,10 @@ class ConversionDriverTest : public ::testing::Test {
     settings.framerate = 15;
   }
 
-  ConversionOutcome Convert(const std::string& input, RecordingNotifier& notifier) {
+  ConversionOutcome Convert(const std::string& input, RecordingNotifier& notifier,
+                            const std::function<void(ConversionJob&)>& adjust = {}) {
     ConversionJob job{settings, params, state, range, videoContext, audioBlock, source, notifier};
+    if (adjust) adjust(job);
     state.converting = true;
     ConversionOutcome outcome =
         ConvertThreadBody(input, &notifier, work.path().string(), job, &summary);
@@ -173,15 +177,31 @@ TEST_F(ConversionDriverTest, SplitLongerThanTheRangeStillNumbers) {
   ExpectGood(Out("clip00.3gp"), 4.0, true, true, true);
 }
 
-TEST_F(ConversionDriverTest, StartBeyondTheEndConvertsAnEmptyRange) {
-  settings.file3g2 = 0;
-  range.start = 990000000;
-  range.end = 0;
-  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
-  EXPECT_EQ(range.start, range.duration);
-  EXPECT_EQ(range.end, range.duration);
-  EXPECT_EQ(summary.segments, 1);
-  EXPECT_TRUE(fs::exists(Out("clip.3gp")));
+// Nothing to convert is a failure, never a "saved" folder of empty files.
+TEST_F(ConversionDriverTest, EmptyRangesAndEmptyInputsSaveNothing) {
+  struct Case {
+    const char* name;
+    std::int64_t start;
+    int audioFormat, videoFormat;
+    const char* message;
+  } cases[] = {
+      {"start beyond the end", 990000000, 1, 2,
+       "変換する範囲がありません。開始と終了の位置を確かめてください。"},
+      {"both kinds none", 0, 0, 0, "変換できる音声も映像もありません。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingNotifier told;
+    range = {};
+    range.start = c.start;
+    settings.mpeg_audio = c.audioFormat;
+    settings.mpeg_video = c.videoFormat;
+    ASSERT_EQ(Convert(Fixture("clip.wmv"), told), ConversionOutcome::Failed);
+    EXPECT_TRUE(told.sawMessage(c.message));
+    for (const auto& m : told.messages()) EXPECT_EQ(m.find(kSaved), std::string::npos) << m;
+    EXPECT_FALSE(fs::exists(Out("clip.3gp")));
+    EXPECT_FALSE(fs::exists(Out("clip.3g2")));
+  }
 }
 
 TEST_F(ConversionDriverTest, H263AndAmr) {
@@ -233,8 +253,10 @@ TEST_F(ConversionDriverTest, ReportAndThumbnails) {
   settings.capturesize = 1;  // 64x48
   settings.splittime = 20000000;
   settings.file3g2 = 0;
-  // an old report goes when the job starts
+  // an old report goes when the job starts; a user's file named like the
+  // thumbnails' intermediate BMP stays (the BMP is made in the work folder)
   test::WriteFileBytes(Out("thumbnail.html"), {'o', 'l', 'd'});
+  test::WriteFileBytes(Out("sample_00.bmp"), {'m', 'i', 'n', 'e'});
   ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
   std::string report = test::ReadFileText(Out("thumbnail.html"));
   EXPECT_EQ(report.rfind("input file " + Out("clip00.wmv") + "<BR>", 0), 0u) << report;
@@ -247,7 +269,8 @@ TEST_F(ConversionDriverTest, ReportAndThumbnails) {
   EXPECT_NE(test::Probe(Out("sample_01.jpg"), {"-show_entries", "stream=width,height"})
                 .find("width=64\nheight=48"),
             std::string::npos);
-  EXPECT_FALSE(fs::exists(Out("sample_00.bmp")));
+  EXPECT_EQ(test::ReadFileText(Out("sample_00.bmp")), "mine");
+  EXPECT_TRUE(fs::is_empty(work.path()));
 }
 
 TEST_F(ConversionDriverTest, ReportOffLeavesAnOldReport) {
@@ -292,20 +315,121 @@ TEST_F(ConversionDriverTest, AbortInsideALongSegmentStopsItsDecoding) {
   EXPECT_TRUE(fs::is_empty(work.path()));
 }
 
+// A file of its own in the fixtures folder, made once.
+std::string MakeOnce(const std::string& folder, const std::string& name,
+                     std::vector<std::string> args) {
+  const std::string path = folder + "/" + name;
+  if (!fs::exists(path)) {
+    args.push_back(path);
+    test::MakeMedia(args);
+  }
+  return path;
+}
+
+// Pictures missing from 2.44 s to 2.95 s, and sound missing from 5 s to 7 s.
+std::string GapFile(const std::string& folder) {
+  return MakeOnce(folder, "gaps.wmv",
+                  {"-f",        "lavfi",
+                   "-i",        "testsrc2=size=320x240:rate=25:duration=9",
+                   "-f",        "lavfi",
+                   "-i",        "sine=frequency=440:duration=9:sample_rate=44100",
+                   "-vf",       "select='not(between(t,2.44,2.95))'",
+                   "-af",       "aselect='not(between(t,5,7))'",
+                   "-fps_mode", "vfr",
+                   "-c:v",      "wmv2",
+                   "-b:v",      "800k",
+                   "-c:a",      "wmav2"});
+}
+
+TEST_F(ConversionDriverTest, SegmentsAcrossGapsKeepTheirPicturesAndSound) {
+  settings.file3g2 = 0;
+  settings.splittime = 10000000;  // 1 s
+  range.start = 5000000;          // 0.5 s: segment 2 is 2.5 to 3.5 s, inside the picture gap
+  ASSERT_EQ(Convert(GapFile(fixtures_->path().string())), ConversionOutcome::Completed);
+  // Segment 2 carries the pictures from 3.0 s on, the late first one placed
+  // at its start as in any segment; every segment has its whole second of
+  // sound, those inside the sound gap as silence.
+  for (const char* name : {"gaps01.3gp", "gaps04.3gp", "gaps05.3gp", "gaps06.3gp"}) {
+    ExpectGood(Out(name), 1.0, true, true);
+  }
+  const FileFacts late = ProbeFile(Out("gaps02.3gp"));
+  ASSERT_EQ(late.video.size(), 1u);
+  EXPECT_NEAR(late.video[0].duration, 0.53, 0.07);
+  ASSERT_EQ(late.audio.size(), 1u);
+  EXPECT_NEAR(late.audio[0].duration, 1.0, 0.13);
+  EXPECT_FALSE(notifier.sawMessage("m_prev_buffer_sizeサイズが0です"));
+}
+
+TEST_F(ConversionDriverTest, AStallFailsTheJobButSlowWorkDoesNot) {
+  settings.file3g2 = 0;
+  // Decoding from a key frame 11 s before the start delivers nothing for a
+  // while; it is work all the same, not a stall.
+  const std::string distant =
+      MakeOnce(fixtures_->path().string(), "distant.wmv",
+               {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=13", "-c:v", "wmv2",
+                "-g", "300", "-an"});
+  range.start = 115000000;
+  const auto slowJob = [&](ConversionJob& job) {
+    job.stallPeriod = std::chrono::milliseconds(100);
+  };
+  ASSERT_EQ(Convert(distant, notifier, slowJob), ConversionOutcome::Completed);
+  ExpectGood(Out("distant.3gp"), 1.5, true, false);
+
+  // A decoder that shows nothing for longer than the stall period (here a
+  // single big picture against a period of 1 ms) ends the job as failed.
+  const std::string big =
+      MakeOnce(fixtures_->path().string(), "big.avi",
+               {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25:duration=2", "-c:v", "mpeg4",
+                "-q:v", "2", "-an"});
+  RecordingNotifier told;
+  range = {};
+  const auto stalling = [&](ConversionJob& job) { job.stallPeriod = std::chrono::milliseconds(1); };
+  ASSERT_EQ(Convert(big, told, stalling), ConversionOutcome::Failed);
+  EXPECT_TRUE(told.sawMessage("デコードが進まなくなったため、変換を中止しました。"));
+  for (const auto& m : told.messages()) EXPECT_EQ(m.find(kSaved), std::string::npos) << m;
+  EXPECT_FALSE(fs::exists(Out("big.3gp")));
+}
+
+// A thumbnail or a report that cannot be written fails the job at that
+// segment; the files of earlier segments stay.
+TEST_F(ConversionDriverTest, ThumbnailAndReportFailuresFailTheJob) {
+  struct Case {
+    const char* blocked;  // a folder where the file should go
+    const char* message;
+    const char* kept;
+  } cases[] = {
+      {"sample_01.jpg", "サムネイル画像の書き込みに失敗しました[", "clip00.3gp"},
+      {"thumbnail.html", "レポートの書き込みに失敗しました[", nullptr},
+  };
+  settings.file3g2 = 0;
+  settings.logfile = 1;
+  settings.splittime = 20000000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.blocked);
+    TempDir folder;
+    settings.result = folder.path().string();
+    fs::create_directory(folder.path() / c.blocked);
+    RecordingNotifier told;
+    ASSERT_EQ(Convert(Fixture("clip.wmv"), told), ConversionOutcome::Failed);
+    bool shown = false;
+    for (const auto& m : told.messages()) {
+      EXPECT_EQ(m.find(kSaved), std::string::npos) << m;
+      shown |= m.rfind(c.message, 0) == 0;
+    }
+    EXPECT_TRUE(shown);
+    if (c.kept) {
+      EXPECT_TRUE(fs::exists(folder.path() / c.kept));
+    }
+    EXPECT_TRUE(fs::is_empty(work.path()));
+  }
+}
+
 TEST_F(ConversionDriverTest, VideoOnlyAndAudioOnlyInputs) {
   settings.file3g2 = 0;
   ASSERT_EQ(Convert(Fixture("video.wmv")), ConversionOutcome::Completed);
   ExpectGood(Out("video.3gp"), 3.0, true, false);
   ASSERT_EQ(Convert(Fixture("song.wma")), ConversionOutcome::Completed);
   ExpectGood(Out("song.3gp"), 3.0, false, true, true);
-}
-
-TEST_F(ConversionDriverTest, BothKindsNoneProduceNothingYetReportSaved) {
-  settings.mpeg_audio = 0;
-  settings.mpeg_video = 0;
-  ASSERT_EQ(Convert(Fixture("clip.wmv")), ConversionOutcome::Completed);
-  EXPECT_FALSE(summary.hadStreams);
-  EXPECT_FALSE(fs::exists(Out("clip.3gp")));
 }
 
 struct WavCase {
