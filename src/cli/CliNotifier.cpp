@@ -35,33 +35,25 @@ int CliNotifier::showMessage(std::string_view text, bool) {
   return 1;
 }
 
-void CliNotifier::setCaption(std::string_view text) {
-  // The video path's caption carries the sample time of the latest frame:
-  // "... sampletime:MM:SS". It moves the bar inside a long segment.
-  if (quiet_ || !terminal_) return;  // only the bar uses it
-  constexpr std::string_view kKey = "sampletime:";
-  auto at = text.find(kKey);
-  if (at == std::string_view::npos) return;
-  int minutes = 0, seconds = 0;
-  std::string rest(text.substr(at + kKey.size()));
-  if (std::sscanf(rest.c_str(), "%d:%d", &minutes, &seconds) != 2) return;
-  std::lock_guard lock(mutex_);
-  auto now = std::chrono::steady_clock::now();
-  if (now - lastDraw_ < std::chrono::milliseconds(200)) return;
-  drawBar(segmentStartHns_ + (static_cast<std::int64_t>(minutes) * 60 + seconds) * 10000000);
+int CliNotifier::showWarning(std::string_view text) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!warned_.emplace(text).second) return 1;
+  }
+  return showMessage(text, false);
 }
 
 void CliNotifier::reportProgress(const ConversionProgress& progress) {
   std::lock_guard lock(mutex_);
-  bool segmentDone =
-      progress.doneHns > last_.doneHns || progress.segmentIndex != last_.segmentIndex;
-  bool finished = progress.doneHns > segmentStartHns_;
   last_ = progress;
-  segmentStartHns_ = progress.doneHns;
   if (quiet_) return;
   if (terminal_) {
-    drawBar(progress.doneHns);
-  } else if (segmentDone && finished) {
+    // At most five redraws a second, and always the segment's end.
+    const auto now = std::chrono::steady_clock::now();
+    if (progress.segmentFinished || now - lastDraw_ >= std::chrono::milliseconds(200)) {
+      drawBar(progress.doneHns);
+    }
+  } else if (progress.segmentFinished) {
     std::fprintf(stderr, "%s: segment %d/%d done, %s of %s\n", name_.c_str(),
                  progress.segmentIndex + 1, progress.segmentCount, Clock(progress.doneHns).c_str(),
                  Clock(progress.totalHns).c_str());
@@ -73,7 +65,6 @@ void CliNotifier::beginInput(const std::string& name) {
   std::lock_guard lock(mutex_);
   name_ = name;
   last_ = {};
-  segmentStartHns_ = 0;
   started_ = std::chrono::steady_clock::now();
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "General/Notifier.h"
@@ -16,7 +17,9 @@ class CliNotifier final : public Notifier {
   CliNotifier(bool quiet, bool terminal);
 
   int showMessage(std::string_view text, bool systemModal) override;
-  void setCaption(std::string_view text) override;
+  // Each warning text once per run, not once per segment or input.
+  int showWarning(std::string_view text) override;
+  void setCaption(std::string_view) override {}  // the bar is drawn from the progress
   void reportProgress(const ConversionProgress& progress) override;
 
   // Starts a new input: resets the clock and names it in the progress.
@@ -33,8 +36,9 @@ class CliNotifier final : public Notifier {
   bool terminal_;
   bool barShown_ = false;
   std::string name_;
+  std::set<std::string, std::less<>> warned_;
   ConversionProgress last_;
-  std::int64_t segmentStartHns_ = 0;
+
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastDraw_;
 };

@@ -45,10 +45,12 @@ std::optional<std::int64_t> ParseTime(const std::string& text) {
   std::int64_t whole = 0, fraction = 0;
   int digits = 0;
   bool seenDot = false;
+  bool anyDigit = false;
   for (char c : seconds) {
     if (c == '.' && !seenDot) {
       seenDot = true;
     } else if (c >= '0' && c <= '9') {
+      anyDigit = true;
       if (!seenDot) {
         whole = whole * 10 + (c - '0');
         if (whole > 100000000) return std::nullopt;
@@ -60,7 +62,7 @@ std::optional<std::int64_t> ParseTime(const std::string& text) {
       return std::nullopt;
     }
   }
-  if (fields > 0 && whole > 59) return std::nullopt;
+  if (!anyDigit || (fields > 0 && whole > 59)) return std::nullopt;
   while (digits < 7) {
     fraction *= 10;
     ++digits;
@@ -107,6 +109,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
       o.version = true;
     } else if (arg == "-q" || arg == "--quiet") {
       o.quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      o.verbose = true;
     } else if (arg == "--report") {
       o.report = true;
     } else if (arg == "-o" || arg == "--output") {
@@ -171,8 +175,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
     error = "no input file given";
     return false;
   }
-  if (o.startHns && o.endHns && *o.endHns < *o.startHns) {
-    error = "--end lies before --start";
+  if (o.startHns && o.endHns && *o.endHns <= *o.startHns) {
+    error = "--end must lie after --start: the range would be empty";
     return false;
   }
   return true;
@@ -214,13 +218,21 @@ Video:
 Other:
       --settings FILE       read the settings from FILE instead of ./setup.ini
   -q, --quiet               no progress output
+  -v, --verbose             also the decoding libraries' own notices
   -h, --help                show this help and exit
       --version             show the version and exit
 
 Exit status:
   0  every input was converted
   1  a conversion failed or was interrupted (its message is on stderr)
-  2  usage error, or an input refused by the type check
+  2  usage error, an input refused by the type check, or a --start at or
+     beyond the end of an input
+
+Ctrl-C (or SIGTERM, SIGHUP) stops the run: the running conversion is aborted,
+its unfinished files are not written, and no further input is started. A
+second one ends the program at once. Either way no temporary file remains, and
+files of an earlier run keep their content unless a new one replaced them
+whole.
 
 Examples:
   zel-convert clip.wmv

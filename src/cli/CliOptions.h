@@ -26,6 +26,7 @@ struct CliOptions {
   std::optional<std::string> pattern;
   std::optional<int> thumbWidth;  // 0, 64, 128
   bool quiet = false;
+  bool verbose = false;  // the libraries' own notices too
   bool help = false;
   bool version = false;
 };
@@ -34,7 +35,10 @@ struct CliOptions {
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error);
 
-// "12.5", "75", "1:02.5" or "1:02:03.250" into 100-ns units.
+// "12.5", "75", "1:02.5" or "1:02:03.250" into 100-ns units; digits beyond
+// the seventh after the point are dropped. Nothing for anything else
+// (signs, blanks, more than two colons, minutes or seconds of 60 and above
+// after a colon, more than about three years).
 std::optional<std::int64_t> ParseTime(const std::string& text);
 
 const char* UsageText();

@@ -1,17 +1,23 @@
 // zel-convert: the command-line front end for headless and batch use. It
 // drives the same conversion as the window.
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "General/GeneralFile.h"
+#include "General/AtomicFile.h"
+#include "General/Log.h"
+#include "General/MediaTypes.h"
+#include "General/MessageText.h"
 #include "General/PathJoin.h"
+#include "General/WorkFolder.h"
 #include "cli/CliNotifier.h"
 #include "cli/CliOptions.h"
 #include "convert/ConversionDriver.h"
@@ -20,6 +26,7 @@
 #include "settings/ConversionSettings.h"
 #include "settings/ValueLists.h"
 #include "source/AviTranscoder.h"
+#include "source/LibavLog.h"
 #include "source/MediaSource.h"
 
 #ifndef ZEL_VERSION
@@ -28,6 +35,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using zel::cli::CliNotifier;
 using zel::cli::CliOptions;
 
@@ -39,40 +47,69 @@ constexpr const char* kUnsupportedInput =
     "サポートしていないファイル形式です。\nmpeg1の場合は、音声コーデックにmp3が使用されているファイ"
     "ルは変換できません。";
 
-// The first Ctrl-C stops the run: the running job is aborted as the window's
-// abort button does it (its unfinished files are removed) and no further
-// input is started. A second one ends the program at once.
+void Say(const std::string& text) { zel::LogError(text); }
+
+std::string Quoted(const std::string& path) { return zel::ShortenForMessage(path); }
+
+std::string Seconds(std::int64_t hns) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(hns) / zel::kHnsPerSecond);
+  return text;
+}
+
+// Interrupts (Ctrl-C, SIGTERM, SIGHUP) are taken by a thread of their own,
+// so that the program can clean up outside of a signal handler. The first
+// one stops the run: the running job is aborted as the window's abort
+// button does it and no further input is started; the program then ends
+// normally, removing its work folder. A second one ends the program at
+// once, after removing the work folder and any half-written output.
 std::atomic<bool> gInterrupted{false};
 std::atomic<std::atomic<bool>*> gAbortFlag{nullptr};  // the running job's
 
-extern "C" void OnInterrupt(int) {
-  if (!gInterrupted.exchange(true)) {
-    if (std::atomic<bool>* flag = gAbortFlag.load()) flag->store(true);
-    return;
-  }
-  std::signal(SIGINT, SIG_DFL);
-  std::raise(SIGINT);
-}
-
-// Private folder for the temporary WAV and WMV files of this run, so that
-// parallel runs in one folder never meet.
-class RunFolder {
+class SignalWatch {
  public:
-  RunFolder() {
-    std::error_code ec;
-    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-    if (ec) return;  // e.g. TMPDIR names no folder: reported by the caller
-    std::string pattern = (temp / "zel-convert-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  // Blocks the signals in the calling thread (and so in every thread started
+  // later) before the watching thread starts.
+  SignalWatch() {
+    sigemptyset(&signals_);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals_, s);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
   }
-  ~RunFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  ~SignalWatch() {
+    if (thread_.joinable()) {
+      pthread_kill(thread_.native_handle(), SIGUSR1);  // our own "stop watching"
+      thread_.join();
+    }
   }
-  const std::string& path() const { return path_; }
+  SignalWatch(const SignalWatch&) = delete;
+  SignalWatch& operator=(const SignalWatch&) = delete;
+
+  void Start(std::string workFolder) {
+    thread_ = std::thread([this, workFolder = std::move(workFolder)] {
+      for (;;) {
+        int signal = 0;
+        if (sigwait(&signals_, &signal) != 0 || signal == SIGUSR1) return;
+        if (!gInterrupted.exchange(true)) {
+          if (std::atomic<bool>* flag = gAbortFlag.load()) flag->store(true);
+          continue;
+        }
+        zel::RemovePartialFiles();
+        std::error_code ignored;
+        fs::remove_all(workFolder, ignored);
+        // End as the signal ends a program, so the shell sees why.
+        std::signal(signal, SIG_DFL);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal);
+        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        std::raise(signal);
+      }
+    });
+  }
 
  private:
-  std::string path_;
+  sigset_t signals_;
+  std::thread thread_;
 };
 
 // Applies the options to the settings; false with a message when the
@@ -110,7 +147,7 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
     s.framesize = index;
   }
   if (o.frameRate) s.framerate = *o.frameRate;
-  if (o.splitSeconds) s.splittime = static_cast<std::int64_t>(*o.splitSeconds) * 10000000;
+  if (o.splitSeconds) s.splittime = static_cast<std::int64_t>(*o.splitSeconds) * zel::kHnsPerSecond;
   if (o.containerMode) {
     s.file3gp = *o.containerMode != 2;
     s.file3g2 = *o.containerMode != 1;
@@ -121,32 +158,85 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   return true;
 }
 
+// Loads ./setup.ini or --settings FILE. False (exit 2) when an explicitly
+// named file cannot serve; a broken ./setup.ini is described and the run
+// goes on with what the load gave.
+bool LoadRunSettings(const CliOptions& options, const std::string& startDirectory,
+                     zel::ConversionSettings& settings) {
+  using Outcome = zel::SettingsLoad::Outcome;
+  settings.result = startDirectory;
+  const fs::path path = options.settingsFile ? fs::path(*options.settingsFile)
+                                             : zel::SettingsFilePath(startDirectory);
+  const zel::SettingsLoad load = zel::LoadSettingsFile(settings, path);
+  if (options.settingsFile) {
+    if (load.outcome == Outcome::Missing) {
+      Say("settings file " + Quoted(path.string()) + " not found");
+      return false;
+    }
+    if (load.outcome == Outcome::Refused || load.outcome == Outcome::Unreadable) {
+      Say("settings file " + Quoted(path.string()) + ": " + load.reason);
+      return false;
+    }
+  }
+  if (std::string why = zel::DescribeSettingsLoad(load, path); !why.empty()) Say(why);
+  return true;
+}
+
+// What is wrong with an input path, or empty when it names a regular file.
+std::string InputProblem(const std::string& input) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(input, ec);
+  if (ec || status.type() == fs::file_type::not_found) return "no such file";
+  if (status.type() == fs::file_type::directory) return "is a folder, not a file";
+  if (status.type() != fs::file_type::regular) return "is not a regular file";
+  return {};
+}
+
 int ConvertOne(const std::string& input, const CliOptions& options,
                const zel::ConversionSettings& settings, const std::string& workFolder,
                CliNotifier& notifier) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(input, ec)) {
-    std::fprintf(stderr, "zel-convert: %s: no such file\n", input.c_str());
+  if (std::string problem = InputProblem(input); !problem.empty()) {
+    Say(Quoted(input) + ": " + problem);
     return kExitFailed;
   }
   if (!zel::IsSupportedInput(input)) {
     notifier.showMessage(kUnsupportedInput, false);
     return kExitUsage;
   }
+
+  // The range must hold something of this file.
+  zel::MarkedRange range;
+  range.start = options.startHns.value_or(0);
+  range.end = options.endHns.value_or(0);
+  zel::MediaInfo info;
+  if (range.start > 0 && zel::ReadMediaInfo(input, info) && (info.hasAudio || info.hasVideo) &&
+      range.start >= info.durationHns) {
+    Say(Quoted(input) + ": --start " + Seconds(range.start) + " lies at or beyond the end (" +
+        Quoted(input) + " lasts " + Seconds(info.durationHns) + ")");
+    return kExitUsage;
+  }
+
   std::string path = input;
   if (zel::NeedsAviTranscoding(input)) {
-    // The AVI is first transcoded into a WMV of the same base name.
-    std::string name = zel::GneGetFileName(input);
-    zel::GneCutExtension(name);
-    path = zel::JoinPath(workFolder, name + ".wmv");
+    // The AVI is first transcoded into a WMV of the same base name in the
+    // private work folder; it goes again after its conversion.
+    path = zel::TemporaryWmvPath(input, workFolder);
     zel::AviTranscoder transcoder(input, path, notifier);
     transcoder.SetAbortFlag(&gInterrupted);
-    if (!transcoder.Run()) {
+    const bool hasAudio = transcoder.hasAudio();
+    const bool hasVideo = transcoder.hasVideo();
+    if (hasVideo && !hasAudio)
+      Say(Quoted(input) + " has no sound: its pictures are converted alone");
+    if (hasAudio && !hasVideo)
+      Say(Quoted(input) + " has no pictures: its sound is converted alone");
+    const bool transcoded = transcoder.Run();
+    if (!transcoded) {
+      std::error_code ignored;
+      fs::remove(path, ignored);
       if (gInterrupted) {
         notifier.showMessage("変換を中断しました。", false);
       } else {
-        std::fprintf(stderr, "zel-convert: %s: the AVI file could not be prepared\n",
-                     input.c_str());
+        Say(Quoted(input) + ": the AVI file could not be prepared");
       }
       return kExitFailed;
     }
@@ -154,41 +244,92 @@ int ConvertOne(const std::string& input, const CliOptions& options,
 
   zel::ConversionParameters params;
   zel::ConversionState state;
-  zel::MarkedRange range;
   zel::VideoEncoderContext videoContext;
   zel::AudioParameterBlock audioBlock;
   zel::MediaSource source;
   zel::ConversionJob job{settings,     params,     state,  range,
                          videoContext, audioBlock, source, notifier};
-  range.start = options.startHns.value_or(0);
-  range.end = options.endHns.value_or(0);
 
-  notifier.beginInput(zel::GneGetFileName(input));
+  notifier.beginInput(zel::PathFileName(input));
   state.converting = true;
   gAbortFlag = &state.abortRequested;
-  if (gInterrupted) state.abortRequested = true;  // Ctrl-C came before the flag was known
+  if (gInterrupted) state.abortRequested = true;  // the interrupt came before the flag was known
   zel::ConversionSummary summary;
-  zel::ConversionOutcome outcome =
+  const zel::ConversionOutcome outcome =
       zel::ConvertThreadBody(path, &notifier, workFolder, job, &summary);
   gAbortFlag = nullptr;
   state.converting = false;
   notifier.endInput();
+  if (path != input) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+  }
 
   switch (outcome) {
     case zel::ConversionOutcome::Completed:
-      if (!summary.hadStreams) {
-        std::fprintf(stderr, "zel-convert: %s: no audio or video stream to convert\n",
-                     input.c_str());
-        return kExitFailed;
-      }
       return kExitOk;
     case zel::ConversionOutcome::Refused:
       return kExitUsage;
-    case zel::ConversionOutcome::Aborted:
     case zel::ConversionOutcome::Failed:
+      if (!summary.hadStreams) Say(Quoted(input) + ": no sound or pictures that can be decoded");
+      return kExitFailed;
+    case zel::ConversionOutcome::Aborted:
       return kExitFailed;
   }
   return kExitFailed;
+}
+
+int Run(const CliOptions& options) {
+  zel::ConversionSettings settings;
+  std::error_code ec;
+  const std::string startDirectory = fs::current_path(ec).string();
+  if (!LoadRunSettings(options, startDirectory, settings)) return kExitUsage;
+  std::string error;
+  if (!ApplyOptions(options, settings, error)) {
+    Say(error);
+    return kExitUsage;
+  }
+  if (settings.logfile != 0 && options.inputs.size() > 1) {
+    // Each conversion starts a new thumbnail.html and numbers its thumbnails
+    // from 0, so a second input would overwrite the first one's report.
+    Say("the report (--report, or logfile=1 in the settings) takes one input per run");
+    return kExitUsage;
+  }
+  if ((settings.file3gp != 0 || settings.file3g2 != 0) &&
+      zel::AudioFormatValue(settings.mpeg_audio) == 0 &&
+      zel::VideoFormatValue(settings.mpeg_video) == 0) {
+    Say("nothing to convert: audio and video are both \"none\" (settings, --audio, --video)");
+    return kExitUsage;
+  }
+  if (settings.result.empty()) settings.result = startDirectory;
+  if (!fs::is_directory(settings.result, ec)) {
+    Say("output folder " + Quoted(settings.result) + " does not exist");
+    return kExitUsage;
+  }
+  // The report's image links are absolute, so the page works wherever it is
+  // opened from; a relative -o would make them relative to our current folder.
+  if (const fs::path absolute = fs::absolute(settings.result, ec); !ec) {
+    settings.result = absolute.lexically_normal().string();
+    if (settings.result.size() > 1 && settings.result.back() == '/') settings.result.pop_back();
+  }
+
+  zel::WorkFolder workFolder;
+  if (!workFolder.Create("zel-convert", &error)) {
+    Say(error);
+    return kExitFailed;
+  }
+  SignalWatch signals;
+  signals.Start(workFolder.path());
+
+  CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
+  int status = kExitOk;
+  for (const std::string& input : options.inputs) {
+    if (gInterrupted) break;
+    const int result = ConvertOne(input, options, settings, workFolder.path(), notifier);
+    if (result > status) status = result;
+  }
+  if (gInterrupted && status == kExitOk) status = kExitFailed;
+  return status;
 }
 
 }  // namespace
@@ -210,57 +351,12 @@ int main(int argc, char** argv) {
     std::printf("zel-convert %s\n", ZEL_VERSION);
     return kExitOk;
   }
-
-  zel::ConversionSettings settings;
-  std::error_code ec;
-  std::string startDirectory = std::filesystem::current_path(ec).string();
-  settings.result = startDirectory;
-  if (options.settingsFile) {
-    if (!std::filesystem::is_regular_file(*options.settingsFile, ec)) {
-      std::fprintf(stderr, "zel-convert: settings file %s not found\n",
-                   options.settingsFile->c_str());
-      return kExitUsage;
-    }
-    zel::LoadSettingsFile(settings, *options.settingsFile);
-  } else {
-    zel::LoadSettings(settings, startDirectory);
-  }
-  if (!ApplyOptions(options, settings, error)) {
-    std::fprintf(stderr, "zel-convert: %s\n", error.c_str());
-    return kExitUsage;
-  }
-  if (settings.logfile != 0 && options.inputs.size() > 1) {
-    // Each conversion starts a new thumbnail.html and numbers its thumbnails
-    // from 0, so a second input would overwrite the first one's report.
-    std::fprintf(stderr,
-                 "zel-convert: the report (--report, or logfile=1 in the settings) takes one "
-                 "input per run\n");
-    return kExitUsage;
-  }
-  if (settings.result.empty()) settings.result = startDirectory;
-  if (!std::filesystem::is_directory(settings.result, ec)) {
-    std::fprintf(stderr, "zel-convert: output folder %s does not exist\n", settings.result.c_str());
-    return kExitUsage;
-  }
-
-  RunFolder workFolder;
-  if (workFolder.path().empty()) {
-    std::fprintf(stderr, "zel-convert: cannot create a temporary folder\n");
-    return kExitFailed;
-  }
-
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-
-  CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
-  int status = kExitOk;
-  for (const std::string& input : options.inputs) {
-    if (gInterrupted) break;
-    int result = ConvertOne(input, options, settings, workFolder.path(), notifier);
-    if (result > status) status = result;
-  }
-  if (gInterrupted && status == kExitOk) status = kExitFailed;
-  return status;
+  // A closed output stream (zel-convert ... | head) ends in failed writes,
+  // not in a silent death; so does a file size limit (ulimit -f), whose
+  // failed write shows its message.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  zel::SetLogProgram("zel-convert", options.verbose);
+  zel::InstallLibavLog();
+  return Run(options);
 }
