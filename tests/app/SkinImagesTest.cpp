@@ -111,7 +111,7 @@ class SkinImagesTest : public QObject {
     for (auto [normal, pressed] : faces) {
       const double difference = MeanDifference(LoadSkinImage(normal, 1.0).toImage(),
                                                LoadSkinImage(pressed, 1.0).toImage());
-      QVERIFY2(difference > 6, qPrintable(QString("faces %1 and %2 differ by only %3")
+      QVERIFY2(difference > 10, qPrintable(QString("faces %1 and %2 differ by only %3")
                                               .arg(normal)
                                               .arg(pressed)
                                               .arg(difference)));

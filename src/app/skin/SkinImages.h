@@ -52,7 +52,8 @@ inline constexpr int kBarRange = 266;       // between the marks
 inline constexpr int kBarCursor = 268;      // 2-pixel band, 2 pixels short at top and bottom
 }  // namespace SkinImage
 
-// The colour the status lines are written in: dark on the pale status plate.
+// The colour the status lines are written in: light blue, for the dark glass
+// of the status background (kStatusBackground) that the lines stand on.
 inline constexpr QRgb kStatusTextColor = 0xffbfe3f7;
 
 // Every id that has an image, in ascending order.
