@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libfaac-dev libopencore-amrnb-dev libturbojpeg0-dev
   qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
+  librsvg2-bin desktop-file-utils
   libgtest-dev libbenchmark-dev
   ffmpeg time
 )
