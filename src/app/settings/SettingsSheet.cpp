@@ -1,0 +1,69 @@
+#include "app/settings/SettingsSheet.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/settings/PropertyAudio.h"
+#include "app/settings/PropertyEtcetra.h"
+#include "app/settings/PropertyVideo.h"
+
+namespace zel::app {
+
+SettingsSheet::SettingsSheet(ConversionSettings& settings, Notifier& notifier, QWidget* parent,
+                             FolderChooser chooser)
+    : QDialog(parent), settings_(settings) {
+  setWindowTitle("PROPERTY");
+  setModal(true);
+
+  tabs_ = new QTabWidget(this);
+  pages_ = {new PropertyAudio, new PropertyVideo(notifier), new PropertyFile(std::move(chooser)),
+            new PropertyEtcetra};
+  const char* titles[] = {"AUDIO", "VIDEO", "FILE", "ETCETRA"};
+  for (std::size_t i = 0; i < pages_.size(); ++i) {
+    tabs_->addTab(pages_[i], titles[i]);
+    connect(pages_[i], &PropertyPage::modifiedChanged, this, &SettingsSheet::updateApplyButton);
+  }
+
+  auto* buttons = new QDialogButtonBox(
+      QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
+  apply_ = buttons->button(QDialogButtonBox::Apply);
+  apply_->setEnabled(false);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs_);
+  layout->addWidget(buttons);
+  // A sheet of fixed pages: as large as its largest page, not resizable.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(tabs_, &QTabWidget::currentChanged, this, &SettingsSheet::loadPage);
+  connect(apply_, &QPushButton::clicked, this, &SettingsSheet::applyPages);
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    applyPages();
+    accept();
+  });
+  connect(buttons, &QDialogButtonBox::rejected, this, &SettingsSheet::reject);
+
+  loadPage(tabs_->currentIndex());
+}
+
+void SettingsSheet::loadPage(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= pages_.size()) return;
+  pages_[static_cast<std::size_t>(index)]->load(settings_);
+}
+
+void SettingsSheet::applyPages() {
+  for (PropertyPage* page : pages_) {
+    if (page->isLoaded()) page->commit(settings_);
+  }
+  updateApplyButton();
+}
+
+void SettingsSheet::updateApplyButton() {
+  bool modified = false;
+  for (const PropertyPage* page : pages_) modified = modified || page->isModified();
+  apply_->setEnabled(modified);
+}
+
+}  // namespace zel::app
