@@ -54,9 +54,7 @@ void SettingsSheet::loadPage(int index) {
 }
 
 void SettingsSheet::applyPages() {
-  for (PropertyPage* page : pages_) {
-    if (page->isLoaded()) page->commit(settings_);
-  }
+  for (PropertyPage* page : pages_) page->commit(settings_);  // pages never shown skip it
   updateApplyButton();
 }
 
