@@ -1,10 +1,16 @@
 #include "MessageBoxNotifier.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
 
 namespace zel::app {
+namespace {
+
+constexpr int kOneLineWidth = 640;  // pixels; longer texts wrap
+
+}  // namespace
 
 MessageBoxNotifier::MessageBoxNotifier(QWidget* owner, QObject* parent)
     : QObject(parent), owner_(owner) {}
@@ -28,6 +34,12 @@ int MessageBoxNotifier::showMessage(std::string_view text, bool /*systemModal*/)
 int MessageBoxNotifier::showOnUiThread(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, "Zel", text, QMessageBox::Ok, owner_.data());
   box.setWindowModality(Qt::ApplicationModal);
+  // QMessageBox wraps at a width of its own; a one-line message that would
+  // break before its last characters reads better on one line.
+  if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+    const int width = label->fontMetrics().horizontalAdvance(text) + 8;
+    if (width <= kOneLineWidth) label->setMinimumWidth(width);
+  }
   emit messageBoxShown(&box);
   box.exec();
   return 1;  // the only button is OK; Escape closes the box as OK does

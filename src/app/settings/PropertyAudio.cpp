@@ -25,9 +25,7 @@ PropertyAudio::PropertyAudio(QWidget* parent) : PropertyPage(parent) {
   format_ = makeCombo("1017");
   sampleRate_ = makeCombo("1144");
   channels_ = makeCombo("1019");
-  bitRate_ = new QLineEdit(this);
-  bitRate_->setObjectName("1149");
-  bitRate_->setEnabled(false);
+  bitRate_ = makeReadOnlyNumber("1149");
 
   QFormLayout* form = makeForm();
   form->addRow("FORMAT", format_);

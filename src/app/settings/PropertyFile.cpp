@@ -29,7 +29,7 @@ PropertyFile::PropertyFile(FolderChooser chooser, QWidget* parent)
   setObjectName("PropertyFile");
   directory_ = new QLineEdit(this);
   directory_->setObjectName("1150");
-  directory_->setMinimumWidth(280);
+  directory_->setMinimumWidth(320);
   auto* browse = new QPushButton("...", this);
   browse->setObjectName("1151");
   browse->setAutoDefault(false);
@@ -94,6 +94,7 @@ void PropertyFile::loadControls(ConversionSettings& settings) {
   file3gp_->setChecked(settings.file3gp != 0);
   file3g2_->setChecked(settings.file3g2 != 0);
   directory_->setText(QString::fromStdString(settings.result));
+  directory_->setCursorPosition(0);  // a long path shows where it starts
   pattern_->setText(QString::fromStdString(settings.edit));
 }
 

@@ -2,9 +2,19 @@
 
 #include <QComboBox>
 #include <QFormLayout>
+#include <QLineEdit>
 #include <QSignalBlocker>
 
 namespace zel::app {
+namespace {
+
+// One width for every list of the sheet, wide enough for "sample_00".
+void SetListWidth(QComboBox* combo) {
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  combo->setMinimumContentsLength(9);
+}
+
+}  // namespace
 
 PropertyPage::PropertyPage(QWidget* parent) : QWidget(parent) {}
 
@@ -46,9 +56,19 @@ QComboBox* PropertyPage::makeCombo(const char* id) {
   auto* combo = new QComboBox(this);
   combo->setObjectName(id);
   combo->setMaxVisibleItems(10);
-  combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  combo->setMinimumContentsLength(8);
+  SetListWidth(combo);
+  combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   return combo;
+}
+
+QLineEdit* PropertyPage::makeReadOnlyNumber(const char* id) {
+  auto* edit = new QLineEdit(this);
+  edit->setObjectName(id);
+  edit->setEnabled(false);
+  QComboBox sample;
+  SetListWidth(&sample);
+  edit->setFixedWidth(sample.sizeHint().width());
+  return edit;
 }
 
 void FillCombo(QComboBox* combo, std::span<const ListEntry> list) {

@@ -8,6 +8,7 @@
 
 class QComboBox;
 class QFormLayout;
+class QLineEdit;
 
 namespace zel::app {
 
@@ -44,6 +45,8 @@ class PropertyPage : public QWidget {
   QFormLayout* makeForm();
   // A drop-down list named by its control id.
   QComboBox* makeCombo(const char* id);
+  // A disabled edit that shows a number, as wide as the lists.
+  QLineEdit* makeReadOnlyNumber(const char* id);
 
  private:
   bool loaded_ = false;

@@ -30,9 +30,7 @@ PropertyVideo::PropertyVideo(Notifier& notifier, QWidget* parent)
   format_ = makeCombo("1017");
   frameSize_ = makeCombo("1142");
   frameRate_ = makeCombo("1019");
-  bitRate_ = new QLineEdit(this);
-  bitRate_->setObjectName("1033");
-  bitRate_->setEnabled(false);
+  bitRate_ = makeReadOnlyNumber("1033");
 
   QFormLayout* form = makeForm();
   form->addRow("FORMAT", format_);

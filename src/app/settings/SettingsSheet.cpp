@@ -1,9 +1,11 @@
 #include "app/settings/SettingsSheet.h"
 
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/settings/PropertyAudio.h"
 #include "app/settings/PropertyEtcetra.h"
@@ -24,6 +26,18 @@ SettingsSheet::SettingsSheet(ConversionSettings& settings, Notifier& notifier, Q
   for (std::size_t i = 0; i < pages_.size(); ++i) {
     tabs_->addTab(pages_[i], titles[i]);
     connect(pages_[i], &PropertyPage::modifiedChanged, this, &SettingsSheet::updateApplyButton);
+  }
+
+  // The same label column on every page, so the controls stay in place
+  // when the user switches tabs.
+  int labelWidth = 0;
+  for (const PropertyPage* page : pages_) {
+    for (const QLabel* label : page->findChildren<QLabel*>()) {
+      labelWidth = std::max(labelWidth, label->sizeHint().width());
+    }
+  }
+  for (PropertyPage* page : pages_) {
+    for (QLabel* label : page->findChildren<QLabel*>()) label->setMinimumWidth(labelWidth);
   }
 
   auto* buttons = new QDialogButtonBox(
