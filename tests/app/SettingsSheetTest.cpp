@@ -89,15 +89,6 @@ class SettingsSheetTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void pagesAndCaption() {
-    ConversionSettings settings = StartSettings();
-    Opened opened(settings);
-    QCOMPARE(opened.sheet.windowTitle(), "PROPERTY");
-    QStringList titles;
-    for (int i = 0; i < opened.tabs->count(); ++i) titles << opened.tabs->tabText(i);
-    QCOMPARE(titles, QStringList({"AUDIO", "VIDEO", "FILE", "ETCETRA"}));
-  }
-
   void audioListsFollowTheFormat() {
     ConversionSettings settings = StartSettings();
     settings.samplerate = 2;  // aac 22050
