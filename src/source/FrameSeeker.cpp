@@ -7,8 +7,6 @@ namespace zel {
 
 namespace {
 
-// Pictures kept for stepping back: about this many bytes of them.
-constexpr std::size_t kRunBytes = std::size_t{24} << 20;
 constexpr std::size_t kRunMaxPictures = 100;
 // Reading on from where the decoder stands beats a seek up to this distance
 // when no key frame is known in between.
@@ -46,8 +44,10 @@ bool CanSkipNonReference(AVCodecID id) {
 FrameSeeker::FrameSeeker() = default;
 FrameSeeker::~FrameSeeker() = default;
 
-bool FrameSeeker::Open(const std::string& path, int streamIndex) {
+bool FrameSeeker::Open(const std::string& path, int streamIndex, std::size_t runBytes,
+                       KeyFrameMemory* memory) {
   Close();
+  memory_ = memory != nullptr ? memory : &ownMemory_;
   job_.path = path;
   job_.streamIndex = streamIndex;
   reader_.decoderThreads = kDecoderThreads;
@@ -62,16 +62,17 @@ bool FrameSeeker::Open(const std::string& path, int streamIndex) {
   canSkipNonReference_ = CanSkipNonReference(format->codec_id);
   const std::size_t pictureBytes =
       std::max<std::size_t>(1, static_cast<std::size_t>(format->width) * format->height * 3 / 2);
-  runLimit_ = std::clamp<std::size_t>(kRunBytes / pictureBytes, 2, kRunMaxPictures);
+  runLimit_ = std::clamp<std::size_t>(runBytes / pictureBytes, 2, kRunMaxPictures);
   return true;
 }
 
 void FrameSeeker::Close() {
   run_.clear();
-  keys_.clear();
+  ownMemory_ = KeyFrameMemory{};
+  memory_ = &ownMemory_;
   reader_ = StreamReader{};
   job_ = SegmentJob{};
-  runFromStart_ = fresh_ = skipping_ = passedOver_ = seeksLandLate_ = false;
+  runFromStart_ = fresh_ = skipping_ = passedOver_ = false;
   counters_ = PreviewCounters{};
 }
 
@@ -103,7 +104,7 @@ const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns) {
         [[fallthrough]];
       case Pass::LandedLate: {
         // Further back, or straight to a key frame met before when nearer.
-        seeksLandLate_ = true;
+        memory_->seeksLandLate = true;
         const std::optional<std::int64_t> learned =
             LearnedKeyAtOrBefore(std::min(position, keyLimit - 1));
         std::int64_t next = std::max<std::int64_t>(0, position - back);
@@ -129,7 +130,7 @@ std::int64_t FrameSeeker::FirstTarget(std::int64_t positionHns) const {
   // A file's own index (ASF, AVI) leads a seek to the key frame; in a file
   // whose seeks have come down late, a key frame met before is the surer aim.
   const std::optional<std::int64_t> learned = LearnedKeyAtOrBefore(positionHns);
-  if (seeksLandLate_ && learned && positionHns - *learned <= kNearKeyHns) {
+  if (memory_->seeksLandLate && learned && positionHns - *learned <= kNearKeyHns) {
     return std::max<std::int64_t>(0, *learned - kKeyLeadHns);
   }
   return positionHns;
@@ -183,7 +184,7 @@ bool FrameSeeker::ReadToKey(std::int64_t targetHns, std::int64_t positionHns,
     // B pictures that follow it, two or three frames after its decoding time.
     const std::int64_t keyHns =
         packet->pts != AV_NOPTS_VALUE ? reader_.HnsOf(packet->pts) : clock + 3 * frameHns_;
-    if (key) keys_.insert(keyHns);
+    if (key) memory_->times.insert(keyHns);
     if (first || (key && keyHns <= positionHns && clock < keyLimitHns)) {
       reader_.readAhead.clear();
       haveKey = true;
@@ -219,7 +220,7 @@ FrameSeeker::Pass FrameSeeker::DecodePast(std::int64_t positionHns) {
             ? av_rescale_q(frame->pkt_duration, reader_.stream->time_base, kHnsBase)
             : frameHns_;
     reader_.nextTime = timeHns + std::max<std::int64_t>(durationHns, 1);
-    if (frame->key_frame) keys_.insert(timeHns);
+    if (frame->key_frame) memory_->times.insert(timeHns);
     if (fresh_) {
       fresh_ = false;
       if (timeHns > positionHns && !runFromStart_) {
@@ -275,6 +276,17 @@ const DecodedPicture* FrameSeeker::FromRun(std::int64_t positionHns) const {
   return &*(after - 1);
 }
 
+const DecodedPicture* FrameSeeker::Cached(std::int64_t positionHns) const {
+  return isOpen() ? FromRun(std::max<std::int64_t>(0, positionHns)) : nullptr;
+}
+
+std::optional<std::int64_t> FrameSeeker::ReadOnDistance(std::int64_t positionHns) const {
+  if (!isOpen() || !WorthReadingOn(positionHns)) {
+    return std::nullopt;
+  }
+  return positionHns - run_.back().timeHns;
+}
+
 bool FrameSeeker::WorthReadingOn(std::int64_t positionHns) const {
   if (run_.empty() || reader_.ended || positionHns < run_.front().timeHns) {
     return false;
@@ -286,8 +298,8 @@ bool FrameSeeker::WorthReadingOn(std::int64_t positionHns) const {
 }
 
 std::optional<std::int64_t> FrameSeeker::LearnedKeyAtOrBefore(std::int64_t positionHns) const {
-  const auto after = keys_.upper_bound(positionHns);
-  if (after == keys_.begin()) {
+  const auto after = memory_->times.upper_bound(positionHns);
+  if (after == memory_->times.begin()) {
     return std::nullopt;
   }
   return *std::prev(after);

@@ -25,6 +25,12 @@ struct DecodedPicture {
   av::FramePtr frame;
 };
 
+// What reading a stream teaches about its file, shared by the seekers on it.
+struct KeyFrameMemory {
+  std::set<std::int64_t> times;  // key frames met, by presentation time
+  bool seeksLandLate = false;    // a seek came down after the key frame it was for
+};
+
 class FrameSeeker {
  public:
   FrameSeeker();
@@ -32,9 +38,19 @@ class FrameSeeker {
   FrameSeeker(const FrameSeeker&) = delete;
   FrameSeeker& operator=(const FrameSeeker&) = delete;
 
-  bool Open(const std::string& path, int streamIndex);
+  // Opens the stream on a demuxer and decoder of its own. Pictures kept for
+  // stepping back take about runBytes. memory, when given, is shared with
+  // other seekers on the same stream and must outlive this one.
+  bool Open(const std::string& path, int streamIndex, std::size_t runBytes,
+            KeyFrameMemory* memory = nullptr);
   void Close();
   bool isOpen() const { return reader_.input != nullptr; }
+
+  // The picture at the position when the pictures decoded last hold it.
+  const DecodedPicture* Cached(std::int64_t positionHns) const;
+  // How far the decoder would read on from where it stands to reach the
+  // position; nothing when a seek serves better.
+  std::optional<std::int64_t> ReadOnDistance(std::int64_t positionHns) const;
 
   // The picture whose time span holds the position: the last one at or
   // before it; the first picture for positions before it, the last for
@@ -73,12 +89,11 @@ class FrameSeeker {
   bool runFromStart_ = false;     // run_ begins with the stream's first picture
   std::int64_t startKeyHns_ = 0;  // decoding time of the key frame the run began at
   // The pass that follows a seek.
-  bool fresh_ = false;          // nothing decoded since the seek
-  bool skipping_ = false;       // far before the target: reference pictures only
-  bool passedOver_ = false;     // pictures went by unkept while skipping
-  bool seeksLandLate_ = false;  // a seek came down after the key frame it was for
-  // Key frames met while reading, by time.
-  std::set<std::int64_t> keys_;
+  bool fresh_ = false;       // nothing decoded since the seek
+  bool skipping_ = false;    // far before the target: reference pictures only
+  bool passedOver_ = false;  // pictures went by unkept while skipping
+  KeyFrameMemory ownMemory_;
+  KeyFrameMemory* memory_ = &ownMemory_;
   PreviewCounters counters_;
 };
 

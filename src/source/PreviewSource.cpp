@@ -25,7 +25,7 @@ int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& no
   MediaInfo info;
   const ProbedStreams streams = ProbeMedia(input.get(), true, true, info);
   input.reset();
-  if (info.hasVideo && !seeker_.Open(path, streams.videoStream)) {
+  if (info.hasVideo && !seekers_.Open(path, streams.videoStream)) {
     info.hasVideo = false;
   }
   if (!info.hasAudio && !info.hasVideo) {
@@ -45,7 +45,7 @@ int PreviewSource::Close() {
     return 0;
   }
   opened_ = false;
-  seeker_.Close();
+  seekers_.Close();
   shown_.reset();
   info_ = MediaInfo{};
   sink_ = nullptr;
@@ -57,7 +57,7 @@ int PreviewSource::ShowFrameAt(std::int64_t positionHns) {
   if (!opened_ || !info_.hasVideo) {
     return 0;
   }
-  const DecodedPicture* picture = seeker_.PictureAt(positionHns);
+  const DecodedPicture* picture = seekers_.PictureAt(positionHns);
   if (picture == nullptr) {
     return 0;
   }

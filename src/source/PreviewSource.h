@@ -2,7 +2,7 @@
 
 // The preview side of MediaSource: single pictures of the open file for the
 // window, at the size its preview area gives them, and still frames at the
-// picture's own size. A demuxer and decoder of its own (in the FrameSeeker),
+// picture's own size. Demuxers and decoders of its own (in the SeekerPool),
 // so a running conversion on another MediaSource is never disturbed.
 //
 // Every operation is called from one thread, the window's.
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "source/FrameSeeker.h"
 #include "source/MediaSource.h"
 #include "source/PreviewFrame.h"
 #include "source/RgbPictures.h"
+#include "source/SeekerPool.h"
 #include "source/VideoLayout.h"
 
 namespace zel {
@@ -34,7 +34,7 @@ class PreviewSource {
   std::int64_t currentPosition() const { return positionHns_; }
   bool GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp, int& width,
                    int& height);
-  const PreviewCounters& counters() const { return seeker_.counters(); }
+  PreviewCounters counters() const { return seekers_.counters(); }
 
  private:
   bool Deliver();
@@ -42,7 +42,7 @@ class PreviewSource {
   bool opened_ = false;
   MediaInfo info_;
   PreviewSink* sink_ = nullptr;
-  FrameSeeker seeker_;
+  SeekerPool seekers_;
   RgbPictures rgb_;
   // The size pictures are delivered at: the display size until the window
   // lays the picture out.

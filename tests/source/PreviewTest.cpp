@@ -32,13 +32,14 @@ class RecordingSink final : public PreviewSink {
   std::uint32_t centrePixel = 0;
 };
 
-// 2 s at 25 fps whose picture n is a flat grey of level 16 + 4n (full range),
+// 25 fps; picture n is a flat grey of level 16 + 4 (n mod 50) in full range,
 // so the picture on show tells its number.
 std::string MakeRamp(const TempDir& dir, const std::string& name,
-                     const std::vector<std::string>& codec) {
+                     const std::vector<std::string>& codec, const std::string& seconds = "2") {
   const std::string path = dir.file(name);
   MakeMedia(Join({{"-f", "lavfi", "-i",
-                   "nullsrc=s=160x120:r=25:d=2,format=gray,geq=lum='16+4*N',format=yuv420p"},
+                   "nullsrc=s=160x120:r=25:d=" + seconds +
+                       ",format=gray,geq=lum='16+4*mod(N\\,50)',format=yuv420p"},
                   codec,
                   {"-sc_threshold", "1000000000", path}}));
   return path;
@@ -149,7 +150,7 @@ TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
 TEST(Preview, SteppingGoesOnWithTheOpenDecoder) {
   TempDir dir;
   Preview p;
-  ASSERT_EQ(p.Open(MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "50"})), 1);
+  ASSERT_EQ(p.Open(MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "200"}, "8")), 1);
   ASSERT_EQ(p.source.ShowFrameAt(20 * kFrameHns), 1);
   const PreviewCounters before = p.source.previewCounters();
   for (int picture : {21, 22, 23, 27, 26, 24}) {
@@ -160,6 +161,12 @@ TEST(Preview, SteppingGoesOnWithTheOpenDecoder) {
   EXPECT_EQ(after.seeks, before.seeks);
   EXPECT_EQ(after.decodedFrames - before.decodedFrames, 7u);  // 21 to 28
   EXPECT_EQ(after.cachedAnswers - before.cachedAnswers, 2u);  // 26 and 24, decoded before
+  // A look far away leaves this decoder where it stands for coming back.
+  for (int picture : {150, 29}) {
+    ASSERT_EQ(p.source.ShowFrameAt(picture * kFrameHns), 1);
+    EXPECT_EQ(RampPicture(p.sink.centrePixel), picture % 50);
+  }
+  EXPECT_EQ(p.source.previewCounters().seeks, before.seeks + 1);
 }
 
 TEST(Preview, VideoRectangles) {
