@@ -11,6 +11,9 @@ constexpr std::size_t kRunMaxPictures = 100;
 // Reading on from where the decoder stands beats a seek up to this distance
 // when no key frame is known in between.
 constexpr std::int64_t kReadOnHns = 2 * kHnsPerSecond;
+// A seek to a key frame between the newest picture and the position must
+// save at least this much decoding to be worth it.
+constexpr std::int64_t kSeekGainHns = kHnsPerSecond / 4;
 // Pictures further than this before the target are decoded in the fast way.
 constexpr std::int64_t kFullDecodeHns = kHnsPerSecond / 2;
 // In a file without an index of key frames (MPEG program streams) a seek to
@@ -54,7 +57,6 @@ bool FrameSeeker::Open(const std::string& path, int streamIndex, std::size_t run
   if (!reader_.Open(job_)) {
     return false;
   }
-  reader_.used = true;  // a seek that fails then reads the file again from its start
   const AVRational rate = reader_.stream->avg_frame_rate;
   frameHns_ = rate.num > 0 && rate.den > 0 ? av_rescale(kHnsPerSecond, rate.den, rate.num)
                                            : kDefaultFrameHns;
@@ -143,6 +145,7 @@ FrameSeeker::Pass FrameSeeker::Reposition(std::int64_t targetHns, std::int64_t p
   if (!reader_.SeekTo(job_, targetHns)) {
     return Pass::Failed;
   }
+  reader_.used = true;  // a seek that fails then reads the file again from its start
   reader_.nextTime = reader_.seeked ? targetHns : 0;
   if (!ReadToKey(targetHns, positionHns, keyLimitHns)) {
     return reader_.seeked ? Pass::LandedLate : Pass::Failed;
@@ -293,8 +296,8 @@ bool FrameSeeker::WorthReadingOn(std::int64_t positionHns) const {
   }
   const std::int64_t newest = run_.back().timeHns;
   const std::optional<std::int64_t> key = LearnedKeyAtOrBefore(positionHns);
-  // A key frame in between: a seek to it decodes less.
-  return positionHns - newest <= kReadOnHns && !(key && *key > newest);
+  // A key frame well ahead: a seek to it decodes less.
+  return positionHns - newest <= kReadOnHns && !(key && *key - newest > kSeekGainHns);
 }
 
 std::optional<std::int64_t> FrameSeeker::LearnedKeyAtOrBefore(std::int64_t positionHns) const {
