@@ -4,9 +4,9 @@ namespace zel {
 
 namespace {
 
-constexpr std::size_t kHeads = 3;
+constexpr std::size_t kHeads = 4;
 // Decoded pictures kept for stepping back, shared out among the seekers.
-constexpr std::size_t kRunBytes = std::size_t{48} << 20;
+constexpr std::size_t kRunBytes = std::size_t{64} << 20;
 
 }  // namespace
 
