@@ -27,6 +27,8 @@ int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& no
   input.reset();
   if (info.hasVideo && !seekers_.Open(path, streams.videoStream)) {
     info.hasVideo = false;
+    info.frameDurationHns = 0;
+    info.frameRate = info.width = info.height = info.displayWidth = info.displayHeight = 0;
   }
   if (!info.hasAudio && !info.hasVideo) {
     return refuse();  // nothing in it that plays
