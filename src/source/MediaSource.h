@@ -87,7 +87,7 @@ class MediaSource {
   std::uint64_t wavBytes() const;         // size of the segment's WAV file so far
 
   // The preview. Every preview operation is called from one thread, the
-  // window's; the preview has a demuxer and decoder of its own.
+  // window's; the preview has demuxers and decoders of its own.
 
   // Opens path for the preview: 1, or -1 after showing "RenderFile Error."
   // when the file does not exist or holds nothing that plays. Pictures go to
