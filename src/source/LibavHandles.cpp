@@ -27,7 +27,7 @@ InputPtr OpenInput(const std::string& path) {
   return input;
 }
 
-OpenedDecoder OpenStreamDecoder(AVFormatContext* input, int streamIndex) {
+OpenedDecoder OpenStreamDecoder(AVFormatContext* input, int streamIndex, int threads) {
   OpenedDecoder result;
   if (input == nullptr || streamIndex < 0 ||
       static_cast<unsigned>(streamIndex) >= input->nb_streams) {
@@ -43,9 +43,11 @@ OpenedDecoder OpenStreamDecoder(AVFormatContext* input, int streamIndex) {
     return result;
   }
   codec->pkt_timebase = stream->time_base;
-  // Two streaming threads already share the cores; frame threads would only
-  // add latency to the first frame of a segment.
-  codec->thread_count = 1;
+  // The conversion's two streaming threads already share the cores and ask
+  // for one. Frame threads would add latency to the first frame after a
+  // seek; slices of one picture do not.
+  codec->thread_count = threads;
+  codec->thread_type = FF_THREAD_SLICE;
   int rc = avcodec_open2(codec.get(), decoder, nullptr);
   if (rc < 0) {
     LogError(std::string("cannot open decoder ") + decoder->name + ": " + ErrorText(rc));

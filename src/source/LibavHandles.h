@@ -61,7 +61,8 @@ struct OpenedDecoder {
 // that only carry an attached picture (cover art) do not count.
 OpenedDecoder OpenFirstDecodable(AVFormatContext* input, AVMediaType kind);
 
-// Opens the decoder of one given stream; empty when that fails.
-OpenedDecoder OpenStreamDecoder(AVFormatContext* input, int streamIndex);
+// Opens the decoder of one given stream; empty when that fails. threads > 1
+// lets codecs that can split a picture into slices decode them in parallel.
+OpenedDecoder OpenStreamDecoder(AVFormatContext* input, int streamIndex, int threads = 1);
 
 }  // namespace zel::av

@@ -11,6 +11,7 @@
 #include "General/Notifier.h"
 #include "source/LibavHandles.h"
 #include "source/MediaProbe.h"
+#include "source/PreviewSource.h"
 #include "source/SegmentDecoding.h"
 #include "source/StreamReader.h"
 #include "source/VideoFrameSink.h"
@@ -56,6 +57,9 @@ struct MediaSource::Impl {
   std::atomic<std::uint64_t> work{0};  // packets read and frames decoded by both threads
   std::atomic<std::int64_t> videoReachedHns{0};
   std::atomic<std::int64_t> audioReachedHns{0};
+
+  // The preview side, with demuxers and decoders of its own.
+  PreviewSource preview;
 
   bool aborted() const { return abortFlag != nullptr && abortFlag->load(); }
 
@@ -268,5 +272,33 @@ void MediaSource::CloseConversion() {
 std::uint64_t MediaSource::deliveredFrames() const { return impl_->deliveredFrames; }
 
 std::uint64_t MediaSource::wavBytes() const { return impl_->wavBytes; }
+
+int MediaSource::OpenPreview(const std::string& path, PreviewSink* sink, Notifier& notifier) {
+  return impl_->preview.Open(path, sink, notifier);
+}
+
+const MediaInfo& MediaSource::previewInfo() const { return impl_->preview.info(); }
+
+bool MediaSource::previewOpened() const { return impl_->preview.opened(); }
+
+int MediaSource::ShowFrameAt(std::int64_t positionHns) {
+  return impl_->preview.ShowFrameAt(positionHns);
+}
+
+std::optional<VideoRect> MediaSource::LayoutVideoWindow(int areaWidth, int areaHeight,
+                                                        int adjustframe) {
+  return impl_->preview.Layout(areaWidth, areaHeight, adjustframe);
+}
+
+std::int64_t MediaSource::GetCurrentPosition() const { return impl_->preview.currentPosition(); }
+
+bool MediaSource::GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp,
+                              int& width, int& height) {
+  return impl_->preview.GrabFrameAt(positionHns, rgb24BottomUp, width, height);
+}
+
+int MediaSource::ClosePreview() { return impl_->preview.Close(); }
+
+PreviewCounters MediaSource::previewCounters() const { return impl_->preview.counters(); }
 
 }  // namespace zel

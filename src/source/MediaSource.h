@@ -5,7 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "source/PreviewFrame.h"
+#include "source/VideoLayout.h"
 
 namespace zel {
 
@@ -42,8 +47,9 @@ enum class MpegAudioLayer { Undetermined, Layer1, Layer2, Layer3, Mp3 };
 MpegAudioLayer MpegAudioProbe(const std::string& path);
 
 // Opens, positions and decodes one input file. The conversion side decodes a
-// segment on two streaming threads (audio, video). Preview operations come
-// with the desktop window.
+// segment on two streaming threads (audio, video); the preview side shows
+// single pictures. The window keeps one instance for each, so that the
+// preview goes on working during a conversion.
 class MediaSource {
  public:
   MediaSource();
@@ -94,10 +100,46 @@ class MediaSource {
   std::uint64_t deliveredFrames() const;  // BufferCB calls of the running segment
   std::uint64_t wavBytes() const;         // size of the segment's WAV file so far
 
-  // The preview operations (ShowFrameAt, PlayRange, StopPlayback,
-  // CaptureStill, ...) arrive with the desktop window; they extend Impl.
   // After CloseConversion the source holds nothing of the job that used it
   // (sink, abort flag, WAV name).
+
+  // The preview. Every preview operation is called from one thread, the
+  // window's; the preview has demuxers and decoders of its own.
+
+  // Opens path for the preview: 1, or -1 after showing "RenderFile Error."
+  // when the file does not exist or holds nothing that plays. Pictures go to
+  // sink (may be null), at the display size until LayoutVideoWindow sets
+  // another. The window then sets its marks to [0, previewInfo().durationHns].
+  int OpenPreview(const std::string& path, PreviewSink* sink, Notifier& notifier);
+  const MediaInfo& previewInfo() const;
+  bool previewOpened() const;
+
+  // Shows the picture whose time span holds the position (100-ns units): the
+  // last one at or before it, the last of the file after its end. The sink
+  // has it when this returns 1; 0 when nothing is open, the file has no
+  // video or no picture could be decoded.
+  int ShowFrameAt(std::int64_t positionHns);
+
+  // Where the picture goes in a preview area of the given client size
+  // (LayoutVideoRect); pictures are delivered at that rectangle's size from
+  // now on, the one shown last again at once when the size changed. Nothing
+  // when no file with video is open.
+  std::optional<VideoRect> LayoutVideoWindow(int areaWidth, int areaHeight, int adjustframe);
+
+  // Where the last picture was shown: the position given to ShowFrameAt,
+  // within [0, duration]. The picture's own time is PreviewFrame::timeHns.
+  std::int64_t GetCurrentPosition() const;
+
+  // Shows the picture at the position as ShowFrameAt does, and copies it at
+  // its decoded size (not the display size) as 24-bit rows of width * 3
+  // bytes, B, G, R, the bottom row first. False when there is no picture.
+  bool GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp, int& width,
+                   int& height);
+
+  // 1, or 0 when nothing is open. The source can open another file afterwards.
+  int ClosePreview();
+
+  PreviewCounters previewCounters() const;
 
  private:
   struct Impl;

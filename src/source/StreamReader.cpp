@@ -25,7 +25,7 @@ bool StreamReader::Open(const SegmentJob& job) {
   if (!input) {
     return false;
   }
-  decoder = av::OpenStreamDecoder(input.get(), job.streamIndex);
+  decoder = av::OpenStreamDecoder(input.get(), job.streamIndex, decoderThreads);
   if (!decoder) {
     input.reset();
     return false;
@@ -82,6 +82,7 @@ bool StreamReader::SeekTo(const SegmentJob& job, std::int64_t targetHns) {
 void StreamReader::Restart() {
   pendingFrame.reset();
   pendingPcm.clear();
+  readAhead.clear();
   draining = false;
   ended = false;
   firstFrame = true;

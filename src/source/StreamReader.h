@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ struct StreamReader {
   bool continuing = false;  // this segment goes on from the previous one
   bool draining = false;    // the demuxer is at its end; the decoder is being emptied
   bool ended = false;       // the decoder is empty: nothing more comes
+  // Packets already read, which DecodeFrames takes before reading on (the
+  // preview reads ahead from a seek to find the key frame to decode from).
+  std::deque<av::PacketPtr> readAhead;
+  int decoderThreads = 1;  // slice threads of the decoder that Open makes
   // Where the last segment stopped when it stopped there, else -1.
   std::int64_t continueAtHns = -1;
   // What the last segment read beyond its stop: a decoded picture (video) or
@@ -121,7 +126,13 @@ LoopEnd DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFr
     }
     // EAGAIN wants input; any other error was a damaged frame, after which the
     // decoder goes on with what follows.
-    const int rc = av_read_frame(input, packet.get());
+    int rc = 0;
+    if (!reader.readAhead.empty()) {
+      av_packet_move_ref(packet.get(), reader.readAhead.front().get());
+      reader.readAhead.pop_front();
+    } else {
+      rc = av_read_frame(input, packet.get());
+    }
     worked();
     if (rc < 0) {
       reader.draining = true;

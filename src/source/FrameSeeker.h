@@ -1,0 +1,100 @@
+#pragma once
+
+// Finds the picture that a video stream shows at any position, as fast as a
+// cursor moved by hand needs it: a demuxer and decoder of its own that stay
+// where they stopped, the pictures decoded last, and the key frames seen.
+//
+// A FrameSeeker holds all of its state and touches nothing else, so it can
+// be driven from any one thread at a time (the window's for single frames, a
+// playback worker later).
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "source/LibavHandles.h"
+#include "source/PreviewFrame.h"
+#include "source/StreamReader.h"
+
+namespace zel {
+
+struct DecodedPicture {
+  std::int64_t timeHns = 0;  // file time, 0 at the start of the file
+  av::FramePtr frame;
+};
+
+// What reading a stream teaches about its file, shared by the seekers on it.
+struct KeyFrameMemory {
+  std::set<std::int64_t> times;  // key frames met, by presentation time
+  bool seeksLandLate = false;    // a seek came down after the key frame it was for
+};
+
+class FrameSeeker {
+ public:
+  FrameSeeker();
+  ~FrameSeeker();
+  FrameSeeker(const FrameSeeker&) = delete;
+  FrameSeeker& operator=(const FrameSeeker&) = delete;
+
+  // Opens the stream on a demuxer and decoder of its own. Pictures kept for
+  // stepping back take about runBytes. memory, when given, is shared with
+  // other seekers on the same stream and must outlive this one.
+  bool Open(const std::string& path, int streamIndex, std::size_t runBytes,
+            KeyFrameMemory* memory = nullptr);
+  void Close();
+  bool isOpen() const { return reader_.input != nullptr; }
+
+  // The picture at the position when the pictures decoded last hold it.
+  const DecodedPicture* Cached(std::int64_t positionHns) const;
+  // How far the decoder would read on from where it stands to reach the
+  // position; nothing when a seek serves better.
+  std::optional<std::int64_t> ReadOnDistance(std::int64_t positionHns) const;
+
+  // The picture whose time span holds the position: the last one at or
+  // before it; the first picture for positions before it, the last for
+  // positions after the end. Null when the stream gives no picture. The
+  // pointer stays valid until the next call.
+  const DecodedPicture* PictureAt(std::int64_t positionHns);
+
+  const PreviewCounters& counters() const { return counters_; }
+
+ private:
+  // How a pass went: the picture found; no key frame at or before the
+  // position after where the seek came down; the key frame decoded from
+  // shows its picture after the position (an open GOP, whose first B
+  // pictures belong to the key frame before); the picture lay among those
+  // the fast way left out; the file cannot be read.
+  enum class Pass { Found, LandedLate, StartedLate, Overshot, Failed };
+
+  Pass Reposition(std::int64_t targetHns, std::int64_t positionHns, std::int64_t keyLimitHns,
+                  bool fast);
+  bool ReadToKey(std::int64_t targetHns, std::int64_t positionHns, std::int64_t keyLimitHns);
+  Pass DecodePast(std::int64_t positionHns);
+  std::int64_t FirstTarget(std::int64_t positionHns) const;
+  const DecodedPicture* FromRun(std::int64_t positionHns) const;
+  bool WorthReadingOn(std::int64_t positionHns) const;
+  std::optional<std::int64_t> LearnedKeyAtOrBefore(std::int64_t positionHns) const;
+  void Keep(std::int64_t timeHns, const AVFrame* frame);
+
+  SegmentJob job_;
+  StreamReader reader_;
+  std::int64_t frameHns_ = kDefaultFrameHns;
+  bool canSkipNonReference_ = false;
+  // Consecutive pictures as they came out of the decoder since the last
+  // seek, oldest first; the newest one is where the decoder stands.
+  std::deque<DecodedPicture> run_;
+  std::size_t runLimit_ = 2;
+  bool runFromStart_ = false;     // run_ begins with the stream's first picture
+  std::int64_t startKeyHns_ = 0;  // decoding time of the key frame the run began at
+  // The pass that follows a seek.
+  bool fresh_ = false;       // nothing decoded since the seek
+  bool skipping_ = false;    // far before the target: reference pictures only
+  bool passedOver_ = false;  // pictures went by unkept while skipping
+  KeyFrameMemory ownMemory_;
+  KeyFrameMemory* memory_ = &ownMemory_;
+  PreviewCounters counters_;
+};
+
+}  // namespace zel

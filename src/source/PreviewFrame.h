@@ -1,0 +1,34 @@
+#pragma once
+
+// What the preview hands to the window: plain values, no libav, no Qt.
+
+#include <cstdint>
+
+namespace zel {
+
+// One picture of the preview as 32-bit words 0xffRRGGBB in native byte order,
+// the layout QImage::Format_RGB32 paints. The pixels belong to the source and
+// stay valid only during the ShowPreviewFrame call.
+struct PreviewFrame {
+  const std::uint8_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  int bytesPerLine = 0;      // a multiple of 4, at least width * 4
+  std::int64_t timeHns = 0;  // the picture's own time in the file, 100-ns units
+};
+
+// The window's preview surface.
+class PreviewSink {
+ public:
+  virtual ~PreviewSink() = default;
+  virtual void ShowPreviewFrame(const PreviewFrame& frame) = 0;
+};
+
+// How the preview found its pictures, for tests and diagnostics.
+struct PreviewCounters {
+  std::uint64_t seeks = 0;          // times the demuxer was repositioned
+  std::uint64_t decodedFrames = 0;  // pictures that came out of the decoder
+  std::uint64_t cachedAnswers = 0;  // positions answered from pictures already decoded
+};
+
+}  // namespace zel

@@ -1,0 +1,113 @@
+#include "source/PreviewSource.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "General/Notifier.h"
+#include "source/MediaProbe.h"
+
+namespace zel {
+
+int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& notifier) {
+  Close();
+  const auto refuse = [&notifier] {
+    notifier.showMessage("RenderFile Error.");
+    return -1;
+  };
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    return refuse();
+  }
+  av::InputPtr input = av::OpenInput(path);
+  if (!input) {
+    return refuse();
+  }
+  MediaInfo info;
+  const ProbedStreams streams = ProbeMedia(input.get(), true, true, info);
+  input.reset();
+  if (info.hasVideo && !seekers_.Open(path, streams.videoStream)) {
+    info.hasVideo = false;
+    info.frameDurationHns = 0;
+    info.frameRate = info.width = info.height = info.displayWidth = info.displayHeight = 0;
+  }
+  if (!info.hasAudio && !info.hasVideo) {
+    return refuse();  // nothing in it that plays
+  }
+  info_ = info;
+  sink_ = sink;
+  outWidth_ = info.displayWidth;
+  outHeight_ = info.displayHeight;
+  positionHns_ = 0;
+  opened_ = true;
+  return 1;
+}
+
+int PreviewSource::Close() {
+  if (!opened_) {
+    return 0;
+  }
+  opened_ = false;
+  seekers_.Close();
+  shown_.reset();
+  info_ = MediaInfo{};
+  sink_ = nullptr;
+  positionHns_ = 0;
+  return 1;
+}
+
+int PreviewSource::ShowFrameAt(std::int64_t positionHns) {
+  if (!opened_ || !info_.hasVideo) {
+    return 0;
+  }
+  const DecodedPicture* picture = seekers_.PictureAt(positionHns);
+  if (picture == nullptr) {
+    return 0;
+  }
+  if (!shown_) shown_ = av::MakeFrame();
+  if (!shown_) return 0;
+  av_frame_unref(shown_.get());
+  if (av_frame_ref(shown_.get(), picture->frame.get()) < 0) {
+    return 0;
+  }
+  shownTimeHns_ = picture->timeHns;
+  positionHns_ = std::clamp<std::int64_t>(positionHns, 0, info_.durationHns);
+  return Deliver() ? 1 : 0;
+}
+
+std::optional<VideoRect> PreviewSource::Layout(int areaWidth, int areaHeight, int adjustframe) {
+  if (!opened_ || !info_.hasVideo) {
+    return std::nullopt;
+  }
+  const VideoRect rect = LayoutVideoRect({0, 0, areaWidth, areaHeight}, info_.displayWidth,
+                                         info_.displayHeight, adjustframe);
+  if (rect.width() != outWidth_ || rect.height() != outHeight_) {
+    outWidth_ = rect.width();
+    outHeight_ = rect.height();
+    if (shown_ && shown_->buf[0] != nullptr) Deliver();  // the picture at its new size
+  }
+  return rect;
+}
+
+bool PreviewSource::GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp,
+                                int& width, int& height) {
+  if (ShowFrameAt(positionHns) == 0 || !rgb_.ToBgr24BottomUp(shown_.get(), rgb24BottomUp)) {
+    return false;
+  }
+  width = shown_->width;
+  height = shown_->height;
+  return true;
+}
+
+bool PreviewSource::Deliver() {
+  if (sink_ == nullptr || outWidth_ <= 0 || outHeight_ <= 0) {
+    return true;  // nowhere to show it, or an area too small for a picture
+  }
+  const AVFrame* rgb = rgb_.ToRgb32(shown_.get(), outWidth_, outHeight_);
+  if (rgb == nullptr) {
+    return false;
+  }
+  sink_->ShowPreviewFrame({rgb->data[0], rgb->width, rgb->height, rgb->linesize[0], shownTimeHns_});
+  return true;
+}
+
+}  // namespace zel

@@ -1,0 +1,89 @@
+#include "source/SeekerPool.h"
+
+namespace zel {
+
+namespace {
+
+constexpr std::size_t kHeads = 4;
+// Decoded pictures kept for stepping back, shared out among the seekers.
+constexpr std::size_t kRunBytes = std::size_t{64} << 20;
+
+}  // namespace
+
+bool SeekerPool::Open(const std::string& path, int streamIndex) {
+  Close();
+  auto seeker = std::make_unique<FrameSeeker>();
+  if (!seeker->Open(path, streamIndex, kRunBytes / kHeads, &memory_)) {
+    return false;
+  }
+  path_ = path;
+  streamIndex_ = streamIndex;
+  heads_.push_back({std::move(seeker), 0});
+  return true;
+}
+
+void SeekerPool::Close() {
+  heads_.clear();  // before the memory they share
+  memory_ = KeyFrameMemory{};
+  path_.clear();
+  streamIndex_ = -1;
+  uses_ = 0;
+  cachedAnswers_ = 0;
+}
+
+const DecodedPicture* SeekerPool::PictureAt(std::int64_t positionHns) {
+  if (heads_.empty()) {
+    return nullptr;
+  }
+  for (Head& head : heads_) {
+    if (const DecodedPicture* known = head.seeker->Cached(positionHns)) {
+      head.lastUse = ++uses_;
+      ++cachedAnswers_;
+      return known;
+    }
+  }
+  Head* head = Choose(positionHns);
+  head->lastUse = ++uses_;
+  return head->seeker->PictureAt(positionHns);
+}
+
+SeekerPool::Head* SeekerPool::Choose(std::int64_t positionHns) {
+  Head* nearest = nullptr;
+  std::int64_t nearestDistance = 0;
+  for (Head& head : heads_) {
+    const std::optional<std::int64_t> distance = head.seeker->ReadOnDistance(positionHns);
+    if (distance && (nearest == nullptr || *distance < nearestDistance)) {
+      nearest = &head;
+      nearestDistance = *distance;
+    }
+  }
+  if (nearest != nullptr) {
+    return nearest;
+  }
+  if (heads_.size() < kHeads) {
+    auto seeker = std::make_unique<FrameSeeker>();
+    if (seeker->Open(path_, streamIndex_, kRunBytes / kHeads, &memory_)) {
+      heads_.push_back({std::move(seeker), 0});
+      return &heads_.back();
+    }
+  }
+  Head* oldest = &heads_.front();
+  for (Head& head : heads_) {
+    if (head.lastUse < oldest->lastUse) oldest = &head;
+  }
+  return oldest;
+}
+
+PreviewCounters SeekerPool::counters() const {
+  PreviewCounters sum;
+  sum.cachedAnswers = cachedAnswers_;
+  for (const Head& head : heads_) {
+    const PreviewCounters& one = head.seeker->counters();
+    sum.seeks += one.seeks;
+    sum.decodedFrames += one.decodedFrames;
+    sum.cachedAnswers += one.cachedAnswers;
+  }
+  return sum;
+}
+
+}  // namespace zel

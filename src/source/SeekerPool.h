@@ -1,0 +1,44 @@
+#pragma once
+
+// A few FrameSeekers on one video stream, each left where it stopped. A
+// position that one of them holds, or that lies a little ahead of one, is
+// reached from there; any other sends the one used longest ago. Looking back
+// and forth between two places (the two marks, a frame and the one a second
+// later) then decodes only what is new.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "source/FrameSeeker.h"
+
+namespace zel {
+
+class SeekerPool {
+ public:
+  // Opens the first seeker; the others open when they are first needed.
+  bool Open(const std::string& path, int streamIndex);
+  void Close();
+
+  // As FrameSeeker::PictureAt.
+  const DecodedPicture* PictureAt(std::int64_t positionHns);
+
+  PreviewCounters counters() const;
+
+ private:
+  struct Head {
+    std::unique_ptr<FrameSeeker> seeker;
+    std::uint64_t lastUse = 0;
+  };
+  Head* Choose(std::int64_t positionHns);
+
+  std::string path_;
+  int streamIndex_ = -1;
+  KeyFrameMemory memory_;
+  std::vector<Head> heads_;
+  std::uint64_t uses_ = 0;
+  std::uint64_t cachedAnswers_ = 0;
+};
+
+}  // namespace zel
