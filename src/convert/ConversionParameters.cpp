@@ -14,22 +14,17 @@ constexpr std::string_view kUnsupportedSize = "サポートされていないサ
 }  // namespace
 
 int FrameHeightForWidth(int width) {
-  switch (width) {
-    case 128:
-      return 96;
-    case 176:
-      return 144;
-    case 320:
-      return 240;
-    case 352:
-      return 288;
-    case 704:
-      return 576;
-    case 1408:
-      return 1152;
-    default:
-      return 0;
+  for (const FrameSize& size : kFrameSizes) {
+    if (size.width == width) return size.height;
   }
+  return 0;
+}
+
+bool IsH263FrameSize(int width, int height) {
+  for (const FrameSize& size : kFrameSizes) {
+    if (size.h263 && size.width == width && size.height == height) return true;
+  }
+  return false;
 }
 
 bool PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,

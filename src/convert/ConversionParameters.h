@@ -50,9 +50,23 @@ struct EncoderBlocks {
   AudioParameterBlock& audio;
 };
 
+// The frame sizes the encoders are given: the settings' sizes and the
+// H.263 picture formats.
+struct FrameSize {
+  int width;
+  int height;
+  bool h263;  // a picture format of H.263 (sub-QCIF, QCIF, CIF, 4CIF, 16CIF)
+};
+inline constexpr FrameSize kFrameSizes[] = {
+    {128, 96, true},  {176, 144, true}, {320, 240, false},
+    {352, 288, true}, {704, 576, true}, {1408, 1152, true},
+};
+
 // The frame height of a frame width (128 -> 96, 176 -> 144, 320 -> 240,
 // 352 -> 288, 704 -> 576, 1408 -> 1152); 0 for any other width.
 int FrameHeightForWidth(int width);
+// Whether H.263 can code pictures of this size.
+bool IsH263FrameSize(int width, int height);
 
 // Checks that a container kind is chosen, resolves the settings into params
 // and calls SetConversionParameters. Returns false after showing its message.

@@ -35,20 +35,6 @@ constexpr std::int64_t kMaxInitialBlock = 64LL << 20;
 // through plane pointers and strides that assume even sizes.
 constexpr std::size_t kStorePadding = 64;
 
-bool H263SizeAllowed(int w, int h) {
-  static constexpr int kSizes[][2] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
-  for (const auto& s : kSizes)
-    if (s[0] == w && s[1] == h) return true;
-  return false;
-}
-
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
 }  // namespace
 
 bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
@@ -81,7 +67,7 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
   const int width = context.width(), height = context.height();
   context.setFrameSize(width * height * 3 / 2);
 
-  if (context.kind() == VideoKind::H263 && !H263SizeAllowed(width, height)) {
+  if (context.kind() == VideoKind::H263 && !IsH263FrameSize(width, height)) {
     // The conversion ends as failed here; nothing has been encoded yet.
     notifier.showMessage("h263:128x96,176x144,352x288,704x576,1408x1152\n");
     return false;
@@ -115,8 +101,8 @@ struct VideoGrabber::Impl {
   std::size_t targetBytes = 0;
   std::vector<std::uint8_t> sourceFrame;  // YV12 at the source size (RGB24 input)
   std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
-  std::unique_ptr<AVFrame, FrameDeleter> picture;
-  std::unique_ptr<AVPacket, PacketDeleter> packet;
+  av::FramePtr picture;
+  av::PacketPtr packet;
   std::uint32_t flushedPackets = 0;
   bool flushed = false;
   bool reportedError = false;

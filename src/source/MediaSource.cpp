@@ -36,7 +36,8 @@ struct MediaSource::Impl {
   std::int64_t stopHns = 0;
   std::string wavPath;
   VideoFrameSink* sink = nullptr;
-  const std::atomic<bool>* abortFlag = nullptr;
+  // Set from the controlling thread, read by the streaming threads.
+  std::atomic<const std::atomic<bool>*> abortFlag{nullptr};
 
   // Each stream's demuxer and decoder, kept for the whole conversion.
   StreamDecoder videoDecoder;
@@ -61,7 +62,10 @@ struct MediaSource::Impl {
   // The preview side, with demuxers and decoders of its own.
   PreviewSource preview;
 
-  bool aborted() const { return abortFlag != nullptr && abortFlag->load(); }
+  bool aborted() const {
+    const std::atomic<bool>* flag = abortFlag.load();
+    return flag != nullptr && flag->load();
+  }
 
   void MarkDone(bool& done) {
     {
