@@ -65,6 +65,9 @@ SettingsLoad LoadSettingsFile(ConversionSettings& settings, const std::filesyste
   settings.logfile = ini.getInt(kSection, "logfile");
   settings.file3gp = ini.getInt(kSection, "3gpfile");
   settings.file3g2 = ini.getInt(kSection, "3g2file");
+  settings.keepaspect = ini.getInt(kSection, "keepaspect");
+  settings.smoothscale = ini.getInt(kSection, "smoothscale");
+  settings.anyinput = ini.getInt(kSection, "anyinput");
   return load;
 }
 
@@ -108,6 +111,14 @@ bool SaveSettings(const ConversionSettings& settings, const std::filesystem::pat
   ini.setInt(kSection, "logfile", settings.logfile);
   ini.setInt(kSection, "3gpfile", settings.file3gp);
   ini.setInt(kSection, "3g2file", settings.file3g2);
+  // The keys older versions do not know are written once they matter, so a
+  // file saved with them off stays as it always was.
+  const auto setExtra = [&ini](std::string_view key, int value) {
+    if (value != 0 || ini.get(kSection, key)) ini.setInt(kSection, key, value);
+  };
+  setExtra("keepaspect", settings.keepaspect);
+  setExtra("smoothscale", settings.smoothscale);
+  setExtra("anyinput", settings.anyinput);
   return ini.save(path);
 }
 

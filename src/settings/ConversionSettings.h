@@ -25,6 +25,12 @@ struct ConversionSettings {
   std::string result;                // output folder
   std::string edit = "sample_%02d";  // thumbnail name pattern
 
+  // Beyond the described converter, each off (0) by default; a setup.ini
+  // only gets these keys once one of them is on.
+  int keepaspect = 0;   // 1: the picture keeps its aspect ratio, with black bars
+  int smoothscale = 0;  // 1: scaling averages the source pixels
+  int anyinput = 0;     // 1: any file with decodable sound or pictures is taken
+
   int measure_step = 0;  // derived: milliseconds of the measure entry; not stored
 };
 

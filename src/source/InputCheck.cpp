@@ -41,7 +41,7 @@ MpegAudioLayer MpegAudioProbe(const std::string& path) {
   return MpegAudioLayer::Undetermined;
 }
 
-bool IsSupportedInput(const std::string& path) {
+bool IsSupportedInput(const std::string& path, bool anyInput) {
   const std::string extension = LowerAsciiExtension(path);
   if (extension == "wmv" || extension == "avi" || extension == "mpa" || extension == "wav" ||
       extension == "wma") {
@@ -49,9 +49,14 @@ bool IsSupportedInput(const std::string& path) {
   }
   if (extension == "mpeg" || extension == "mpg") {
     const MpegAudioLayer layer = MpegAudioProbe(path);
-    return layer == MpegAudioLayer::Layer1 || layer == MpegAudioLayer::Layer2;
+    if (layer == MpegAudioLayer::Layer1 || layer == MpegAudioLayer::Layer2) return true;
   }
-  return false;
+  return anyInput && HoldsMedia(path);
+}
+
+bool HoldsMedia(const std::string& path) {
+  MediaInfo info;
+  return ReadMediaInfo(path, info) && (info.hasAudio || info.hasVideo);
 }
 
 }  // namespace zel

@@ -41,7 +41,11 @@ bool ReadMediaInfo(const std::string& path, MediaInfo& info);
 
 // File types the converter takes: wmv, avi, mpa, wav, wma, and mpg/mpeg whose
 // audio is MPEG-1 Layer I or II.
-bool IsSupportedInput(const std::string& path);
+// With anyInput, also every other file that libavformat opens and that holds
+// a decodable audio or video stream (MP4, MOV, MKV, MP3, FLAC, ...).
+bool IsSupportedInput(const std::string& path, bool anyInput = false);
+// Whether path holds a decodable audio or video stream.
+bool HoldsMedia(const std::string& path);
 
 enum class MpegAudioLayer { Undetermined, Layer1, Layer2, Layer3, Mp3 };
 MpegAudioLayer MpegAudioProbe(const std::string& path);
