@@ -262,19 +262,6 @@ TEST(VideoGrabber, CaptionShowsSegmentAndSampleTime) {
             std::vector<std::string>{"file:000003 video 変換中 sampletime:01:05"});
 }
 
-TEST(VideoGrabber, Rgb24InputIsConvertedBeforeScaling) {
-  Segment s(VideoKind::Mpeg4, 15, 128, 96, 666666, 128, 96);
-  ASSERT_TRUE(s.ok());
-  s.state().rgb24Input = true;
-  std::vector<std::uint8_t> rgb(128 * 96 * 3, 200);
-  // One byte short of a RGB24 frame but longer than a YV12 frame: ignored.
-  s.grabber().BufferCB(0.0, rgb.data(), rgb.size() - 1);
-  EXPECT_EQ(s.grabber().frameCount(), 0u);
-  s.grabber().BufferCB(0.0, rgb.data(), rgb.size());
-  EXPECT_EQ(s.grabber().frameCount(), 1u);
-  EXPECT_EQ(s.grabber().firstFrame(), rgb);
-}
-
 TEST(VideoGrabber, RefusalToOpenIsReported) {
   VideoEncoderContext context;
   AudioParameterBlock audio;
