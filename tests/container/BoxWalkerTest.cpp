@@ -6,7 +6,7 @@
 
 #include "common/TestSupport.h"
 #include "container/BoxBuffer.h"
-#include "container/BoxWalker.h"
+#include "common/BoxWalker.h"
 #include "container/ContainerFixtures.h"
 
 namespace zel::test {

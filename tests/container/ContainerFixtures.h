@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "container/BoxWalker.h"
+#include "common/BoxWalker.h"
 #include "container/ThreeGpWriter.h"
 #include "container/TrackBuffers.h"
 
