@@ -1,11 +1,15 @@
 #pragma once
 
-// Hand-made track stores for the container tests (header only: every .cpp in
-// this folder becomes a test program of its own).
+// Hand-made track stores for the container tests, and byte expectations
+// written as annotated hex (header only: every .cpp in this folder becomes a
+// test program of its own).
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/BoxWalker.h"
@@ -29,13 +33,11 @@ struct Segment {
 
   // Sample bytes carry their track and number so tests can find them again.
   void addVideo(std::size_t n, bool key) {
-    std::vector<std::uint8_t> bytes(n,
-                                    static_cast<std::uint8_t>(0x10 + video.samples.sampleCount()));
+    std::vector<std::uint8_t> bytes(n, static_cast<std::uint8_t>(0x10 + video.samples.sampleCount()));
     video.appendFrame(bytes.data(), bytes.size(), key);
   }
   void addAudio(std::size_t n) {
-    std::vector<std::uint8_t> bytes(n,
-                                    static_cast<std::uint8_t>(0xA0 + audio.samples.sampleCount()));
+    std::vector<std::uint8_t> bytes(n, static_cast<std::uint8_t>(0xA0 + audio.samples.sampleCount()));
     audio.samples.appendSample(bytes.data(), bytes.size());
   }
 };
@@ -49,44 +51,35 @@ inline std::vector<std::uint8_t> Sequence(std::size_t n, std::uint8_t first) {
 inline void SetMpeg4Video(Segment& s, std::size_t configBytes = 20) {
   s.video.present = true;
   s.video.kind = VideoKind::Mpeg4;
-  s.video.stream.encoderName = "mpeg4";
-  s.video.stream.bitRate = 64000;
-  s.video.stream.frameRate = 15;
-  s.video.stream.width = 176;
-  s.video.stream.height = 144;
-  s.video.stream.decoderConfig = Sequence(configBytes, 0x40);
+  s.video.stream = {"mpeg4", 64000, 15, 176, 144, Sequence(configBytes, 0x40)};
 }
 
 inline void SetAacAudio(Segment& s) {
   s.audio.present = true;
   s.audio.kind = AudioKind::Aac;
-  s.audioParams.bitRate = 32000;
-  s.audioParams.sampleRate = 16000;
-  s.audioParams.channels = 1;
-  s.audioParams.frameLength = 1024;
-  s.audioParams.decoderConfig = {0x14, 0x08};  // AAC-LC, 16000 Hz, mono
+  s.audioParams = {32000, 16000, 1, 1024, {0x14, 0x08}};  // AAC-LC, 16000 Hz, mono
 }
 
 inline void SetAmrAudio(Segment& s) {
   s.audio.present = true;
   s.audio.kind = AudioKind::AmrNb;
-  s.audioParams.bitRate = 48000;
-  s.audioParams.sampleRate = 8000;
-  s.audioParams.channels = 1;
-  s.audioParams.frameLength = 160;
-  s.audioParams.decoderConfig.clear();
+  s.audioParams = {48000, 8000, 1, 160, {}};
 }
 
 // Three MPEG-4 Visual frames of 100, 50 and 70 bytes (the first a key frame)
 // and four AAC frames of 10, 12, 11 and 9 bytes.
+inline void FillWorkedExample(Segment& s) {
+  SetMpeg4Video(s);
+  SetAacAudio(s);
+  s.addVideo(100, true);
+  s.addVideo(50, false);
+  s.addVideo(70, false);
+  for (std::size_t n : {10, 12, 11, 9}) s.addAudio(n);
+}
+
 inline std::unique_ptr<Segment> WorkedExample() {
   auto s = std::make_unique<Segment>();
-  SetMpeg4Video(*s);
-  SetAacAudio(*s);
-  s->addVideo(100, true);
-  s->addVideo(50, false);
-  s->addVideo(70, false);
-  for (std::size_t n : {10, 12, 11, 9}) s->addAudio(n);
+  FillWorkedExample(*s);
   return s;
 }
 
@@ -97,6 +90,57 @@ inline std::uint32_t Write(const Segment& s, const std::string& base, FileKind k
   options.clockValue = kFixedClock;
   options.notifier = notifier;
   return ThreeGpWriter(s.audio, s.video, base, kind, options);
+}
+
+// Writes and walks the file; the returned size and a clean walk are checked.
+inline BoxWalker WriteAndWalk(const Segment& s, const std::string& base, FileKind kind,
+                              ContainerMode mode = ContainerMode::Both) {
+  std::uint32_t size = Write(s, base, kind, mode);
+  BoxWalker w = BoxWalker::FromFile(ThreeGpOutputPath(base, kind));
+  EXPECT_EQ(size, w.bytes().size());
+  EXPECT_TRUE(w.problems().empty()) << w.outline();
+  return w;
+}
+
+// Bytes written as text: hex digits ("0000001c"), 'quoted' characters
+// ('ftyp'), and HH*N for N bytes of HH ("00*24"); blanks separate fields.
+inline std::vector<std::uint8_t> Hex(std::string_view text) {
+  std::vector<std::uint8_t> out;
+  auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+    } else if (text[i] == '\'') {
+      std::size_t close = text.find('\'', i + 1);
+      out.insert(out.end(), text.begin() + i + 1, text.begin() + close);
+      i = close + 1;
+    } else if (i + 2 < text.size() && text[i + 2] == '*') {
+      std::size_t end = text.find(' ', i);
+      end = end == std::string_view::npos ? text.size() : end;
+      out.insert(out.end(), std::stoul(std::string(text.substr(i + 3, end - i - 3))),
+                 static_cast<std::uint8_t>(nibble(text[i]) * 16 + nibble(text[i + 1])));
+      i = end;
+    } else {
+      out.push_back(static_cast<std::uint8_t>(nibble(text[i]) * 16 + nibble(text[i + 1])));
+      i += 2;
+    }
+  }
+  return out;
+}
+
+// The box at path starts with these bytes. Its size word is among them, so
+// the whole box of a leaf is compared, and the header of a parent.
+inline ::testing::AssertionResult BoxStartsWith(const BoxWalker& w, std::string_view path,
+                                                std::string_view hex) {
+  const BoxNode* box = w.find(path);
+  if (!box) return ::testing::AssertionFailure() << "no " << path << " in\n" << w.outline();
+  const std::vector<std::uint8_t> want = Hex(hex);
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    if (i < box->size && w.u8(box->offset + i) == want[i]) continue;
+    return ::testing::AssertionFailure() << path << " differs at byte " << i << ": "
+                                         << w.u8(box->offset + i) << " instead of " << +want[i];
+  }
+  return ::testing::AssertionSuccess();
 }
 
 // The entries of a full box's table that starts after version/flags and a
@@ -111,13 +155,10 @@ inline std::vector<std::uint32_t> Table(const BoxWalker& w, const BoxNode* box,
   return out;
 }
 
-// n 32-bit words of a box's payload from `from` on.
-inline std::vector<std::uint32_t> Words(const BoxWalker& w, const BoxNode* box, std::uint64_t from,
-                                        std::size_t n) {
-  std::vector<std::uint32_t> out;
-  if (!box) return out;
-  for (std::size_t i = 0; i < n; ++i) out.push_back(w.u32(box->payloadOffset + from + 4 * i));
-  return out;
+// A 32-bit field of a box's payload; 0 when there is no such box.
+inline std::uint32_t Field(const BoxWalker& w, std::string_view path, std::uint64_t at) {
+  const BoxNode* box = w.find(path);
+  return box ? w.u32(box->payloadOffset + at) : 0;
 }
 
 inline std::vector<std::uint8_t> BoxBytes(const BoxWalker& w, const BoxNode* box) {
@@ -126,10 +167,15 @@ inline std::vector<std::uint8_t> BoxBytes(const BoxWalker& w, const BoxNode* box
           w.bytes().begin() + static_cast<std::ptrdiff_t>(box->end())};
 }
 
-inline std::vector<std::string> ChildTypes(const BoxNode* box) {
-  std::vector<std::string> out;
-  if (box)
-    for (const auto& c : box->children) out.push_back(c.type);
+// The box types of a level and their children, in file order:
+// "ftyp moov(mvhd trak(tkhd mdia(...))) mdat" (padding blanks of a type dropped).
+inline std::string Tree(const std::vector<BoxNode>& level) {
+  std::string out;
+  for (const BoxNode& node : level) {
+    std::string type = node.type.substr(0, node.type.find(' '));
+    out += (out.empty() ? "" : " ") + type;
+    if (!node.children.empty()) out += "(" + Tree(node.children) + ")";
+  }
   return out;
 }
 
