@@ -102,32 +102,6 @@ inline BoxWalker WriteAndWalk(const Segment& s, const std::string& base, FileKin
   return w;
 }
 
-// Bytes written as text: hex digits ("0000001c"), 'quoted' characters
-// ('ftyp'), and HH*N for N bytes of HH ("00*24"); blanks separate fields.
-inline std::vector<std::uint8_t> Hex(std::string_view text) {
-  std::vector<std::uint8_t> out;
-  auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-  for (std::size_t i = 0; i < text.size();) {
-    if (text[i] == ' ') {
-      ++i;
-    } else if (text[i] == '\'') {
-      std::size_t close = text.find('\'', i + 1);
-      out.insert(out.end(), text.begin() + i + 1, text.begin() + close);
-      i = close + 1;
-    } else if (i + 2 < text.size() && text[i + 2] == '*') {
-      std::size_t end = text.find(' ', i);
-      end = end == std::string_view::npos ? text.size() : end;
-      out.insert(out.end(), std::stoul(std::string(text.substr(i + 3, end - i - 3))),
-                 static_cast<std::uint8_t>(nibble(text[i]) * 16 + nibble(text[i + 1])));
-      i = end;
-    } else {
-      out.push_back(static_cast<std::uint8_t>(nibble(text[i]) * 16 + nibble(text[i + 1])));
-      i += 2;
-    }
-  }
-  return out;
-}
-
 // The box at path starts with these bytes. Its size word is among them, so
 // the whole box of a leaf is compared, and the header of a parent.
 inline ::testing::AssertionResult BoxStartsWith(const BoxWalker& w, std::string_view path,
