@@ -179,13 +179,15 @@ std::vector<LayoutCase> Cases() {
         {VS + "stts", "00000018 'stts' 00000000 00000001 00000003 000000a0"},
         {VS + "stsz", "00000014 'stsz' 00000000 00000020 00000003"},
         {VS + "stco", "0000001c 'stco' 00000000 00000003 0000002c 0000004c 00000059"}}},
-      // 90000 / 7 = 12857.1, 10 frames 128571.4; 3072 samples at 22050 Hz 12538.7 units.
+      // 90000 / 7 = 12857.1, 10 frames 128571.4; 3072 samples at 22050 Hz 12538.7 units;
+      // stereo sound.
       {"DurationsTruncate", [](Segment& s) {
          SetMpeg4Video(s);
          s.video.stream.frameRate = 7;
          for (int i = 0; i < 10; ++i) s.addVideo(3, i == 0);
          SetAacAudio(s);
          s.audioParams.sampleRate = 22050;
+         s.audioParams.channels = 2;
          for (int i = 0; i < 3; ++i) s.addAudio(5);
        },
        ThreeG2, Both, "ftyp mdat moov(mvhd trak(tkhd " + kVideoMdia + ") trak(tkhd " + kAudioMdia + "))",
@@ -193,7 +195,7 @@ std::vector<LayoutCase> Cases() {
         {VS + "stts", "00000018 'stts' 00000000 00000001 0000000a 00003239"},
         {A + "tkhd", Tkhd("00000002", "000030fa", true)},
         {A + "mdia/mdhd", Mdhd("00005622", "00000c00")},
-        {AS + "stsd", "0000005b 'stsd' 00000000 00000001 0000004b 'mp4a' 00*6 0001 00*8 0001 0010 "
+        {AS + "stsd", "0000005b 'stsd' 00000000 00000001 0000004b 'mp4a' 00*6 0001 00*8 0002 0010 "
                       "00000000 5622 0000"}}},
       // A present track without samples (and so without a key frame) keeps
       // empty tables; stsc has no entry naming a chunk that does not exist.
