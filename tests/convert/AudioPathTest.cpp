@@ -110,11 +110,11 @@ TEST(AudioPath, SegmentSetUp) {
     AudioSegmentInfo info;
     SetUpAudioSegment(block, c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels, info);
     SCOPED_TRACE(std::to_string(c.rate) + " from " + std::to_string(c.sourceRate));
-    EXPECT_EQ(std::tie(block.sampleRate, block.channels, block.frameLength, block.bitRate),
-              std::tie(c.wantRate, c.wantChannels, c.wantFrameLength, c.wantBitRate));
-    EXPECT_EQ(std::tie(info.sourceRate, info.sourceChannels, info.targetRate, info.targetChannels,
+    EXPECT_EQ(std::make_tuple(block.sampleRate, block.channels, block.frameLength, block.bitRate),
+              std::make_tuple(c.wantRate, c.wantChannels, c.wantFrameLength, c.wantBitRate));
+    EXPECT_EQ(std::make_tuple(info.sourceRate, info.sourceChannels, info.targetRate, info.targetChannels,
                        info.bitRate, info.rateRatio),
-              std::tie(c.sourceRate, c.sourceChannels, c.wantRate, c.wantChannels, c.wantBitRate,
+              std::make_tuple(c.sourceRate, c.sourceChannels, c.wantRate, c.wantChannels, c.wantBitRate,
                        c.wantRatio));
   }
 }

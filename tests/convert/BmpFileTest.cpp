@@ -51,7 +51,7 @@ TEST(BmpFileTest, ReadsBackWhatItWrote) {
     ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), w, h, pixels.data(), pixels.size()));
     const std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
     ASSERT_TRUE(image) << w << "x" << h;
-    EXPECT_EQ(std::tie(image->width, image->height, image->pixels), std::tie(w, h, pixels));
+    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels), std::make_tuple(w, h, pixels));
   }
 }
 

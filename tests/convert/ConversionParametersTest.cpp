@@ -90,12 +90,12 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
     ASSERT_TRUE(p.ok);
     EXPECT_TRUE(p.notifier.messages().empty());
     const ConversionParameters& r = p.params;
-    EXPECT_EQ(std::tie(r.audioKind, r.sampleRate, r.channels, r.videoKind, r.width, r.height),
-              std::tie(c.audio, c.rate, c.channels, c.video, c.width, c.height));
-    EXPECT_EQ(std::tie(r.frameRate, r.containerMode, r.thumbWidth, r.thumbHeight, r.reportEnabled),
-              std::tie(c.frameRate, c.mode, c.thumbWidth, c.thumbHeight, c.report));
+    EXPECT_EQ(std::make_tuple(r.audioKind, r.sampleRate, r.channels, r.videoKind, r.width, r.height),
+              std::make_tuple(c.audio, c.rate, c.channels, c.video, c.width, c.height));
+    EXPECT_EQ(std::make_tuple(r.frameRate, r.containerMode, r.thumbWidth, r.thumbHeight, r.reportEnabled),
+              std::make_tuple(c.frameRate, c.mode, c.thumbWidth, c.thumbHeight, c.report));
     // Handed on: the reset cleared the audio block, then rate and channels went in.
-    EXPECT_EQ(std::tie(p.audio.sampleRate, p.audio.channels), std::tie(c.rate, c.channels));
+    EXPECT_EQ(std::make_tuple(p.audio.sampleRate, p.audio.channels), std::make_tuple(c.rate, c.channels));
     EXPECT_EQ(p.audio.bitRate, 0);
     ASSERT_NE(p.video.get(), nullptr);
     EXPECT_EQ(p.video.kind(), c.video == H263 ? H263 : Mpeg4);

@@ -104,7 +104,7 @@ TEST(SetUpVideoSegment, ResolvesRatesSizesAndChecksH263) {
       continue;
     }
     EXPECT_TRUE(notifier.messages().empty());
-    EXPECT_EQ(std::tie(info.sourceFrameRate, info.targetFrameRate, info.targetWidth,
+    EXPECT_EQ(std::make_tuple(info.sourceFrameRate, info.targetFrameRate, info.targetWidth,
                        info.targetHeight, info.frameCount, info.bitRate),
               std::make_tuple(c.sourceFrameRate, c.targetFrameRate, c.targetWidth, c.targetHeight,
                               c.frameCount, 200000));
@@ -178,7 +178,7 @@ TEST(VideoGrabber, EveryPictureComesOutAtOnceAndKeyFramesEveryTwelve) {
     EXPECT_TRUE(s.store.present);
     EXPECT_EQ(s.store.kind, kind);
     const VideoStreamParameters& p = s.store.stream;
-    EXPECT_EQ(std::tie(p.width, p.height, p.frameRate, p.bitRate),
+    EXPECT_EQ(std::make_tuple(p.width, p.height, p.frameRate, p.bitRate),
               std::make_tuple(176, 144, 15, 200000));
     EXPECT_EQ(p.encoderName, kind == VideoKind::H263 ? "h263" : "mpeg4");
     EXPECT_EQ(p.decoderConfig.empty(), kind == VideoKind::H263);  // MPEG-4 headers go here

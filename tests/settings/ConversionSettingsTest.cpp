@@ -96,7 +96,7 @@ TEST(ConversionSettingsTest, UnwritableFolderKeepsTheOldStateAndReloadDefaults) 
   const auto missing = dir.path() / "gone";
   EXPECT_FALSE(SaveSettings(s, missing));
   LoadSettings(s, missing);
-  EXPECT_EQ(std::tie(s.mpeg_audio, s.mpeg_video, s.file3gp, s.file3g2, s.framerate),
+  EXPECT_EQ(std::make_tuple(s.mpeg_audio, s.mpeg_video, s.file3gp, s.file3g2, s.framerate),
             std::make_tuple(1, 2, 1, 1, 12));
 }
 
