@@ -142,9 +142,7 @@ std::optional<std::uint64_t> BoxWalker::read(std::uint64_t offset, std::size_t n
   return value;
 }
 
-std::optional<std::uint8_t> BoxWalker::read8(std::uint64_t offset) const {
-  return read(offset, 1);
-}
+std::optional<std::uint8_t> BoxWalker::read8(std::uint64_t offset) const { return read(offset, 1); }
 std::optional<std::uint16_t> BoxWalker::read16(std::uint64_t offset) const {
   return read(offset, 2);
 }

@@ -80,9 +80,9 @@ std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> 
 
 TEST(BoxWalkerTest, FindsByPathAndIndex) {
   auto trak = [](std::uint8_t n) { return Box(17, "trak", Box(9, "tkhd", {n})); };
-  BoxWalker w(Join({Box(12, "ftyp", {1, 2, 3, 4}), Box(8 + 8 + 17 + 17, "moov"), Box(8, "mvhd"),
-                    trak(1), trak(2), Box(1, "mdat", Hex("00000000 00000012 07 08")),
-                    Box(0, "free", {5, 5})}));
+  BoxWalker w(
+      Join({Box(12, "ftyp", {1, 2, 3, 4}), Box(8 + 8 + 17 + 17, "moov"), Box(8, "mvhd"), trak(1),
+            trak(2), Box(1, "mdat", Hex("00000000 00000012 07 08")), Box(0, "free", {5, 5})}));
   ASSERT_TRUE(w.problems().empty()) << w.outline();
   EXPECT_EQ(Tree(w.roots()), "ftyp moov(mvhd trak(tkhd) trak(tkhd)) mdat free");
   EXPECT_EQ(w.findAll("moov/trak").size(), 2u);
@@ -101,8 +101,10 @@ TEST(BoxWalkerTest, FindsByPathAndIndex) {
 
 TEST(BoxWalkerTest, MalformedSizesStopTheLevel) {
   std::vector<std::uint8_t> deep;
-  for (int i = 0; i < 200; ++i) deep = Join({Box(static_cast<std::uint32_t>(deep.size() + 8), "moov"), deep});
-  const std::pair<std::vector<std::uint8_t>, std::size_t> cases[] = {  // bytes, roots kept
+  for (int i = 0; i < 200; ++i)
+    deep = Join({Box(static_cast<std::uint32_t>(deep.size() + 8), "moov"), deep});
+  const std::pair<std::vector<std::uint8_t>, std::size_t> cases[] = {
+      // bytes, roots kept
       {Join({Box(8, "ftyp"), Box(4000, "moov", Box(8, "mvhd"))}), 2},  // past the end
       {Join({Box(8, "ftyp"), Box(4, "moov"), Box(8, "free")}), 1},     // below 8
       {Join({Box(8, "ftyp"), Box(1, "mdat", {0, 0})}), 1},             // largesize cut off

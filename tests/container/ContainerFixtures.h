@@ -33,11 +33,13 @@ struct Segment {
 
   // Sample bytes carry their track and number so tests can find them again.
   void addVideo(std::size_t n, bool key) {
-    std::vector<std::uint8_t> bytes(n, static_cast<std::uint8_t>(0x10 + video.samples.sampleCount()));
+    std::vector<std::uint8_t> bytes(n,
+                                    static_cast<std::uint8_t>(0x10 + video.samples.sampleCount()));
     video.appendFrame(bytes.data(), bytes.size(), key);
   }
   void addAudio(std::size_t n) {
-    std::vector<std::uint8_t> bytes(n, static_cast<std::uint8_t>(0xA0 + audio.samples.sampleCount()));
+    std::vector<std::uint8_t> bytes(n,
+                                    static_cast<std::uint8_t>(0xA0 + audio.samples.sampleCount()));
     audio.samples.appendSample(bytes.data(), bytes.size());
   }
 };

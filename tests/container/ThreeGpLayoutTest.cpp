@@ -88,7 +88,8 @@ std::vector<Box> WorkedExampleTables() {
        "1408 06 01 02"},
       {AS + "stts", "00000018 'stts' 00000000 00000001 00000004 00000400"},
       {AS + "stsc", kStsc},
-      {AS + "stsz", "00000024 'stsz' 00000000 00000000 00000004 0000000a 0000000c 0000000b 00000009"},
+      {AS + "stsz",
+       "00000024 'stsz' 00000000 00000000 00000004 0000000a 0000000c 0000000b 00000009"},
       {"mdat", kWorkedMdat},
   };
 }
@@ -98,16 +99,13 @@ std::vector<Box> Plus(std::vector<Box> boxes, const std::vector<Box>& more) {
   return boxes;
 }
 
-void VideoOnly(Segment& s) {
-  SetMpeg4Video(s);
-  s.addVideo(100, true);
-  s.addVideo(40, false);
-}
+void VideoOnly(Segment& s) { SetMpeg4Video(s), s.addVideo(100, true), s.addVideo(40, false); }
 void AudioOnly(Segment& s) {
   SetAacAudio(s);
   for (int i = 0; i < 5; ++i) s.addAudio(20 + i);
 }
 
+// clang-format off
 std::vector<LayoutCase> Cases() {
   using enum FileKind;
   using enum ContainerMode;
@@ -132,7 +130,8 @@ std::vector<LayoutCase> Cases() {
        Plus(WorkedExampleTables(),
             {{"ftyp", "00000014 'ftyp' '3g2a' 00000200 '3g2a'"},
              {VS + "stco", "0000001c 'stco' 00000000 00000003 0000002c 00000090 000000c2"},
-             {AS + "stco", "00000020 'stco' 00000000 00000004 00000108 00000112 0000011e 00000129"}})},
+             {AS + "stco", "00000020 'stco' 00000000 00000004 00000108 00000112 0000011e "
+                           "00000129"}})},
       {"VideoOnly3gp", VideoOnly, ThreeGp, Both,
        "ftyp moov(mvhd drm(dcmd) trak(tkhd " + kVideoMdia + ") udta(titl)) free free mdat",
        {{"moov/mvhd", Mvhd("00002ee0", "00000002")},
@@ -141,56 +140,49 @@ std::vector<LayoutCase> Cases() {
         {"mdat", "000000a4 'mdat' 00000008 'wide' 00000000 'mdat' 10*100 11*40"}}},
       // 5 x 1024 samples at 16000 Hz are 28800 units.
       {"AudioOnly3gp", AudioOnly, ThreeGp, Both,
-       "ftyp moov(mvhd drm(dcmd) trak(tkhd edts(elst) " + kAudioMdia + ") udta(titl)) free free mdat",
+       "ftyp moov(mvhd drm(dcmd) trak(tkhd edts(elst) " + kAudioMdia +
+           ") udta(titl)) free free mdat",
        {{"moov/mvhd", Mvhd("00007080", "00000002")},
         {V + "tkhd", Tkhd("00000001", "00007080", true)},
-        {VS + "stco", "00000024 'stco' 00000000 00000005 000002ee 00000302 00000317 0000032d 00000344"},
+        {VS + "stco", "00000024 'stco' 00000000 00000005 000002ee 00000302 00000317 0000032d "
+                      "00000344"},
         {"mdat", "00000086 'mdat' 00000008 'wide' 00000000 'mdat' a0*20 a1*21"}}},
-      {"AudioOnly3g2", AudioOnly, ThreeG2, Both, "ftyp mdat moov(mvhd trak(tkhd " + kAudioMdia + "))",
+      {"AudioOnly3g2", AudioOnly, ThreeG2, Both,
+       "ftyp mdat moov(mvhd trak(tkhd " + kAudioMdia + "))",
        {{"moov/mvhd", Mvhd("00007080", "00000002")},
         {V + "tkhd", Tkhd("00000001", "00007080", true)},
-        {VS + "stco", "00000024 'stco' 00000000 00000005 0000002c 00000040 00000055 0000006b 00000082"}}},
+        {VS + "stco", "00000024 'stco' 00000000 00000005 0000002c 00000040 00000055 0000006b "
+                      "00000082"}}},
       {"H263", [](Segment& s) {
-         SetMpeg4Video(s);
-         s.video.kind = VideoKind::H263;
-         s.video.stream.encoderName = "h263";
+         SetMpeg4Video(s), s.video.kind = VideoKind::H263, s.video.stream.encoderName = "h263";
          s.addVideo(60, true);
-       },
-       ThreeGp, Both,
-       "ftyp moov(mvhd drm(dcmd) trak(tkhd mdia(mdhd hdlr minf(vmhd dinf(dref(url)) stbl(stsd(s263("
-       "d263)) stts stss stsc stsz stco)))) udta(titl)) free free mdat",
-       {{VS + "stsd",
-         "00000075 'stsd' 00000000 00000001 00000065 's263' 00*6 0001 00000000 'KLVR' 00000200 "
-         "00000200 00b0 0090 00480000 00480000 00000000 0001 04 'h263' 00*27 0018 ffff 0000000f "
-         "'d263' 'KLVR' 00 0a 00"}}},
+       }, ThreeGp, Both,
+       "ftyp moov(mvhd drm(dcmd) trak(tkhd mdia(mdhd hdlr minf(vmhd dinf(dref(url)) "
+       "stbl(stsd(s263(d263)) stts stss stsc stsz stco)))) udta(titl)) free free mdat",
+       {{VS + "stsd", "00000075 'stsd' 00000000 00000001 00000065 's263' 00*6 0001 00000000 'KLVR' "
+                      "00000200 00000200 00b0 0090 00480000 00480000 00000000 0001 04 'h263' 00*27 "
+                      "0018 ffff 0000000f 'd263' 'KLVR' 00 0a 00"}}},
       // 12.2 kbit/s frames are all taken as 32 bytes, but each keeps its own offset.
-      {"Amr3g2", [](Segment& s) {
-         SetAmrAudio(s);
-         for (std::size_t n : {32, 13, 32}) s.addAudio(n);
-       },
+      {"Amr3g2", [](Segment& s) { SetAmrAudio(s), s.addAudio(32), s.addAudio(13), s.addAudio(32); },
        ThreeG2, Both,
-       "ftyp mdat moov(mvhd trak(tkhd mdia(mdhd hdlr minf(smhd dinf(dref(url)) stbl(stsd(samr(damr)) "
-       "stts stsc stsz stco)))))",
+       "ftyp mdat moov(mvhd trak(tkhd mdia(mdhd hdlr minf(smhd dinf(dref(url)) "
+       "stbl(stsd(samr(damr)) stts stsc stsz stco)))))",
        {{"moov/mvhd", Mvhd("00001518", "00000002")},
         {V + "mdia/mdhd", Mdhd("00001f40", "000001e0")},
-        {VS + "stsd",
-         "00000045 'stsd' 00000000 00000001 00000035 'samr' 00*6 0001 00*8 0001 0010 00000000 1f40 "
-         "0000 00000011 'damr' 'appl' 01 0080 00 01"},
+        {VS + "stsd", "00000045 'stsd' 00000000 00000001 00000035 'samr' 00*6 0001 00*8 0001 0010 "
+                      "00000000 1f40 0000 00000011 'damr' 'appl' 01 0080 00 01"},
         {VS + "stts", "00000018 'stts' 00000000 00000001 00000003 000000a0"},
         {VS + "stsz", "00000014 'stsz' 00000000 00000020 00000003"},
         {VS + "stco", "0000001c 'stco' 00000000 00000003 0000002c 0000004c 00000059"}}},
-      // 90000 / 7 = 12857.1, 10 frames 128571.4; 3072 samples at 22050 Hz 12538.7 units;
-      // stereo sound.
+      // 90000 / 7 = 12857.1, 10 frames 128571.4; 3072 samples at 22050 Hz
+      // 12538.7 units; stereo sound.
       {"DurationsTruncate", [](Segment& s) {
-         SetMpeg4Video(s);
-         s.video.stream.frameRate = 7;
+         SetMpeg4Video(s), SetAacAudio(s);
+         s.video.stream.frameRate = 7, s.audioParams.sampleRate = 22050, s.audioParams.channels = 2;
          for (int i = 0; i < 10; ++i) s.addVideo(3, i == 0);
-         SetAacAudio(s);
-         s.audioParams.sampleRate = 22050;
-         s.audioParams.channels = 2;
          for (int i = 0; i < 3; ++i) s.addAudio(5);
-       },
-       ThreeG2, Both, "ftyp mdat moov(mvhd trak(tkhd " + kVideoMdia + ") trak(tkhd " + kAudioMdia + "))",
+       }, ThreeG2, Both,
+       "ftyp mdat moov(mvhd trak(tkhd " + kVideoMdia + ") trak(tkhd " + kAudioMdia + "))",
        {{"moov/mvhd", Mvhd("0001f63b", "00000003")},
         {VS + "stts", "00000018 'stts' 00000000 00000001 0000000a 00003239"},
         {A + "tkhd", Tkhd("00000002", "000030fa", true)},
@@ -199,11 +191,7 @@ std::vector<LayoutCase> Cases() {
                       "00000000 5622 0000"}}},
       // A present track without samples (and so without a key frame) keeps
       // empty tables; stsc has no entry naming a chunk that does not exist.
-      {"EmptyVideoTrack3gp", [](Segment& s) {
-         SetMpeg4Video(s);
-         SetAacAudio(s);
-         s.addAudio(12);
-       },
+      {"EmptyVideoTrack3gp", [](Segment& s) { SetMpeg4Video(s), SetAacAudio(s), s.addAudio(12); },
        ThreeGp, Both,
        "ftyp moov(mvhd drm(dcmd) trak(tkhd " + kVideoMdia + ") trak(tkhd edts(elst) " + kAudioMdia +
            ") udta(titl)) free free mdat",
@@ -215,13 +203,11 @@ std::vector<LayoutCase> Cases() {
         {AS + "stco", "00000014 'stco' 00000000 00000001 000004ca"},
         {"mdat", "00000024 'mdat' 00000008 'wide' 00000000 'mdat' a0*12"}}},
       // The dcmd value follows the parity of the file's size (1559 bytes here).
-      {"OddSize3gp", [](Segment& s) {
-         FillWorkedExample(s);
-         s.addAudio(7);
-       },
-       ThreeGp, Both, "", {{"moov/drm ", "00000012 'drm ' 0000000a 'dcmd' 0d0c"}}},
+      {"OddSize3gp", [](Segment& s) { FillWorkedExample(s), s.addAudio(7); }, ThreeGp, Both, "",
+       {{"moov/drm ", "00000012 'drm ' 0000000a 'dcmd' 0d0c"}}},
   };
 }
+// clang-format on
 
 void PrintTo(const LayoutCase& c, std::ostream* out) { *out << c.name; }
 

@@ -57,7 +57,8 @@ TEST(RobustnessTest, MoreThan65535Samples) {
   constexpr std::uint32_t kCount = 70001;
   for (std::uint32_t i = 0; i < kCount; ++i) s.addVideo(1 + i % 3, i % 100 == 0);
   for (std::uint32_t i = 0; i < kCount; ++i) s.addAudio(32);
-  BoxWalker w = WriteAndWalk(s, dir.file("long.avi"), FileKind::ThreeGp, ContainerMode::ThreeGpOnly);
+  BoxWalker w =
+      WriteAndWalk(s, dir.file("long.avi"), FileKind::ThreeGp, ContainerMode::ThreeGpOnly);
   auto video = Table(w, w.find(kVideoStbl + "stco"));
   auto audio = Table(w, w.find(kAudioStbl + "stco"));
   ASSERT_EQ(video.size(), kCount);
@@ -74,8 +75,8 @@ TEST(RobustnessTest, MoreThan65535Samples) {
 
 TEST(RobustnessTest, DescriptorLengths) {
   const std::pair<std::uint32_t, std::vector<std::uint8_t>> cases[] = {
-      {0, {0x00}},           {127, {0x7F}},         {128, {0x81, 0x00}},
-      {200, {0x81, 0x48}},   {16383, {0xFF, 0x7F}}, {16384, {0x81, 0x80, 0x00}},
+      {0, {0x00}},         {127, {0x7F}},         {128, {0x81, 0x00}},
+      {200, {0x81, 0x48}}, {16383, {0xFF, 0x7F}}, {16384, {0x81, 0x80, 0x00}},
   };
   for (const auto& [length, bytes] : cases) EXPECT_EQ(boxes::DescriptorLength(length), bytes);
 }
@@ -106,9 +107,9 @@ TEST(RobustnessTest, LongDecoderConfigUsesMultiByteLengths) {
       auto bytes = BoxBytes(w, w.find(path));
       ASSERT_EQ(bytes.size(), c.esdsSize);
       std::size_t at = 12;  // after the full box header: tag, length, then `skip` bytes of fields
-      for (auto [tag, length, skip] : {std::tuple{0x03, c.esLength, std::size_t{3}},
-                                       std::tuple{0x04, c.dcdLength, std::size_t{13}},
-                                       std::tuple{0x05, c.dsiLength, c.n}}) {
+      for (auto [tag, length, skip] :
+           {std::tuple{0x03, c.esLength, std::size_t{3}},
+            std::tuple{0x04, c.dcdLength, std::size_t{13}}, std::tuple{0x05, c.dsiLength, c.n}}) {
         length.insert(length.begin(), static_cast<std::uint8_t>(tag));
         EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + length.size()),
                   length);

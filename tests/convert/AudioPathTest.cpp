@@ -96,7 +96,7 @@ TEST(AudioPath, SegmentSetUp) {
       {Aac, 0, 0, 22050, 2, 22050, 2, 1024, 64000, 10000},
       {Aac, 16000, 2, 48000, 1, 16000, 2, 1024, 64000, 3333},
       {Aac, 24000, 0, 8000, 1, 24000, 1, 1024, 64000, 30000},
-      {Aac, 5000, 1, 8000, 1, 5000, 1, 1024, 32000, 6250},  // below any offered rate
+      {Aac, 5000, 1, 8000, 1, 5000, 1, 1024, 32000, 6250},      // below any offered rate
       {Aac, 11025, 1, 11025, 1, 11025, 1, 1024, 64000, 10000},  // 6 bit/s per Hz passes 64000
       {Aac, 10000, 1, 10000, 1, 10000, 1, 1024, 32000, 10000},
       {AmrNb, 8000, 1, 44100, 2, 8000, 1, 160, 48000, 1814},
@@ -112,17 +112,17 @@ TEST(AudioPath, SegmentSetUp) {
     SCOPED_TRACE(std::to_string(c.rate) + " from " + std::to_string(c.sourceRate));
     EXPECT_EQ(std::make_tuple(block.sampleRate, block.channels, block.frameLength, block.bitRate),
               std::make_tuple(c.wantRate, c.wantChannels, c.wantFrameLength, c.wantBitRate));
-    EXPECT_EQ(std::make_tuple(info.sourceRate, info.sourceChannels, info.targetRate, info.targetChannels,
-                       info.bitRate, info.rateRatio),
-              std::make_tuple(c.sourceRate, c.sourceChannels, c.wantRate, c.wantChannels, c.wantBitRate,
-                       c.wantRatio));
+    EXPECT_EQ(std::make_tuple(info.sourceRate, info.sourceChannels, info.targetRate,
+                              info.targetChannels, info.bitRate, info.rateRatio),
+              std::make_tuple(c.sourceRate, c.sourceChannels, c.wantRate, c.wantChannels,
+                              c.wantBitRate, c.wantRatio));
   }
 }
 
 TEST(AudioPath, AmrModeTableEdges) {
   const std::pair<int, int> cases[] = {
-      {-1, 7},   {0, 0},    {4999, 0},  {5000, 1},   {5899, 1},   {5900, 2},  {6699, 2},
-      {6700, 3}, {7000, 3}, {7001, 4},  {7949, 4},   {7950, 5},   {9999, 5},  {10000, 6},
+      {-1, 7},    {0, 0},     {4999, 0},  {5000, 1},  {5899, 1},  {5900, 2}, {6699, 2},
+      {6700, 3},  {7000, 3},  {7001, 4},  {7949, 4},  {7950, 5},  {9999, 5}, {10000, 6},
       {11999, 6}, {12000, 7}, {48000, 7}, {64000, 7}, {64001, 7},
   };
   for (auto [bitRate, mode] : cases) EXPECT_EQ(AmrModeForBitRate(bitRate), mode) << bitRate;
@@ -170,18 +170,26 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
   const Case cases[] = {
       {"one second amr", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 32000)), 100, nullptr},
       // 352800 bytes become 63997 after the rate and 31998 after the channels.
-      {"44100 stereo to amr", AmrNb, 0, 0, 44100, 2, Wav(44100, 2, Tone(44100, 2, 352800)), 100, nullptr},
+      {"44100 stereo to amr", AmrNb, 0, 0, 44100, 2, Wav(44100, 2, Tone(44100, 2, 352800)), 100,
+       nullptr},
       {"unknown source format", AmrNb, 0, 0, 0, 0, Wav(8000, 1, Tone(8000, 1, 32000)), 0, nullptr},
-      {"half a frame short", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 16160)), 50, nullptr},
-      {"more than half a frame", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 16162)), 51, nullptr},
-      {"data tag inside a LIST chunk", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 48000), list), 62, nullptr},
-      {"data length beyond the file", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 24000), {}, 0xFFFFFFF0u), 75, nullptr},
+      {"half a frame short", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 16160)), 50,
+       nullptr},
+      {"more than half a frame", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 16162)), 51,
+       nullptr},
+      {"data tag inside a LIST chunk", AmrNb, 8000, 1, 8000, 1,
+       Wav(8000, 1, Tone(8000, 1, 48000), list), 62, nullptr},
+      {"data length beyond the file", AmrNb, 8000, 1, 8000, 1,
+       Wav(8000, 1, Tone(8000, 1, 24000), {}, 0xFFFFFFF0u), 75, nullptr},
       {"no pcm", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, {}), 0, kNoPcm},
       {"no data tag", AmrNb, 8000, 1, 8000, 1, noTag, 0, kNoPcm},
-      {"tag without length", AmrNb, 8000, 1, 8000, 1, test::Hex("'RIFF' 04000000 'WAVE' 'data' 10"), 0, kNoPcm},
+      {"tag without length", AmrNb, 8000, 1, 8000, 1, test::Hex("'RIFF' 04000000 'WAVE' 'data' 10"),
+       0, kNoPcm},
       {"empty file", AmrNb, 8000, 1, 8000, 1, {}, 0, kNoPcm},
-      {"two bytes short of a second", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Tone(22050, 2, 88198)), 0, nullptr},
-      {"one second aac stereo", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Tone(22050, 2, 88200)), 22, nullptr},
+      {"two bytes short of a second", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Tone(22050, 2, 88198)),
+       0, nullptr},
+      {"one second aac stereo", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Tone(22050, 2, 88200)), 22,
+       nullptr},
       // FAAC holds frames back; draining gives one sample per frame fed.
       {"aac mono", Aac, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 32000)), 16, nullptr},
   };
@@ -190,8 +198,8 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
     Fixture f;
     ASSERT_TRUE(f.open(c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels));
     f.encode(c.file);
-    EXPECT_EQ(f.notifier.messages(), c.message ? std::vector<std::string>{c.message}
-                                               : std::vector<std::string>{});
+    EXPECT_EQ(f.notifier.messages(),
+              c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(f.store.samples.sampleCount(), c.frames);
     std::uint32_t sum = 0;
     for (std::uint32_t size : f.store.samples.sampleSizes()) sum += size;

@@ -18,10 +18,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The header of a 5x2 image: 30 pixel bytes (rows of 15, unpadded), 88 in all.
 const std::string kHeader5x2 =
-    "'BM' 58000000 00000000 3a000000"                    // type, file size, reserved, offset 58
-    "28000000 05000000 02000000 0100 1800 00000000"      // header size, 5 x 2 bottom-up, 24 bits
-    "1e000000 00000000 00000000 00000000 00000000"       // image size, resolutions, colours
-    "00000000";                                          // the one colour entry
+    "'BM' 58000000 00000000 3a000000"                // type, file size, reserved, offset 58
+    "28000000 05000000 02000000 0100 1800 00000000"  // header size, 5 x 2 bottom-up, 24 bits
+    "1e000000 00000000 00000000 00000000 00000000"   // image size, resolutions, colours
+    "00000000";                                      // the one colour entry
 
 Bytes Sequence(std::size_t size, std::uint8_t first = 0) {
   Bytes bytes(size);
@@ -51,7 +51,8 @@ TEST(BmpFileTest, ReadsBackWhatItWrote) {
     ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), w, h, pixels.data(), pixels.size()));
     const std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
     ASSERT_TRUE(image) << w << "x" << h;
-    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels), std::make_tuple(w, h, pixels));
+    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels),
+              std::make_tuple(w, h, pixels));
   }
 }
 
@@ -76,12 +77,12 @@ TEST(BmpFileTest, RejectsMalformedFiles) {
   TempDir dir;
   const Bytes good = Concat(Hex(kHeader5x2), Sequence(30));
   const std::pair<std::size_t, std::uint8_t> damage[] = {
-      {0, 'X'},   // type
-      {28, 32},   // 32 bits per pixel
-      {30, 1},    // compressed
-      {18, 0},    // width 0
-      {21, 0x7F}, // an enormous width the file cannot hold
-      {10, 0xFF}, // pixels beyond the end of the file
+      {0, 'X'},    // type
+      {28, 32},    // 32 bits per pixel
+      {30, 1},     // compressed
+      {18, 0},     // width 0
+      {21, 0x7F},  // an enormous width the file cannot hold
+      {10, 0xFF},  // pixels beyond the end of the file
   };
   EXPECT_FALSE(ReadBmpFile(dir.file("missing.bmp")));
   const auto reads = [&](const Bytes& file) {

@@ -54,18 +54,23 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
   using enum ContainerMode;
   const Case cases[] = {
       {"fresh start", [](ConversionSettings&) {}, Aac, 8000, 1, Mpeg4, 320, 240, 0},
-      {"aac 24000 stereo", [](ConversionSettings& s) { s.samplerate = 3, s.channels = 1; },
-       Aac, 24000, 2, Mpeg4, 320, 240, 0},
-      {"aac 16000 mono", [](ConversionSettings& s) { s.samplerate = 1; }, Aac, 16000, 1, Mpeg4,
-       320, 240, 0},
-      {"amr is 8000 Hz mono", [](ConversionSettings& s) { s.mpeg_audio = 2, s.samplerate = 3, s.channels = 1; },
-       AmrNb, 8000, 1, Mpeg4, 320, 240, 0},
-      {"no audio, no video", [](ConversionSettings& s) { s.mpeg_audio = 0, s.mpeg_video = 0, s.samplerate = 2, s.channels = 1; },
+      {"aac 24000 stereo", [](ConversionSettings& s) { s.samplerate = 3, s.channels = 1; }, Aac,
+       24000, 2, Mpeg4, 320, 240, 0},
+      {"aac 16000 mono", [](ConversionSettings& s) { s.samplerate = 1; }, Aac, 16000, 1, Mpeg4, 320,
+       240, 0},
+      {"amr is 8000 Hz mono",
+       [](ConversionSettings& s) { s.mpeg_audio = 2, s.samplerate = 3, s.channels = 1; }, AmrNb,
+       8000, 1, Mpeg4, 320, 240, 0},
+      {"no audio, no video",
+       [](ConversionSettings& s) {
+         s.mpeg_audio = 0, s.mpeg_video = 0, s.samplerate = 2, s.channels = 1;
+       },
        NoAudio, 0, 0, NoVideo, 0, 0, 0},
       {"h263 128x96", [](ConversionSettings& s) { s.mpeg_video = 1, s.framesize = 0; }, Aac, 8000,
        1, H263, 128, 96, 0},
-      {"h263 176x144 at 15 fps", [](ConversionSettings& s) { s.mpeg_video = 1, s.framesize = 1, s.framerate = 15; },
-       Aac, 8000, 1, H263, 176, 144, 15},
+      {"h263 176x144 at 15 fps",
+       [](ConversionSettings& s) { s.mpeg_video = 1, s.framesize = 1, s.framerate = 15; }, Aac,
+       8000, 1, H263, 176, 144, 15},
       {"h263 320x240", [](ConversionSettings& s) { s.mpeg_video = 1; }, Aac, 8000, 1, H263, 320,
        240, 0},
       {"unknown formats", [](ConversionSettings& s) { s.mpeg_audio = -3, s.mpeg_video = 7; },
@@ -76,12 +81,14 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
          s.capturesize = INT_MIN, s.logfile = 0;
        },
        Aac, 8000, 1, Mpeg4, 128, 96, 0},
-      {"3gp only, 64x48 report", [](ConversionSettings& s) { s.file3g2 = 0, s.capturesize = 1, s.logfile = 1; },
-       Aac, 8000, 1, Mpeg4, 320, 240, 0, ThreeGpOnly, 64, 48, true},
-      {"3g2 only, 128x96", [](ConversionSettings& s) { s.file3gp = 0, s.capturesize = 2; },
-       Aac, 8000, 1, Mpeg4, 320, 240, 0, ThreeG2Only, 128, 96},
-      {"any non-zero flag", [](ConversionSettings& s) { s.file3gp = 5, s.file3g2 = -1, s.capturesize = 3; },
-       Aac, 8000, 1, Mpeg4, 320, 240, 0, Both, 0, 0},
+      {"3gp only, 64x48 report",
+       [](ConversionSettings& s) { s.file3g2 = 0, s.capturesize = 1, s.logfile = 1; }, Aac, 8000, 1,
+       Mpeg4, 320, 240, 0, ThreeGpOnly, 64, 48, true},
+      {"3g2 only, 128x96", [](ConversionSettings& s) { s.file3gp = 0, s.capturesize = 2; }, Aac,
+       8000, 1, Mpeg4, 320, 240, 0, ThreeG2Only, 128, 96},
+      {"any non-zero flag",
+       [](ConversionSettings& s) { s.file3gp = 5, s.file3g2 = -1, s.capturesize = 3; }, Aac, 8000,
+       1, Mpeg4, 320, 240, 0, Both, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,12 +97,15 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
     ASSERT_TRUE(p.ok);
     EXPECT_TRUE(p.notifier.messages().empty());
     const ConversionParameters& r = p.params;
-    EXPECT_EQ(std::make_tuple(r.audioKind, r.sampleRate, r.channels, r.videoKind, r.width, r.height),
-              std::make_tuple(c.audio, c.rate, c.channels, c.video, c.width, c.height));
-    EXPECT_EQ(std::make_tuple(r.frameRate, r.containerMode, r.thumbWidth, r.thumbHeight, r.reportEnabled),
-              std::make_tuple(c.frameRate, c.mode, c.thumbWidth, c.thumbHeight, c.report));
+    EXPECT_EQ(
+        std::make_tuple(r.audioKind, r.sampleRate, r.channels, r.videoKind, r.width, r.height),
+        std::make_tuple(c.audio, c.rate, c.channels, c.video, c.width, c.height));
+    EXPECT_EQ(
+        std::make_tuple(r.frameRate, r.containerMode, r.thumbWidth, r.thumbHeight, r.reportEnabled),
+        std::make_tuple(c.frameRate, c.mode, c.thumbWidth, c.thumbHeight, c.report));
     // Handed on: the reset cleared the audio block, then rate and channels went in.
-    EXPECT_EQ(std::make_tuple(p.audio.sampleRate, p.audio.channels), std::make_tuple(c.rate, c.channels));
+    EXPECT_EQ(std::make_tuple(p.audio.sampleRate, p.audio.channels),
+              std::make_tuple(c.rate, c.channels));
     EXPECT_EQ(p.audio.bitRate, 0);
     ASSERT_NE(p.video.get(), nullptr);
     EXPECT_EQ(p.video.kind(), c.video == H263 ? H263 : Mpeg4);

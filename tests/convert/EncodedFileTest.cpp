@@ -132,10 +132,10 @@ TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   for (std::size_t i = 0; i < packets[0].size(); ++i) {
     const bool isKey = key < video.syncSamples.size() && video.syncSamples[key] == i + 1;
     key += isKey;
-    EXPECT_EQ(packets[0][i]["pts"] + " " + packets[0][i]["duration"] + " " +
-                  packets[0][i]["size"] + " " + packets[0][i]["flags"].substr(0, 1),
-              std::to_string(i * 6000) + " 6000 " +
-                  std::to_string(video.samples.sampleSizes()[i]) + (isKey ? " K" : " _"))
+    EXPECT_EQ(packets[0][i]["pts"] + " " + packets[0][i]["duration"] + " " + packets[0][i]["size"] +
+                  " " + packets[0][i]["flags"].substr(0, 1),
+              std::to_string(i * 6000) + " 6000 " + std::to_string(video.samples.sampleSizes()[i]) +
+                  (isKey ? " K" : " _"))
         << "video " << i;
   }
   for (std::size_t i = 0; i < packets[1].size(); ++i) {
@@ -149,15 +149,14 @@ TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, EncodedFileTest,
-    ::testing::Values(
-        Case{"Mpeg4Aac3gp", FileKind::ThreeGp, VideoKind::Mpeg4, 176, 144, AudioKind::Aac, 8000, 1,
-             "mpeg4", "aac"},
-        Case{"Mpeg4AacLongConfig3g2", FileKind::ThreeG2, VideoKind::Mpeg4, 176, 144,
-             AudioKind::Aac, 22050, 2, "mpeg4", "aac", true},
-        Case{"H263Amr3gp", FileKind::ThreeGp, VideoKind::H263, 128, 96, AudioKind::AmrNb, 0, 0,
-             "h263", "amr_nb"},
-        Case{"H263Amr3g2", FileKind::ThreeG2, VideoKind::H263, 176, 144, AudioKind::AmrNb, 0, 0,
-             "h263", "amr_nb"}),
+    ::testing::Values(Case{"Mpeg4Aac3gp", FileKind::ThreeGp, VideoKind::Mpeg4, 176, 144,
+                           AudioKind::Aac, 8000, 1, "mpeg4", "aac"},
+                      Case{"Mpeg4AacLongConfig3g2", FileKind::ThreeG2, VideoKind::Mpeg4, 176, 144,
+                           AudioKind::Aac, 22050, 2, "mpeg4", "aac", true},
+                      Case{"H263Amr3gp", FileKind::ThreeGp, VideoKind::H263, 128, 96,
+                           AudioKind::AmrNb, 0, 0, "h263", "amr_nb"},
+                      Case{"H263Amr3g2", FileKind::ThreeG2, VideoKind::H263, 176, 144,
+                           AudioKind::AmrNb, 0, 0, "h263", "amr_nb"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -18,13 +18,13 @@ TEST(ScaleYV12, DownAndUpscaleTakeTheNearestSample) {
   for (int i = 0; i < 16; ++i) src[80 + i] = static_cast<std::uint8_t>(200 + i);
   Bytes out(24, 0xEE);
   ASSERT_EQ(ScaleYV12(FrameSizes(8, 8, 4, 4), src.data(), src.size(), out.data()), 24u);
-  EXPECT_EQ(out, (Bytes{0,   2,   4,   6,   20,  22,  24,  26,  40,  42,  44,  46,
-                        60,  62,  64,  66,  100, 102, 108, 110, 200, 202, 208, 210}));
+  EXPECT_EQ(out, (Bytes{0,  2,  4,  6,  20,  22,  24,  26,  40,  42,  44,  46,
+                        60, 62, 64, 66, 100, 102, 108, 110, 200, 202, 208, 210}));
 
   const Bytes small = {1, 2, 3, 4, 50, 60};
   ASSERT_EQ(ScaleYV12(FrameSizes(2, 2, 4, 4), small.data(), small.size(), out.data()), 24u);
-  EXPECT_EQ(out, (Bytes{1,  1,  2,  2,  1,  1,  2,  2,  3,  3,  4,  4,
-                        3,  3,  4,  4,  50, 50, 50, 50, 60, 60, 60, 60}));
+  EXPECT_EQ(
+      out, (Bytes{1, 1, 2, 2, 1, 1, 2, 2, 3, 3, 4, 4, 3, 3, 4, 4, 50, 50, 50, 50, 60, 60, 60, 60}));
   // A buffer shorter than one source frame is refused untouched.
   out.assign(24, 0xEE);
   EXPECT_EQ(ScaleYV12(FrameSizes(8, 8, 4, 4), src.data(), src.size() - 1, out.data()), 0u);
@@ -52,14 +52,15 @@ TEST(YV12ToRgb24, ClampsAndRoundsTowardMinusInfinity) {
       {128, 128, 128, 128, 128, 128},  // neutral grey
       {255, 128, 255, 255, 165, 255},  // byte 0 clamped at 255
       // -128*1436 >> 10 = -180 (truncation: -179); -93568 >> 10 = -92
-      {0, 128, 0, 0, 92, 0},           // byte 0 clamped at 0
-      {200, 128, 0, 20, 255, 200},     // byte 1 clamped at 255
-      {0, 255, 128, 0, 0, 224},        // 127*907 >> 9 = 224
+      {0, 128, 0, 0, 92, 0},        // byte 0 clamped at 0
+      {200, 128, 0, 20, 255, 200},  // byte 1 clamped at 255
+      {0, 255, 128, 0, 0, 224},     // 127*907 >> 9 = 224
       {0, 0, 128, 0, 44, 0},
   };
   for (const Case& c : cases) {
     const auto l = static_cast<std::uint8_t>(c.l);
-    const Bytes src = {l, l, l, l, static_cast<std::uint8_t>(c.p2), static_cast<std::uint8_t>(c.p3)};
+    const Bytes src = {
+        l, l, l, l, static_cast<std::uint8_t>(c.p2), static_cast<std::uint8_t>(c.p3)};
     Bytes out(12, 0);
     ASSERT_EQ(YV12ToRgb24(FrameSizes(2, 2, 2, 2), src.data(), src.size(), out.data()), 12u);
     for (int pixel = 0; pixel < 4; ++pixel)

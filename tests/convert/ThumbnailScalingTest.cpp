@@ -37,7 +37,12 @@ TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
       {{0, 255}, 2, 1, 4, 1, 1, {0, 64, 191, 255}},
       {{0, 255}, 1, 2, 1, 4, 1, {0, 64, 191, 255}},
       // halving averages 2x2 blocks
-      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150}, 4, 4, 2, 2, 1,
+      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150},
+       4,
+       4,
+       2,
+       2,
+       1,
        {25, 45, 105, 125}},
       // pure B then pure R in B, G, R order: channels stay apart
       {{255, 0, 0, 0, 0, 255}, 2, 1, 4, 1, 3, {255, 0, 0, 191, 0, 64, 64, 0, 191, 0, 0, 255}},
@@ -53,10 +58,17 @@ TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
 // source flips those of the result (positions mirror to within 1/65536).
 TEST(ThumbnailScalingTest, UniformStaysUniformAndRowOrderDoesNotMatter) {
   std::mt19937 random(7);
-  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48}, {641, 479, 64, 48}, {3, 7, 2, 9},
-                                       {64, 48, 5, 3}, {2, 1, 1, 2}, {320, 240, 64, 48},
-                                       {13, 9, 64, 48}, {5, 3, 4, 7}, {176, 144, 128, 96}}) {
-    const std::size_t row = static_cast<std::size_t>(sw) * 3, outRow = static_cast<std::size_t>(dw) * 3;
+  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48},
+                                       {641, 479, 64, 48},
+                                       {3, 7, 2, 9},
+                                       {64, 48, 5, 3},
+                                       {2, 1, 1, 2},
+                                       {320, 240, 64, 48},
+                                       {13, 9, 64, 48},
+                                       {5, 3, 4, 7},
+                                       {176, 144, 128, 96}}) {
+    const std::size_t row = static_cast<std::size_t>(sw) * 3,
+                      outRow = static_cast<std::size_t>(dw) * 3;
     const Bytes uniform = Scale(Bytes(row * sh, 77), sw, sh, dw, dh, 3);
     EXPECT_EQ(uniform, Bytes(outRow * dh, 77));
     Bytes source(row * sh), flipped(source.size());

@@ -111,10 +111,11 @@ TEST(ThumbnailTest, ChannelAndRowOrderSurviveRgb24Input) {
     Bytes frame;
     for (int row = 0; row < h; ++row)
       for (int x = 0; x < w; ++x)
-        frame.insert(frame.end(), {std::uint8_t(row < h / 2 ? 255 : 0), 0, std::uint8_t(row < h / 2 ? 0 : 255)});
-    ASSERT_EQ(WriteThumbnail(Info(w, h), true, frame.data(), frame.size(), outW, outH,
-                             dir.file("still")),
-              1);
+        frame.insert(frame.end(),
+                     {std::uint8_t(row < h / 2 ? 255 : 0), 0, std::uint8_t(row < h / 2 ? 0 : 255)});
+    ASSERT_EQ(
+        WriteThumbnail(Info(w, h), true, frame.data(), frame.size(), outW, outH, dir.file("still")),
+        1);
     const std::optional<Decoded> jpeg = DecodeJpeg(dir.file("still.jpg"));
     ASSERT_TRUE(jpeg);
     for (int y = 0; y < outH; ++y) {

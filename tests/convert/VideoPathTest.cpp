@@ -105,7 +105,7 @@ TEST(SetUpVideoSegment, ResolvesRatesSizesAndChecksH263) {
     }
     EXPECT_TRUE(notifier.messages().empty());
     EXPECT_EQ(std::make_tuple(info.sourceFrameRate, info.targetFrameRate, info.targetWidth,
-                       info.targetHeight, info.frameCount, info.bitRate),
+                              info.targetHeight, info.frameCount, info.bitRate),
               std::make_tuple(c.sourceFrameRate, c.targetFrameRate, c.targetWidth, c.targetHeight,
                               c.frameCount, 200000));
     EXPECT_EQ(context.frameRate(), c.targetFrameRate);
@@ -151,8 +151,8 @@ TEST(VideoGrabber, OutputClockDropsAndRepeats) {
     double fps;
     std::string pictures;
   };
-  for (const Case& c : {Case{333333, 30.0, "101010101010101010101010101010"},
-                        Case{1000000, 10.0, "11212121212"}}) {
+  for (const Case& c :
+       {Case{333333, 30.0, "101010101010101010101010101010"}, Case{1000000, 10.0, "11212121212"}}) {
     Segment s(VideoKind::Mpeg4, 15, 128, 96, c.frameDurationHns, 128, 96);
     ASSERT_TRUE(s.ok);
     std::string pictures;

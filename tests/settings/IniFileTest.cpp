@@ -32,7 +32,8 @@ TEST(IniFileTest, ReadsCrlfByteOrderMarkAndCaseInsensitiveNames) {
 // repeated sections and keys, and new sections at the end.
 TEST(IniFileTest, SettingKeepsEverythingElseInPlace) {
   IniFile ini;
-  ini.parse("; by hand\n[other]\nx=1\n[Zel]\n# note\nEDIT=old\na=1\na=2\n\n[ZEL]\nb=4\n[tail]\ny=2");
+  ini.parse(
+      "; by hand\n[other]\nx=1\n[Zel]\n# note\nEDIT=old\na=1\na=2\n\n[ZEL]\nb=4\n[tail]\ny=2");
   EXPECT_EQ(ini.get("zel", "b"), std::nullopt);
   ini.set("zel", "edit", "new");
   ini.set("zel", "a", "9");
@@ -61,11 +62,21 @@ TEST(IniFileTest, ValuesRoundTripAndLineBreaksCannotAddKeys) {
 
 TEST(IniFileTest, ParseProfileIntLikeTheWindowsReader) {
   const std::pair<const char*, int> cases[] = {
-      {"0", 0},         {"12", 12},        {"-3", -3},   {"+5", 5},
-      {"  7", 7},       {"30sec", 30},     {"abc", 0},   {"", 0},
-      {"-", 0},         {"1.9", 1},        {"2147483647", INT_MAX},
-      {"2147483648", INT_MAX},             {"99999999999999999999999999", INT_MAX},
-      {"-2147483648", INT_MIN},            {"-99999999999999999999999999", INT_MIN},
+      {"0", 0},
+      {"12", 12},
+      {"-3", -3},
+      {"+5", 5},
+      {"  7", 7},
+      {"30sec", 30},
+      {"abc", 0},
+      {"", 0},
+      {"-", 0},
+      {"1.9", 1},
+      {"2147483647", INT_MAX},
+      {"2147483648", INT_MAX},
+      {"99999999999999999999999999", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"-99999999999999999999999999", INT_MIN},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(ParseProfileInt(text), value) << text;
 }

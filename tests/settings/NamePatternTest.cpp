@@ -6,11 +6,23 @@ namespace zel {
 namespace {
 
 TEST(NamePatternTest, SafePatternsFormatTheIndex) {
-  const std::pair<const char*, const char*> cases[] = {  // index 5
-      {"sample_%02d", "sample_05"}, {"%06d", "000005"}, {"%d", "5"},     {"%i", "5"},
-      {"%6d", "     5"},            {"%-4d|", "5   |"}, {"%.3d", "005"}, {"%+d", "+5"},
-      {"% d", " 5"},                {"%#d", "5"},       {"%02d%%", "05%"}, {"%%d", "%d"},
-      {"100%%_%d", "100%_5"},       {"fixed", "fixed"}, {"画像_%03d", "画像_005"},
+  const std::pair<const char*, const char*> cases[] = {
+      // index 5
+      {"sample_%02d", "sample_05"},
+      {"%06d", "000005"},
+      {"%d", "5"},
+      {"%i", "5"},
+      {"%6d", "     5"},
+      {"%-4d|", "5   |"},
+      {"%.3d", "005"},
+      {"%+d", "+5"},
+      {"% d", " 5"},
+      {"%#d", "5"},
+      {"%02d%%", "05%"},
+      {"%%d", "%d"},
+      {"100%%_%d", "100%_5"},
+      {"fixed", "fixed"},
+      {"画像_%03d", "画像_005"},
   };
   for (const auto& [pattern, name] : cases) {
     EXPECT_TRUE(IsSafeNamePattern(pattern)) << pattern;

@@ -37,7 +37,10 @@ TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
     const char* message;
   };
   const Case cases[] = {
-      {"MOVIE.AVI", Join({Video("320x240", "25", "2"), Tone(44100, "2"), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}}),
+      {"MOVIE.AVI",
+       Join({Video("320x240", "25", "2"),
+             Tone(44100, "2"),
+             {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}}),
        "wmav2 wmv2", nullptr},
       {"silent.avi", Join({Video("176x144", "15", "1"), {"-c:v", "mpeg4"}}), "wmv2",
        "オーディオ出力の処理に失敗しました。"},
@@ -96,7 +99,9 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
 TEST(AviTranscoder, FailuresStopTheRun) {
   TempDir dir;
   const std::string avi = dir.file("clip.avi");
-  MakeMedia(Join({Video("176x144", "15", "1"), Tone(22050, "1"), {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
+  MakeMedia(Join({Video("176x144", "15", "1"),
+                  Tone(22050, "1"),
+                  {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
   RecordingNotifier notifier;
   AviTranscoder aborted(avi, dir.file("clip.wmv"), notifier);
   std::atomic<bool> abort{true};

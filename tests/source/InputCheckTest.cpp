@@ -22,19 +22,23 @@ TEST(InputCheck, ExtensionsDecideTakingAndTranscoding) {
     bool accepted, transcoded;
   };
   const Case cases[] = {
-      {"/m/movie.WMV", true, false}, {"/m/a.avi", true, true},      {"/m/A.AVI", true, true},
-      {"/m/a.Avi", true, false},     {"/m/a.mpa", true, false},     {"/m/a.wav", true, false},
-      {"/m/a.WmA", true, false},     {"/m/song.mp3", false, false}, {"/m/clip.mov", false, false},
-      {"/m/noextension", false, false}, {"/m/a.wmv.txt", false, false},
-      {"/m.wmv/file", false, false}, {"/m/a.", false, false},       {"/m/avi", false, false},
+      {"/m/movie.WMV", true, false},  {"/m/a.avi", true, true},
+      {"/m/A.AVI", true, true},       {"/m/a.Avi", true, false},
+      {"/m/a.mpa", true, false},      {"/m/a.wav", true, false},
+      {"/m/a.WmA", true, false},      {"/m/song.mp3", false, false},
+      {"/m/clip.mov", false, false},  {"/m/noextension", false, false},
+      {"/m/a.wmv.txt", false, false}, {"/m.wmv/file", false, false},
+      {"/m/a.", false, false},        {"/m/avi", false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsSupportedInput(c.path), c.accepted) << c.path;
     EXPECT_EQ(NeedsAviTranscoding(c.path), c.transcoded) << c.path;
   }
   const std::filesystem::path temp = std::filesystem::temp_directory_path();
-  for (auto [input, wmv] : {std::pair{"/media/clip.avi", "clip.wmv"}, {"C:\\media\\clip.avi", "clip.wmv"},
-                            {"/media/my.trip.AVI", "my.trip.wmv"}, {"noext", "noext.wmv"}})
+  for (auto [input, wmv] : {std::pair{"/media/clip.avi", "clip.wmv"},
+                            {"C:\\media\\clip.avi", "clip.wmv"},
+                            {"/media/my.trip.AVI", "my.trip.wmv"},
+                            {"noext", "noext.wmv"}})
     EXPECT_EQ(TemporaryWmvPath(input), (temp / wmv).string()) << input;
 }
 
@@ -46,7 +50,9 @@ TEST(InputCheck, MpegIsTakenOnlyWithLayerOneOrTwoAudio) {
       {"silent.mpg", {}},
   };
   for (const auto& [name, audio] : files)
-    MakeMedia(Join({Video("176x144", "25", "1"), audio, {"-c:v", "mpeg1video", "-f", "mpeg", dir.file(name)}}));
+    MakeMedia(Join({Video("176x144", "25", "1"),
+                    audio,
+                    {"-c:v", "mpeg1video", "-f", "mpeg", dir.file(name)}}));
   EXPECT_EQ(MpegAudioProbe(dir.file("CLIP.MPG")), MpegAudioLayer::Layer2);
   EXPECT_EQ(MpegAudioProbe(dir.file("clip3.mpeg")), MpegAudioLayer::Mp3);
   EXPECT_EQ(MpegAudioProbe(dir.file("silent.mpg")), MpegAudioLayer::Undetermined);

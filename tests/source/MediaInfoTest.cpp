@@ -38,7 +38,8 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
   const auto mpeg1 = std::vector<std::string>{"-c:v", "mpeg1video", "-f", "mpeg"};
   // Odd sizes need a scale filter: testsrc2 makes even ones only.
   const auto ffv1 = [](const std::string& size) {
-    return Join({Video("320x240", "10", "0.5"), {"-vf", "scale=" + size, "-c:v", "ffv1", "-pix_fmt", "yuv444p"}});
+    return Join({Video("320x240", "10", "0.5"),
+                 {"-vf", "scale=" + size, "-c:v", "ffv1", "-pix_fmt", "yuv444p"}});
   };
   const Case cases[] = {
       {"clip.mpg", Join({Video("352x288", "25", "2"), Tone(44100, "2"), {"-c:a", "mp2"}, mpeg1}), 2,
@@ -49,19 +50,14 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
        0, 0, 0, 48000, 2},
       {"deep.wav", Join({Tone(22050, "1"), {"-ac", "2", "-c:a", "pcm_s24le"}}), 1, 0, 0, 0, 0, 0, 0,
        22050, 2},
-      {"song.mpa", Join({Tone(44100, "1"), {"-ac", "2", "-c:a", "mp2", "-f", "mp2"}}), 1, 0, 0, 0, 0,
-       0, 0, 44100, 2},
-      {"640x480.avi", ffv1("640:480"), 0.5, 1000000, 10, 640, 480, 383,
-       288, 0, 0},
-      {"320x240.avi", ffv1("320:240"), 0.5, 1000000, 10, 320, 240, 320,
-       240, 0, 0},
-      {"175x143.avi", ffv1("175:143"), 0.5, 1000000, 10, 174, 142, 174,
-       142, 0, 0},
-      {"321x241.avi", ffv1("321:241"), 0.5, 1000000, 10, 320, 240, 320,
-       240, 0, 0},
+      {"song.mpa", Join({Tone(44100, "1"), {"-ac", "2", "-c:a", "mp2", "-f", "mp2"}}), 1, 0, 0, 0,
+       0, 0, 0, 44100, 2},
+      {"640x480.avi", ffv1("640:480"), 0.5, 1000000, 10, 640, 480, 383, 288, 0, 0},
+      {"320x240.avi", ffv1("320:240"), 0.5, 1000000, 10, 320, 240, 320, 240, 0, 0},
+      {"175x143.avi", ffv1("175:143"), 0.5, 1000000, 10, 174, 142, 174, 142, 0, 0},
+      {"321x241.avi", ffv1("321:241"), 0.5, 1000000, 10, 320, 240, 320, 240, 0, 0},
       // 642000 / 480 = 1337, * 288 / 1000 = 385
-      {"642x481.avi", ffv1("642:481"), 0.5, 1000000, 10, 642, 480, 385,
-       288, 0, 0},
+      {"642x481.avi", ffv1("642:481"), 0.5, 1000000, 10, 642, 480, 385, 288, 0, 0},
       {"slides.avi", Join({Video("160x120", "1/2", "6"), {"-c:v", "mpeg4"}}), 6, 20000000, 1, 160,
        120, 160, 120, 0, 0},
   };
@@ -72,10 +68,11 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
     const MediaInfo info = Open(dir.file(c.name));
     EXPECT_EQ(info.hasVideo, c.width != 0);
     EXPECT_EQ(info.hasAudio, c.sampleRate != 0);
-    EXPECT_EQ(std::make_tuple(info.frameDurationHns, info.frameRate, info.width, info.height,
-                       info.displayWidth, info.displayHeight, info.sampleRate, info.channels),
-              std::make_tuple(c.frameDurationHns, c.frameRate, c.width, c.height, c.displayWidth,
-                       c.displayHeight, c.sampleRate, c.channels));
+    EXPECT_EQ(
+        std::make_tuple(info.frameDurationHns, info.frameRate, info.width, info.height,
+                        info.displayWidth, info.displayHeight, info.sampleRate, info.channels),
+        std::make_tuple(c.frameDurationHns, c.frameRate, c.width, c.height, c.displayWidth,
+                        c.displayHeight, c.sampleRate, c.channels));
     if (c.seconds >= 1) {
       EXPECT_NEAR(info.durationHns, c.seconds * 1e7, 0.075 * c.seconds * 1e7);
     }
@@ -89,7 +86,7 @@ TEST(MediaInfo, WmvWithBothStreamsOrTheWantedOnes) {
   EXPECT_TRUE(info.hasAudio && info.hasVideo);
   EXPECT_NEAR(info.durationHns, 20000000, 1500000);
   EXPECT_EQ(std::make_tuple(info.frameDurationHns, info.frameRate, info.width, info.height,
-                     info.displayWidth, info.displayHeight, info.sampleRate, info.channels),
+                            info.displayWidth, info.displayHeight, info.sampleRate, info.channels),
             std::make_tuple(std::int64_t{400000}, 25, 176, 144, 176, 144, 44100, 2));
   const MediaInfo noAudio = Open(path, false, true), noVideo = Open(path, true, false);
   EXPECT_TRUE(!noAudio.hasAudio && noAudio.hasVideo);
@@ -101,7 +98,8 @@ TEST(MediaInfo, BadInputsOpenAndRunASegmentToItsEnd) {
   const std::vector<std::uint8_t> bytes = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "2"));
   test::WriteFileBytes(dir.file("truncated.wmv"), {bytes.begin(), bytes.begin() + 3000});
   std::vector<std::uint8_t> noise(50000);
-  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 7919 >> 3);
+  for (std::size_t i = 0; i < noise.size(); ++i)
+    noise[i] = static_cast<std::uint8_t>(i * 7919 >> 3);
   test::WriteFileBytes(dir.file("noise.wmv"), noise);
   test::WriteFileBytes(dir.file("empty.wav"), {});
   for (const char* name : {"truncated.wmv", "noise.wmv", "empty.wav"}) {
