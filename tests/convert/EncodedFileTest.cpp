@@ -78,6 +78,9 @@ TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   }
   grabber.CloseVideoEncoder();
   ASSERT_EQ(video.samples.sampleCount(), 30u);
+  EXPECT_EQ(grabber.flushedPackets(), 0u);  // no B-frames: every picture came out at once
+  EXPECT_EQ(video.syncSamples, (std::vector<std::uint32_t>{1, 13, 25}));
+  EXPECT_EQ(video.stream.bitRate, 200000);
   if (c.longConfig) {
     auto& config = video.stream.decoderConfig;
     ASSERT_LT(config.size(), 190u);
