@@ -81,6 +81,7 @@ TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   EXPECT_EQ(grabber.flushedPackets(), 0u);  // no B-frames: every picture came out at once
   EXPECT_EQ(video.syncSamples, (std::vector<std::uint32_t>{1, 13, 25}));
   EXPECT_EQ(video.stream.bitRate, 200000);
+  EXPECT_EQ(video.stream.encoderName, c.videoCodec);
   if (c.longConfig) {
     auto& config = video.stream.decoderConfig;
     ASSERT_LT(config.size(), 190u);
