@@ -52,44 +52,38 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
   const auto Aac = AudioKind::Aac, AmrNb = AudioKind::AmrNb, NoAudio = AudioKind::None;
   const auto Mpeg4 = VideoKind::Mpeg4, H263 = VideoKind::H263, NoVideo = VideoKind::None;
   using enum ContainerMode;
+  using S = ConversionSettings;
+  // clang-format off
   const Case cases[] = {
-      {"fresh start", [](ConversionSettings&) {}, Aac, 8000, 1, Mpeg4, 320, 240, 0},
-      {"aac 24000 stereo", [](ConversionSettings& s) { s.samplerate = 3, s.channels = 1; }, Aac,
-       24000, 2, Mpeg4, 320, 240, 0},
-      {"aac 16000 mono", [](ConversionSettings& s) { s.samplerate = 1; }, Aac, 16000, 1, Mpeg4, 320,
-       240, 0},
-      {"amr is 8000 Hz mono",
-       [](ConversionSettings& s) { s.mpeg_audio = 2, s.samplerate = 3, s.channels = 1; }, AmrNb,
-       8000, 1, Mpeg4, 320, 240, 0},
-      {"no audio, no video",
-       [](ConversionSettings& s) {
-         s.mpeg_audio = 0, s.mpeg_video = 0, s.samplerate = 2, s.channels = 1;
-       },
+      {"fresh start", [](S&) {}, Aac, 8000, 1, Mpeg4, 320, 240, 0},
+      {"aac 24000 stereo", [](S& s) { s.samplerate = 3, s.channels = 1; },
+       Aac, 24000, 2, Mpeg4, 320, 240, 0},
+      {"aac 16000 mono", [](S& s) { s.samplerate = 1; },
+       Aac, 16000, 1, Mpeg4, 320, 240, 0},
+      {"amr is 8000 Hz mono", [](S& s) { s.mpeg_audio = 2, s.samplerate = 3, s.channels = 1; },
+       AmrNb, 8000, 1, Mpeg4, 320, 240, 0},
+      {"no audio, no video", [](S& s) { s.mpeg_audio = s.mpeg_video = 0, s.samplerate = 2; },
        NoAudio, 0, 0, NoVideo, 0, 0, 0},
-      {"h263 128x96", [](ConversionSettings& s) { s.mpeg_video = 1, s.framesize = 0; }, Aac, 8000,
-       1, H263, 128, 96, 0},
-      {"h263 176x144 at 15 fps",
-       [](ConversionSettings& s) { s.mpeg_video = 1, s.framesize = 1, s.framerate = 15; }, Aac,
-       8000, 1, H263, 176, 144, 15},
-      {"h263 320x240", [](ConversionSettings& s) { s.mpeg_video = 1; }, Aac, 8000, 1, H263, 320,
-       240, 0},
-      {"unknown formats", [](ConversionSettings& s) { s.mpeg_audio = -3, s.mpeg_video = 7; },
+      {"unknown formats", [](S& s) { s.mpeg_audio = -3, s.mpeg_video = 7; },
        NoAudio, 0, 0, NoVideo, 0, 0, 0},
-      {"indexes outside their lists",
-       [](ConversionSettings& s) {
+      {"h263 128x96", [](S& s) { s.mpeg_video = 1, s.framesize = 0; },
+       Aac, 8000, 1, H263, 128, 96, 0},
+      {"h263 176x144 at 15 fps", [](S& s) { s.mpeg_video = s.framesize = 1, s.framerate = 15; },
+       Aac, 8000, 1, H263, 176, 144, 15},
+      {"h263 320x240", [](S& s) { s.mpeg_video = 1; },
+       Aac, 8000, 1, H263, 320, 240, 0},
+      {"indexes outside their lists", [](S& s) {
          s.samplerate = 99, s.channels = -3, s.framesize = 9, s.framerate = -4;
-         s.capturesize = INT_MIN, s.logfile = 0;
-       },
-       Aac, 8000, 1, Mpeg4, 128, 96, 0},
-      {"3gp only, 64x48 report",
-       [](ConversionSettings& s) { s.file3g2 = 0, s.capturesize = 1, s.logfile = 1; }, Aac, 8000, 1,
-       Mpeg4, 320, 240, 0, ThreeGpOnly, 64, 48, true},
-      {"3g2 only, 128x96", [](ConversionSettings& s) { s.file3gp = 0, s.capturesize = 2; }, Aac,
-       8000, 1, Mpeg4, 320, 240, 0, ThreeG2Only, 128, 96},
-      {"any non-zero flag",
-       [](ConversionSettings& s) { s.file3gp = 5, s.file3g2 = -1, s.capturesize = 3; }, Aac, 8000,
-       1, Mpeg4, 320, 240, 0, Both, 0, 0},
+         s.capturesize = INT_MIN;
+       }, Aac, 8000, 1, Mpeg4, 128, 96, 0},
+      {"3gp only, 64x48 report", [](S& s) { s.file3g2 = 0, s.capturesize = s.logfile = 1; },
+       Aac, 8000, 1, Mpeg4, 320, 240, 0, ThreeGpOnly, 64, 48, true},
+      {"3g2 only, 128x96", [](S& s) { s.file3gp = 0, s.capturesize = 2; },
+       Aac, 8000, 1, Mpeg4, 320, 240, 0, ThreeG2Only, 128, 96},
+      {"any non-zero flag", [](S& s) { s.file3gp = 5, s.file3g2 = -1, s.capturesize = 3; },
+       Aac, 8000, 1, Mpeg4, 320, 240, 0, Both, 0, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Prepared p;
