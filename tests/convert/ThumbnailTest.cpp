@@ -172,19 +172,5 @@ TEST(ThumbnailTest, FailuresWriteNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("a.jpg")));
 }
 
-TEST(ThumbnailTest, SaveJpegTopDownRgb) {
-  TempDir dir;
-  Bytes pixels(8 * 2 * 3, 0);  // top-down R, G, B: one red row over one green row
-  for (int x = 0; x < 8; ++x) pixels[x * 3] = pixels[24 + x * 3 + 1] = 255;
-  JpegSaveOptions options;
-  options.order = JpegPixelOrder::kRgb;
-  options.bottomUp = false;
-  ASSERT_TRUE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 8, 2, options));
-  const std::optional<Decoded> jpeg = DecodeJpeg(dir.file("a.jpg"));
-  ASSERT_TRUE(jpeg);
-  ExpectNear(jpeg->at(3, 0), 255, 0, 0, 100);
-  ExpectNear(jpeg->at(3, 1), 0, 255, 0, 100);
-}
-
 }  // namespace
 }  // namespace zel
