@@ -25,7 +25,7 @@ const std::string kAudioStbl = "moov/trak[1]/mdia/minf/stbl/";
 TEST(RobustnessTest, LookAlikeTypesInTitleAndConfigAreLeftAlone) {
   TempDir dir;
   auto s = WorkedExample();
-  const std::string trap("stco\0\0\0\0st22dcmd\x99\x99stco", 24);
+  const std::string trap("stco\0\0\0\0st22dcmd\x99\x99stco", 22);
   s->video.stream.decoderConfig.assign(trap.begin(), trap.end());
   s->audioParams.decoderConfig.assign(trap.begin(), trap.end());
   std::string base = dir.file("stco st22 dcmd.avi");
