@@ -119,15 +119,6 @@ TEST(AudioPath, SegmentSetUp) {
   }
 }
 
-TEST(AudioPath, AmrModeTableEdges) {
-  const std::pair<int, int> cases[] = {
-      {-1, 7},    {0, 0},     {4999, 0},  {5000, 1},  {5899, 1},  {5900, 2}, {6699, 2},
-      {6700, 3},  {7000, 3},  {7001, 4},  {7949, 4},  {7950, 5},  {9999, 5}, {10000, 6},
-      {11999, 6}, {12000, 7}, {48000, 7}, {64000, 7}, {64001, 7},
-  };
-  for (auto [bitRate, mode] : cases) EXPECT_EQ(AmrModeForBitRate(bitRate), mode) << bitRate;
-}
-
 TEST(AudioPath, AacStereo22050TakesPerChannelRateAndTwoChannelFrames) {
   Fixture f;
   ASSERT_TRUE(f.open(AudioKind::Aac, 22050, 2, 22050, 2));

@@ -118,11 +118,5 @@ TEST(ConversionParametersTest, NoContainerKindRefuses) {
   EXPECT_EQ(p.audio.bitRate, 12345);  // nothing reset
 }
 
-TEST(ConversionParametersTest, HeightTable) {
-  const int table[][2] = {{128, 96},    {176, 144}, {320, 240}, {352, 288}, {704, 576},
-                          {1408, 1152}, {640, 0},   {0, 0},     {-128, 0}};
-  for (const auto& row : table) EXPECT_EQ(FrameHeightForWidth(row[0]), row[1]) << row[0];
-}
-
 }  // namespace
 }  // namespace zel
