@@ -33,17 +33,6 @@ void BM_ScaleYV12_320x240_to_176x144(benchmark::State& state) {
 }
 BENCHMARK(BM_ScaleYV12_320x240_to_176x144);
 
-void BM_Rgb24ToYV12_320x240(benchmark::State& state) {
-  VideoSegmentInfo info = FrameSizes(320, 240, 320, 240);
-  std::vector<std::uint8_t> src = Bytes(320 * 240 * 3), dst(320 * 240 * 3 / 2);
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(Rgb24ToYV12(info, src.data(), src.size(), dst.data()));
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_Rgb24ToYV12_320x240);
-
 void BM_YV12ToRgb24_320x240(benchmark::State& state) {
   VideoSegmentInfo info = FrameSizes(320, 240, 320, 240);
   std::vector<std::uint8_t> src = Bytes(320 * 240 * 3 / 2), dst(320 * 240 * 3);

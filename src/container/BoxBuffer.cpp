@@ -1,9 +1,27 @@
 #include "container/BoxBuffer.h"
 
-#include <cassert>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace zel {
+namespace {
+
+// The layout checks stay alive in every build that does not define
+// ZEL_NO_BOX_CHECKS (RelWithDebInfo defines NDEBUG, so assert would not do):
+// a box written wrong must stop the program before it reaches a file.
+[[noreturn]] void BoxCheckFailed(const char* what) {
+  std::fprintf(stderr, "BoxBuffer: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+#ifdef ZEL_NO_BOX_CHECKS
+#define ZEL_BOX_CHECK(condition, what) ((void)sizeof((condition) ? 1 : 0))
+#else
+#define ZEL_BOX_CHECK(condition, what) ((condition) ? (void)0 : BoxCheckFailed(what))
+#endif
 
 BoxBuffer::BoxBuffer(std::string_view type, std::size_t capacityHint) {
   bytes_.reserve(capacityHint > 8 ? capacityHint : 8);
@@ -19,7 +37,7 @@ BoxBuffer BoxBuffer::Full(std::string_view type, std::uint8_t version, std::uint
 }
 
 void BoxBuffer::put8(std::uint8_t v) {
-  assert(!closed_ && "fields go before the children");
+  ZEL_BOX_CHECK(!closed_, "fields go before the children");
   bytes_.push_back(v);
 }
 
@@ -39,27 +57,27 @@ void BoxBuffer::putFourcc(std::string_view code) {
 }
 
 void BoxBuffer::putBytes(const std::uint8_t* bytes, std::size_t n) {
-  assert(!closed_ && "fields go before the children");
+  ZEL_BOX_CHECK(!closed_, "fields go before the children");
   if (n != 0) bytes_.insert(bytes_.end(), bytes, bytes + n);
 }
 
 void BoxBuffer::putZeros(std::size_t n) {
-  assert(!closed_ && "fields go before the children");
+  ZEL_BOX_CHECK(!closed_, "fields go before the children");
   bytes_.insert(bytes_.end(), n, 0);
 }
 
 void BoxBuffer::mark(PatchMark mark) { marks_.emplace_back(mark, bytes_.size()); }
 
-void BoxBuffer::close([[maybe_unused]] std::size_t expectedSize) {
-  assert(!closed_);
+void BoxBuffer::close(std::size_t expectedSize) {
+  ZEL_BOX_CHECK(!closed_, "box closed twice");
   closed_ = true;
   storeSize();
-  assert((expectedSize == 0 || bytes_.size() == expectedSize) &&
-         "box size differs from its layout");
+  ZEL_BOX_CHECK(expectedSize == 0 || bytes_.size() == expectedSize,
+                "box size differs from its layout");
 }
 
 void BoxBuffer::appendChild(const BoxBuffer& child) {
-  assert(closed_ && child.closed_ && "children are appended to closed boxes");
+  ZEL_BOX_CHECK(closed_ && child.closed_, "children are appended to closed boxes");
   std::size_t base = bytes_.size();
   bytes_.insert(bytes_.end(), child.bytes_.begin(), child.bytes_.end());
   for (const auto& [mark, offset] : child.marks_) marks_.emplace_back(mark, base + offset);
@@ -73,13 +91,15 @@ std::optional<std::size_t> BoxBuffer::markOffset(PatchMark mark) const {
 }
 
 void BoxBuffer::patch16(std::size_t offset, std::uint16_t v) {
-  assert(offset + 2 <= bytes_.size());
+  ZEL_BOX_CHECK(offset <= bytes_.size() && bytes_.size() - offset >= 2,
+                "patched field outside the box");
   bytes_[offset] = static_cast<std::uint8_t>(v >> 8);
   bytes_[offset + 1] = static_cast<std::uint8_t>(v);
 }
 
 void BoxBuffer::patch32(std::size_t offset, std::uint32_t v) {
-  assert(offset + 4 <= bytes_.size());
+  ZEL_BOX_CHECK(offset <= bytes_.size() && bytes_.size() - offset >= 4,
+                "patched field outside the box");
   patch16(offset, static_cast<std::uint16_t>(v >> 16));
   patch16(offset + 2, static_cast<std::uint16_t>(v));
 }
@@ -87,15 +107,13 @@ void BoxBuffer::patch32(std::size_t offset, std::uint32_t v) {
 void BoxBuffer::storeSize() {
   // Boxes larger than 4 GiB would need the 64-bit size form; no box of this
   // writer comes near it (the media data is not built in a BoxBuffer).
-  assert(bytes_.size() <= std::numeric_limits<std::uint32_t>::max());
+  ZEL_BOX_CHECK(bytes_.size() <= std::numeric_limits<std::uint32_t>::max(),
+                "box larger than a 32-bit size");
   std::uint32_t size = static_cast<std::uint32_t>(bytes_.size());
   bytes_[0] = static_cast<std::uint8_t>(size >> 24);
   bytes_[1] = static_cast<std::uint8_t>(size >> 16);
   bytes_[2] = static_cast<std::uint8_t>(size >> 8);
   bytes_[3] = static_cast<std::uint8_t>(size);
-  // The stored size word and the bytes written must agree.
-  assert(((std::uint32_t{bytes_[0]} << 24) | (std::uint32_t{bytes_[1]} << 16) |
-          (std::uint32_t{bytes_[2]} << 8) | bytes_[3]) == bytes_.size());
 }
 
 }  // namespace zel

@@ -42,7 +42,8 @@ class BoxBuffer {
   void mark(PatchMark mark);
 
   // Ends the box's own fields and stores the size. expectedSize (when not 0)
-  // is the size the box must have; debug builds check it.
+  // is the size the box must have. This check and the others below abort the
+  // program in every build that does not define ZEL_NO_BOX_CHECKS.
   void close(std::size_t expectedSize = 0);
   // Appends a closed child after this closed box's bytes and grows the size.
   void appendChild(const BoxBuffer& child);
@@ -53,7 +54,7 @@ class BoxBuffer {
   // Offset of a marked field from the start of this box, or nullopt.
   std::optional<std::size_t> markOffset(PatchMark mark) const;
 
-  // Overwrites a field in place (bounds checked in debug builds).
+  // Overwrites a field in place (bounds checked).
   void patch16(std::size_t offset, std::uint16_t v);
   void patch32(std::size_t offset, std::uint32_t v);
 

@@ -18,20 +18,6 @@ constexpr std::uint8_t ClampByte(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// Luma and the two chroma samples of one RGB24 pixel, bytes in memory order.
-inline int LumaOf(int b0, int b1, int b2) { return FloorShift(306 * b0 + 601 * b1 + 117 * b2, 10); }
-// The plane at offset width * height. Its range is 0..255 by construction
-// (the extremes are (+-130560 >> 10) + 128 = 255 and 0), so the clamp below
-// never changes a value; it is kept so that no byte can ever wrap.
-inline int SecondPlaneOf(int b0, int b1, int b2) {
-  return FloorShift(512 * b2 - 340 * b1 - 172 * b0, 10) + 128;
-}
-// The plane at offset width * height * 5 / 4, limited to 0..255 (also 0..255
-// by construction).
-inline int ThirdPlaneOf(int b0, int b1, int b2) {
-  return FloorShift(512 * b0 - 429 * b1 - 83 * b2, 10) + 128;
-}
-
 // Source coordinate of every target coordinate: floor(10000 * t / ratio),
 // held inside the source (only a ratio truncated from a source of 10000
 // pixels or more could reach past it).
@@ -75,23 +61,6 @@ void GatherRow(const std::uint8_t* __restrict in, const std::uint16_t* __restric
     std::memcpy(out + x, four, 4);
   }
   for (; x < n; ++x) out[x] = in[cols[x]];
-}
-
-void LumaRow(const std::uint8_t* __restrict in, int w, std::uint8_t* __restrict out) {
-  for (int x = 0; x < w; ++x) {
-    const std::uint8_t* p = in + 3 * x;
-    out[x] = static_cast<std::uint8_t>(LumaOf(p[0], p[1], p[2]));
-  }
-}
-
-// The chroma of the odd columns of one bottom-up source row (even widths).
-void ChromaRow(const std::uint8_t* __restrict in, int w, std::uint8_t* __restrict second,
-               std::uint8_t* __restrict third) {
-  for (int k = 0; k < w / 2; ++k) {
-    const std::uint8_t* p = in + 6 * k + 3;
-    second[k] = ClampByte(SecondPlaneOf(p[0], p[1], p[2]));
-    third[k] = ClampByte(ThirdPlaneOf(p[0], p[1], p[2]));
-  }
 }
 
 // What the two chroma samples add to luma in each byte of a pixel.
@@ -164,50 +133,6 @@ std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, 
     }
   }
   return targetLuma * 3 / 2;
-}
-
-std::size_t Rgb24ToYV12(const VideoSegmentInfo& info, const std::uint8_t* source,
-                        std::size_t length, std::uint8_t* destination) {
-  const int w = info.sourceWidth, h = info.sourceHeight;
-  if (!ValidSizes(w, h)) return 0;
-  const std::size_t lumaSize = static_cast<std::size_t>(w) * h;
-  if (length < lumaSize * 3) return 0;
-  const std::size_t chromaSize = lumaSize / 4;
-  std::uint8_t* second = destination + lumaSize;
-  std::uint8_t* third = destination + lumaSize * 5 / 4;
-  const std::size_t stride = static_cast<std::size_t>(w) * 3;
-
-  if (w % 2 == 0 && h % 2 == 0) {
-    // Every pixel writes its block's two chroma samples, so a 2x2 block keeps
-    // the values of its lower right pixel: compute chroma only there.
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* in = source + static_cast<std::size_t>(h - 1 - y) * stride;
-      std::uint8_t* luma = destination + static_cast<std::size_t>(y) * w;
-      LumaRow(in, w, luma);
-      if (y % 2 == 0) continue;
-      const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
-      ChromaRow(in, w, second + base, third + base);
-    }
-    return lumaSize * 3 / 2;
-  }
-
-  // Odd sizes: every pixel in row-major order, as the rule reads (indices of
-  // neighbouring block rows may coincide). Chroma indices past a plane's
-  // w * h / 4 samples would run into the next plane or past the frame and
-  // are not written.
-  for (int y = 0; y < h; ++y) {
-    const std::uint8_t* in = source + static_cast<std::size_t>(h - 1 - y) * stride;
-    const std::size_t base = static_cast<std::size_t>(y / 2) * w / 2;
-    for (int x = 0; x < w; ++x, in += 3) {
-      destination[static_cast<std::size_t>(y) * w + x] =
-          static_cast<std::uint8_t>(LumaOf(in[0], in[1], in[2]));
-      const std::size_t c = base + x / 2;
-      if (c >= chromaSize) continue;
-      second[c] = ClampByte(SecondPlaneOf(in[0], in[1], in[2]));
-      third[c] = ClampByte(ThirdPlaneOf(in[0], in[1], in[2]));
-    }
-  }
-  return lumaSize * 3 / 2;
 }
 
 std::size_t YV12ToRgb24(const VideoSegmentInfo& info, const std::uint8_t* source,

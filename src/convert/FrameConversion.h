@@ -12,11 +12,6 @@ namespace zel {
 std::size_t ScaleYV12(const VideoSegmentInfo& info, const std::uint8_t* source, std::size_t length,
                       std::uint8_t* destination);
 
-// Bottom-up RGB24 at the source size to packed YV12 at the source size.
-// Returns sourceWidth * sourceHeight * 3 / 2.
-std::size_t Rgb24ToYV12(const VideoSegmentInfo& info, const std::uint8_t* source,
-                        std::size_t length, std::uint8_t* destination);
-
 // Packed YV12 at the source size to bottom-up 24-bit pixels (a BMP's rows).
 // Returns sourceWidth * sourceHeight * 3.
 std::size_t YV12ToRgb24(const VideoSegmentInfo& info, const std::uint8_t* source,

@@ -99,7 +99,6 @@ struct VideoGrabber::Impl {
   std::int64_t nextPts = 0;     // the picture's number, in the encoder's time base
   std::size_t sourceBytes = 0;  // one delivered frame at the source size
   std::size_t targetBytes = 0;
-  std::vector<std::uint8_t> sourceFrame;  // YV12 at the source size (RGB24 input)
   std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
   av::FramePtr picture;
   av::PacketPtr packet;
@@ -153,7 +152,6 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.sourceBytes = sourceLuma * 3 / 2;
   d.targetBytes = targetLuma * 3 / 2;
   d.scaledFrame.assign(d.targetBytes + kStorePadding, 0);
-  d.sourceFrame.assign(d.sourceBytes + kStorePadding, 0);
   firstFrame_.assign(sourceLuma * 3, 0);
   // The data block's estimate: half a byte per target pixel and frame, plus a
   // reserve. The store grows beyond it when the frames need more.
@@ -170,7 +168,6 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
     text += ": " + av::ErrorText(err) + "\n";
     notifier.showMessage(text);
     d.scaledFrame.clear();
-    d.sourceFrame.clear();
     firstFrame_.clear();
     return false;
   }
@@ -241,9 +238,9 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
     window->setCaption(caption);
   }
 
-  const bool rgb24 = d.state.rgb24Input.load();
-  const std::size_t expected = rgb24 ? firstFrame_.size() : d.sourceBytes;
-  if (length < expected) return;  // a short frame is dropped rather than read past its end
+  // The decoding source delivers YV12 at the source size; a short frame is
+  // dropped rather than read past its end.
+  if (length < d.sourceBytes) return;
 
   // The first picture delivered, not the first one coded: an encoder that
   // holds pictures back has coded none yet when the second one arrives.
@@ -259,19 +256,12 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   const std::int64_t elapsed = t - d.firstFrameTimeUs;
   if (d.clockUs > elapsed + kClockToleranceUs) return;
 
-  // YV12 input is scaled or copied straight from the delivered buffer; the
-  // source frame store only holds the converted RGB24 input.
-  const std::uint8_t* frame = buffer;
-  std::size_t frameLength = length;
-  if (rgb24) {
-    Rgb24ToYV12(d.info, buffer, length, d.sourceFrame.data());
-    frame = d.sourceFrame.data();
-    frameLength = d.sourceBytes;
-  }
+  // The frame is scaled, or copied at the source size, straight from the
+  // delivered buffer.
   if (d.info.xRatio == 10000 && d.info.yRatio == 10000) {
-    std::memcpy(d.scaledFrame.data(), frame, std::min(d.targetBytes, frameLength));
+    std::memcpy(d.scaledFrame.data(), buffer, std::min(d.targetBytes, length));
   } else {
-    ScaleYV12(d.info, frame, frameLength, d.scaledFrame.data());
+    ScaleYV12(d.info, buffer, length, d.scaledFrame.data());
   }
 
   // The output clock: the latest frame is encoded once for every tick that
@@ -310,7 +300,6 @@ void VideoGrabber::CloseVideoEncoder() {
   d.picture.reset();
   d.packet.reset();
   d.scaledFrame = {};
-  d.sourceFrame = {};
   firstFrame_ = {};
   d.haveFirstFrame = false;
   d.firstFrameTimeUs = 0;

@@ -8,43 +8,28 @@
 namespace zel {
 namespace {
 
-struct PathCase {
-  const char* path;
-  const char* expected;
-};
-
-TEST(GeneralFileTest, GetFileName) {
-  const PathCase cases[] = {
-      {"C:\\movie\\clip.wmv", "clip.wmv"},
-      {"clip.wmv", "clip.wmv"},
-      {"C:\\movie\\", ""},
-      {"/clip.wmv", "clip.wmv"},
-      {"/home/me/videos/clip.avi", "clip.avi"},
-      {"/home/me/mixed\\part.wmv", "part.wmv"},
-      {"/home/me/", ""},
-      {"", ""},
-      {"/home/表示/ソース.wmv", "ソース.wmv"},  // "ソ" ends in 0xBD, never a separator
+TEST(GeneralFileTest, NameExtensionAndCut) {
+  struct Case {
+    const char *path, *name, *extension, *cut;
   };
-  for (const PathCase& c : cases) EXPECT_EQ(GneGetFileName(c.path), c.expected) << c.path;
-}
-
-TEST(GeneralFileTest, GetExtension) {
-  const PathCase cases[] = {
-      {"CLIP.MPG", "mpg"}, {"a.b.WMV", "wmv"},        {"README", "readme"},   {"clip.", ""},
-      {"x.Ä", "Ä"},        {"/dir.d/File", "d/file"}, {"/v/動画.WmA", "wma"}, {"", ""},
+  const Case cases[] = {
+      {"C:\\movie\\clip.take1.WMV", "clip.take1.WMV", "wmv", "C:\\movie\\clip.take1"},
+      {"clip", "clip", "clip", "clip"},
+      {"CLIP.", "CLIP.", "", "CLIP"},
+      {"C:\\movie\\", "", "c:\\movie\\", "C:\\movie\\"},
+      {"/home/me/mixed\\part.wmv", "part.wmv", "wmv", "/home/me/mixed\\part"},
+      {"/dir.d/File", "File", "d/file", "/dir"},
+      {".hidden", ".hidden", "hidden", ""},
+      {"x.Ä", "x.Ä", "Ä", "x"},
+      {"", "", "", ""},
+      {"/home/表示/ソース.WmA", "ソース.WmA", "wma", "/home/表示/ソース"},  // "ソ" ends in 0xBD
   };
-  for (const PathCase& c : cases) EXPECT_EQ(GneGetExtension(c.path), c.expected) << c.path;
-}
-
-TEST(GeneralFileTest, CutExtension) {
-  const PathCase cases[] = {
-      {"clip.take1.3gp", "clip.take1"}, {"clip", "clip"}, {"clip.", "clip"},
-      {"/out/a.b/name", "/out/a"},      {".hidden", ""},  {"", ""},
-  };
-  for (const PathCase& c : cases) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(GneGetFileName(c.path), c.name) << c.path;
+    EXPECT_EQ(GneGetExtension(c.path), c.extension) << c.path;
     std::string path = c.path;
     GneCutExtension(path);
-    EXPECT_EQ(path, c.expected) << c.path;
+    EXPECT_EQ(path, c.cut) << c.path;
   }
 }
 
@@ -54,22 +39,23 @@ TEST(GeneralFileTest, FileExistsPlainAndWithWildcards) {
   test::WriteFileBytes(dir.path() / "clip01.3gp", {1});
   test::WriteFileBytes(dir.path() / "[x].txt", {1});
   std::filesystem::create_directory(dir.path() / "sub");
-
-  EXPECT_TRUE(GneFileExists(d));
-  EXPECT_TRUE(GneFileExists(d + "/sub"));
-  EXPECT_TRUE(GneFileExists(d + "/clip01.3gp"));
-  EXPECT_FALSE(GneFileExists(d + "/clip02.3gp"));
-  EXPECT_FALSE(GneFileExists(d + "/missing/clip01.3gp"));
-  EXPECT_FALSE(GneFileExists(""));
-
-  EXPECT_TRUE(GneFileExists(d + "/*.3gp"));
-  EXPECT_TRUE(GneFileExists(d + "/clip??.3gp"));
-  EXPECT_TRUE(GneFileExists(d + "/c*1*"));
-  EXPECT_TRUE(GneFileExists(d + "/[x].*"));  // '[' is an ordinary byte
-  EXPECT_FALSE(GneFileExists(d + "/clip?.3gp"));
-  EXPECT_FALSE(GneFileExists(d + "/*.3g2"));
-  EXPECT_FALSE(GneFileExists(d + "/missing/*"));
-  EXPECT_FALSE(GneFileExists(d + "/s*/x"));  // wildcards in a folder do not search
+  const std::pair<std::string, bool> cases[] = {
+      {d, true},
+      {d + "/sub", true},
+      {d + "/clip01.3gp", true},
+      {d + "/clip02.3gp", false},
+      {d + "/missing/clip01.3gp", false},
+      {"", false},
+      {d + "/*.3gp", true},
+      {d + "/clip??.3gp", true},
+      {d + "/c*1*", true},
+      {d + "/[x].*", true},  // '[' is an ordinary byte
+      {d + "/clip?.3gp", false},
+      {d + "/*.3g2", false},
+      {d + "/missing/*", false},
+      {d + "/s*/x", false},  // wildcards in a folder do not search
+  };
+  for (const auto& [path, exists] : cases) EXPECT_EQ(GneFileExists(path), exists) << path;
 }
 
 }  // namespace

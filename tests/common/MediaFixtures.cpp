@@ -81,23 +81,44 @@ std::string MakeFixture(const std::string& folder, const std::string& name) {
 
 FileFacts ProbeFile(const std::string& path) {
   FileFacts facts;
-  CommandResult r =
-      RunCommand({"ffprobe", "-v", "error", "-count_packets", "-show_entries",
-                  "stream=codec_type,codec_name,duration,nb_read_packets", "-of", "csv=p=0", path});
-  if (r.exitCode != 0) return facts;
+  if (RunCommand({"ffprobe", "-v", "error", path}).exitCode != 0) return facts;
   facts.readable = true;
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    // codec_name,codec_type,duration,nb_read_packets (in ffprobe's field order)
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    for (std::string x; std::getline(fields, x, ',');) f.push_back(x);
-    if (f.size() < 4) continue;
-    StreamFacts s{f[0], ToDouble(f[2]), static_cast<long>(ToDouble(f[3]))};
-    if (f[1] == "video") facts.video.push_back(s);
-    if (f[1] == "audio") facts.audio.push_back(s);
+  for (ProbeFields& f : ProbeStreams(path, {"-count_packets"})) {
+    StreamFacts s{f["codec_name"], ToDouble(f["duration"]),
+                  static_cast<long>(ToDouble(f["nb_read_packets"]))};
+    if (f["codec_type"] == "video") facts.video.push_back(s);
+    if (f["codec_type"] == "audio") facts.audio.push_back(s);
   }
   return facts;
+}
+
+std::vector<ProbeFields> ProbeSections(const std::string& path,
+                                       const std::vector<std::string>& args,
+                                       const std::string& section) {
+  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-of", "compact"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(path);
+  CommandResult r = RunCommand(argv);
+  std::vector<ProbeFields> out;
+  if (r.exitCode != 0) return out;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(section + "|", 0) != 0) continue;
+    ProbeFields fields;
+    std::istringstream parts(line.substr(section.size() + 1));
+    for (std::string part; std::getline(parts, part, '|');)
+      if (auto eq = part.find('='); eq != std::string::npos)
+        fields[part.substr(0, eq)] = part.substr(eq + 1);
+    out.push_back(std::move(fields));
+  }
+  return out;
+}
+
+std::vector<ProbeFields> ProbeStreams(const std::string& path,
+                                      const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"-show_streams"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return ProbeSections(path, args, "stream");
 }
 
 }  // namespace zel::test

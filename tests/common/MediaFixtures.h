@@ -3,6 +3,7 @@
 // Small input files made with the ffmpeg command line, and what ffprobe reads
 // back from outputs.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,19 @@ struct FileFacts {
 
 // ffprobe -count_packets on every stream of path.
 FileFacts ProbeFile(const std::string& path);
+
+// One section of ffprobe's output ("stream", "packet", "format") as
+// key/value pairs, e.g. fields["codec_name"] == "mpeg4".
+using ProbeFields = std::map<std::string, std::string>;
+
+// ffprobe -v error -of compact <args> path: the sections of the given kind,
+// in output order; empty when ffprobe fails.
+std::vector<ProbeFields> ProbeSections(const std::string& path,
+                                       const std::vector<std::string>& args,
+                                       const std::string& section);
+
+// Every stream of path (ffprobe -show_streams <extra>), in stream order.
+std::vector<ProbeFields> ProbeStreams(const std::string& path,
+                                      const std::vector<std::string>& extra = {});
 
 }  // namespace zel::test

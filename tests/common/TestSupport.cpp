@@ -117,6 +117,31 @@ std::string Probe(const std::string& path, const std::vector<std::string>& args)
   return RunCommand(argv).out;
 }
 
+std::vector<std::uint8_t> Hex(std::string_view text) {
+  std::vector<std::uint8_t> out;
+  auto byte = [](std::string_view digits) {
+    return static_cast<std::uint8_t>(std::stoul(std::string(digits), nullptr, 16));
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+    } else if (text[i] == '\'') {
+      std::size_t close = text.find('\'', i + 1);
+      out.insert(out.end(), text.begin() + i + 1, text.begin() + close);
+      i = close + 1;
+    } else if (text.substr(i + 2, 1) == "*") {
+      std::size_t end = std::min(text.find(' ', i), text.size());
+      out.insert(out.end(), std::stoul(std::string(text.substr(i + 3, end - i - 3))),
+                 byte(text.substr(i, 2)));
+      i = end;
+    } else {
+      out.push_back(byte(text.substr(i, 2)));
+      i += 2;
+    }
+  }
+  return out;
+}
+
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

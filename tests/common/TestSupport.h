@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers shared by the tests: a notifier that records, temporary folders,
-// running command-line tools (ffmpeg, ffprobe) and reading files.
+// running command-line tools (ffmpeg, ffprobe), bytes as text and files.
 
 #include <cstdint>
 #include <filesystem>
@@ -60,6 +60,10 @@ std::string DecodeErrors(const std::string& path);
 
 // ffprobe -v error -of default=nw=1 <args> path; returns stdout.
 std::string Probe(const std::string& path, const std::vector<std::string>& args);
+
+// Bytes written as text: hex digits ("0000001c"), 'quoted' characters
+// ('ftyp'), and HH*N for N bytes of HH ("00*24"); blanks separate fields.
+std::vector<std::uint8_t> Hex(std::string_view text);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 std::string ReadFileText(const std::filesystem::path& path);

@@ -1,14 +1,18 @@
 #pragma once
 
-// Hand-made track stores for the container tests (header only: every .cpp in
-// this folder becomes a test program of its own).
+// Hand-made track stores for the container tests, and byte expectations
+// written as annotated hex (header only: every .cpp in this folder becomes a
+// test program of its own).
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "container/BoxWalker.h"
+#include "common/BoxWalker.h"
 #include "container/ThreeGpWriter.h"
 #include "container/TrackBuffers.h"
 
@@ -49,44 +53,35 @@ inline std::vector<std::uint8_t> Sequence(std::size_t n, std::uint8_t first) {
 inline void SetMpeg4Video(Segment& s, std::size_t configBytes = 20) {
   s.video.present = true;
   s.video.kind = VideoKind::Mpeg4;
-  s.video.stream.encoderName = "mpeg4";
-  s.video.stream.bitRate = 64000;
-  s.video.stream.frameRate = 15;
-  s.video.stream.width = 176;
-  s.video.stream.height = 144;
-  s.video.stream.decoderConfig = Sequence(configBytes, 0x40);
+  s.video.stream = {"mpeg4", 64000, 15, 176, 144, Sequence(configBytes, 0x40)};
 }
 
 inline void SetAacAudio(Segment& s) {
   s.audio.present = true;
   s.audio.kind = AudioKind::Aac;
-  s.audioParams.bitRate = 32000;
-  s.audioParams.sampleRate = 16000;
-  s.audioParams.channels = 1;
-  s.audioParams.frameLength = 1024;
-  s.audioParams.decoderConfig = {0x14, 0x08};  // AAC-LC, 16000 Hz, mono
+  s.audioParams = {32000, 16000, 1, 1024, {0x14, 0x08}};  // AAC-LC, 16000 Hz, mono
 }
 
 inline void SetAmrAudio(Segment& s) {
   s.audio.present = true;
   s.audio.kind = AudioKind::AmrNb;
-  s.audioParams.bitRate = 48000;
-  s.audioParams.sampleRate = 8000;
-  s.audioParams.channels = 1;
-  s.audioParams.frameLength = 160;
-  s.audioParams.decoderConfig.clear();
+  s.audioParams = {48000, 8000, 1, 160, {}};
 }
 
 // Three MPEG-4 Visual frames of 100, 50 and 70 bytes (the first a key frame)
 // and four AAC frames of 10, 12, 11 and 9 bytes.
+inline void FillWorkedExample(Segment& s) {
+  SetMpeg4Video(s);
+  SetAacAudio(s);
+  s.addVideo(100, true);
+  s.addVideo(50, false);
+  s.addVideo(70, false);
+  for (std::size_t n : {10, 12, 11, 9}) s.addAudio(n);
+}
+
 inline std::unique_ptr<Segment> WorkedExample() {
   auto s = std::make_unique<Segment>();
-  SetMpeg4Video(*s);
-  SetAacAudio(*s);
-  s->addVideo(100, true);
-  s->addVideo(50, false);
-  s->addVideo(70, false);
-  for (std::size_t n : {10, 12, 11, 9}) s->addAudio(n);
+  FillWorkedExample(*s);
   return s;
 }
 
@@ -97,6 +92,31 @@ inline std::uint32_t Write(const Segment& s, const std::string& base, FileKind k
   options.clockValue = kFixedClock;
   options.notifier = notifier;
   return ThreeGpWriter(s.audio, s.video, base, kind, options);
+}
+
+// Writes and walks the file; the returned size and a clean walk are checked.
+inline BoxWalker WriteAndWalk(const Segment& s, const std::string& base, FileKind kind,
+                              ContainerMode mode = ContainerMode::Both) {
+  std::uint32_t size = Write(s, base, kind, mode);
+  BoxWalker w = BoxWalker::FromFile(ThreeGpOutputPath(base, kind));
+  EXPECT_EQ(size, w.bytes().size());
+  EXPECT_TRUE(w.problems().empty()) << w.outline();
+  return w;
+}
+
+// The box at path starts with these bytes. Its size word is among them, so
+// the whole box of a leaf is compared, and the header of a parent.
+inline ::testing::AssertionResult BoxStartsWith(const BoxWalker& w, std::string_view path,
+                                                std::string_view hex) {
+  const BoxNode* box = w.find(path);
+  if (!box) return ::testing::AssertionFailure() << "no " << path << " in\n" << w.outline();
+  const std::vector<std::uint8_t> want = Hex(hex);
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    if (i < box->size && w.u8(box->offset + i) == want[i]) continue;
+    return ::testing::AssertionFailure() << path << " differs at byte " << i << ": "
+                                         << w.u8(box->offset + i) << " instead of " << +want[i];
+  }
+  return ::testing::AssertionSuccess();
 }
 
 // The entries of a full box's table that starts after version/flags and a
@@ -111,13 +131,10 @@ inline std::vector<std::uint32_t> Table(const BoxWalker& w, const BoxNode* box,
   return out;
 }
 
-// n 32-bit words of a box's payload from `from` on.
-inline std::vector<std::uint32_t> Words(const BoxWalker& w, const BoxNode* box, std::uint64_t from,
-                                        std::size_t n) {
-  std::vector<std::uint32_t> out;
-  if (!box) return out;
-  for (std::size_t i = 0; i < n; ++i) out.push_back(w.u32(box->payloadOffset + from + 4 * i));
-  return out;
+// A 32-bit field of a box's payload; 0 when there is no such box.
+inline std::uint32_t Field(const BoxWalker& w, std::string_view path, std::uint64_t at) {
+  const BoxNode* box = w.find(path);
+  return box ? w.u32(box->payloadOffset + at) : 0;
 }
 
 inline std::vector<std::uint8_t> BoxBytes(const BoxWalker& w, const BoxNode* box) {
@@ -126,10 +143,15 @@ inline std::vector<std::uint8_t> BoxBytes(const BoxWalker& w, const BoxNode* box
           w.bytes().begin() + static_cast<std::ptrdiff_t>(box->end())};
 }
 
-inline std::vector<std::string> ChildTypes(const BoxNode* box) {
-  std::vector<std::string> out;
-  if (box)
-    for (const auto& c : box->children) out.push_back(c.type);
+// The box types of a level and their children, in file order:
+// "ftyp moov(mvhd trak(tkhd mdia(...))) mdat" (padding blanks of a type dropped).
+inline std::string Tree(const std::vector<BoxNode>& level) {
+  std::string out;
+  for (const BoxNode& node : level) {
+    std::string type = node.type.substr(0, node.type.find(' '));
+    out += (out.empty() ? "" : " ") + type;
+    if (!node.children.empty()) out += "(" + Tree(node.children) + ")";
+  }
   return out;
 }
 

@@ -16,20 +16,21 @@ namespace {
 
 using test::RecordingNotifier;
 using test::TempDir;
+using Bytes = std::vector<std::uint8_t>;
 
 constexpr char kNoTemporaryFile[] = "テンポラリファイルの取得に失敗しました。";
 constexpr char kNoPcm[] = "m_prev_buffer_sizeサイズが0です";
 
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+void PutLe32(Bytes& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-void PutTag(std::vector<std::uint8_t>& out, const char* tag) {
+void PutTag(Bytes& out, const char* tag) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(tag[i]));
 }
 
 // A 440 Hz tone, 16-bit little-endian, channels interleaved.
-std::vector<std::uint8_t> Tone(int rate, int channels, std::size_t bytes) {
-  std::vector<std::uint8_t> pcm(bytes);
+Bytes Tone(int rate, int channels, std::size_t bytes) {
+  Bytes pcm(bytes);
   for (std::size_t i = 0; i + 1 < bytes; i += 2) {
     const std::size_t frame = i / (2 * channels);
     const auto s =
@@ -42,10 +43,9 @@ std::vector<std::uint8_t> Tone(int rate, int channels, std::size_t bytes) {
 
 // RIFF/WAVE with a fmt chunk, an optional chunk before the data, and a data
 // chunk whose length word may lie.
-std::vector<std::uint8_t> Wav(int rate, int channels, const std::vector<std::uint8_t>& pcm,
-                              const std::vector<std::uint8_t>& chunkBeforeData = {},
-                              std::uint32_t dataLength = 0xFFFFFFFFu) {
-  std::vector<std::uint8_t> out;
+Bytes Wav(int rate, int channels, const Bytes& pcm, const Bytes& chunkBeforeData = {},
+          std::uint32_t dataLength = 0xFFFFFFFFu) {
+  Bytes out;
   PutTag(out, "RIFF");
   PutLe32(out, 0);
   PutTag(out, "WAVE");
@@ -59,16 +59,7 @@ std::vector<std::uint8_t> Wav(int rate, int channels, const std::vector<std::uin
   PutTag(out, "data");
   PutLe32(out, dataLength == 0xFFFFFFFFu ? static_cast<std::uint32_t>(pcm.size()) : dataLength);
   out.insert(out.end(), pcm.begin(), pcm.end());
-  const auto riff = static_cast<std::uint32_t>(out.size() - 8);
-  for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
   return out;
-}
-
-// Frames that the walk takes from length bytes with F samples per frame.
-std::uint32_t FramesFor(std::size_t length, std::size_t frameSamples) {
-  std::uint32_t n = 0;
-  for (std::size_t offset = 0; offset + frameSamples < length; offset += 2 * frameSamples) ++n;
-  return n;
 }
 
 struct Fixture {
@@ -85,56 +76,47 @@ struct Fixture {
     SetUpAudioSegment(block, kind, rate, channels, sourceRate, sourceChannels, info);
     return encoder.OpenAudioEncoder(block, info, kind, notifier);
   }
-  void encode(const std::vector<std::uint8_t>& wavFile) {
+  void encode(const Bytes& wavFile) {
     test::WriteFileBytes(TemporaryWavPath(dir.path().string(), state.segmentIndex), wavFile);
     encoder.EncodeTemporaryWav(dir.path().string(), notifier);
   }
 };
 
-struct SetUpCase {
-  AudioKind kind;
-  int rate, channels, sourceRate, sourceChannels;
-  int wantRate, wantChannels, wantFrameLength, wantBitRate, wantRatio;
-};
-
+// Rate and channels of 0 take the source's; AMR-NB is 8000 Hz mono; the
+// block's old values never survive.
 TEST(AudioPath, SegmentSetUp) {
-  const SetUpCase cases[] = {
-      {AudioKind::Aac, 8000, 1, 44100, 2, 8000, 1, 1024, 32000, 1814},
-      {AudioKind::Aac, 0, 0, 22050, 2, 22050, 2, 1024, 64000, 10000},
-      {AudioKind::Aac, 16000, 2, 48000, 1, 16000, 2, 1024, 64000, 3333},
-      {AudioKind::Aac, 24000, 0, 8000, 1, 24000, 1, 1024, 64000, 30000},
-      {AudioKind::Aac, 5000, 1, 8000, 1, 5000, 1, 1024, 32000, 6250},  // below any offered rate
-      {AudioKind::AmrNb, 8000, 1, 44100, 2, 8000, 1, 160, 48000, 1814},
-      {AudioKind::AmrNb, 0, 0, 22050, 2, 8000, 1, 160, 48000, 3628},  // forced narrow band
-      {AudioKind::Aac, 8000, 1, 0, 0, 8000, 1, 1024, 32000, 0},       // unknown source
+  struct Case {
+    AudioKind kind;
+    int rate, channels, sourceRate, sourceChannels;
+    int wantRate, wantChannels, wantFrameLength, wantBitRate, wantRatio;
   };
-  for (const SetUpCase& c : cases) {
+  using enum AudioKind;
+  const Case cases[] = {
+      {Aac, 8000, 1, 44100, 2, 8000, 1, 1024, 32000, 1814},
+      {Aac, 0, 0, 22050, 2, 22050, 2, 1024, 64000, 10000},
+      {Aac, 16000, 2, 48000, 1, 16000, 2, 1024, 64000, 3333},
+      {Aac, 24000, 0, 8000, 1, 24000, 1, 1024, 64000, 30000},
+      {Aac, 5000, 1, 8000, 1, 5000, 1, 1024, 32000, 6250},      // below any offered rate
+      {Aac, 11025, 1, 11025, 1, 11025, 1, 1024, 64000, 10000},  // 6 bit/s per Hz passes 64000
+      {Aac, 10000, 1, 10000, 1, 10000, 1, 1024, 32000, 10000},
+      {AmrNb, 8000, 1, 44100, 2, 8000, 1, 160, 48000, 1814},
+      {AmrNb, 0, 0, 22050, 2, 8000, 1, 160, 48000, 3628},
+      {Aac, 8000, 1, 0, 0, 8000, 1, 1024, 32000, 0},  // unknown source
+  };
+  for (const Case& c : cases) {
     AudioParameterBlock block;
-    block.sampleRate = 11025;  // whatever an earlier segment left: the parameters win
+    block.sampleRate = 11025;
     block.channels = 2;
     AudioSegmentInfo info;
     SetUpAudioSegment(block, c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels, info);
     SCOPED_TRACE(std::to_string(c.rate) + " from " + std::to_string(c.sourceRate));
-    EXPECT_EQ(block.sampleRate, c.wantRate);
-    EXPECT_EQ(block.channels, c.wantChannels);
-    EXPECT_EQ(block.frameLength, c.wantFrameLength);
-    EXPECT_EQ(block.bitRate, c.wantBitRate);
-    EXPECT_EQ(info.rateRatio, c.wantRatio);
-    EXPECT_EQ(info.sourceRate, c.sourceRate);
-    EXPECT_EQ(info.sourceChannels, c.sourceChannels);
-    EXPECT_EQ(info.targetRate, c.wantRate);
-    EXPECT_EQ(info.targetChannels, c.wantChannels);
-    EXPECT_EQ(info.bitRate, c.wantBitRate);
+    EXPECT_EQ(std::make_tuple(block.sampleRate, block.channels, block.frameLength, block.bitRate),
+              std::make_tuple(c.wantRate, c.wantChannels, c.wantFrameLength, c.wantBitRate));
+    EXPECT_EQ(std::make_tuple(info.sourceRate, info.sourceChannels, info.targetRate,
+                              info.targetChannels, info.bitRate, info.rateRatio),
+              std::make_tuple(c.sourceRate, c.sourceChannels, c.wantRate, c.wantChannels,
+                              c.wantBitRate, c.wantRatio));
   }
-}
-
-TEST(AudioPath, AmrModeTableEdges) {
-  const std::pair<int, int> cases[] = {
-      {-1, 7},    {0, 0},     {4999, 0},  {5000, 1},  {5899, 1},  {5900, 2}, {6699, 2},
-      {6700, 3},  {7000, 3},  {7001, 4},  {7949, 4},  {7950, 5},  {9999, 5}, {10000, 6},
-      {11999, 6}, {12000, 7}, {48000, 7}, {64000, 7}, {64001, 7},
-  };
-  for (auto [bitRate, mode] : cases) EXPECT_EQ(AmrModeForBitRate(bitRate), mode) << bitRate;
 }
 
 TEST(AudioPath, AacStereo22050TakesPerChannelRateAndTwoChannelFrames) {
@@ -143,50 +125,11 @@ TEST(AudioPath, AacStereo22050TakesPerChannelRateAndTwoChannelFrames) {
   EXPECT_EQ(f.encoder.inputSamples(), 2048u);
   EXPECT_EQ(f.encoder.faacBitRate(), 64000);
   // AudioSpecificConfig: AAC-LC (2), 22050 Hz (index 7), 2 channels.
-  EXPECT_EQ(f.block.decoderConfig, (std::vector<std::uint8_t>{0x13, 0x90}));
+  EXPECT_EQ(f.block.decoderConfig, (Bytes{0x13, 0x90}));
   EXPECT_TRUE(f.store.present);
   EXPECT_EQ(f.store.kind, AudioKind::Aac);
   EXPECT_EQ(f.store.params, &f.block);
   EXPECT_TRUE(f.notifier.messages().empty());
-}
-
-TEST(AudioPath, AmrFramesAre32BytesInMode122) {
-  Fixture f;
-  RecordingNotifier window;
-  f.state.statusWindow = &window;
-  f.state.segmentIndex = 3;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-  EXPECT_EQ(f.encoder.amrMode(), 7);
-  EXPECT_TRUE(f.block.decoderConfig.empty());
-  f.encode(Wav(8000, 1, Tone(8000, 1, 32000)));
-  EXPECT_EQ(window.captions(), std::vector<std::string>{"file:000003 audio 変換中"});
-  EXPECT_TRUE(f.notifier.messages().empty());
-  ASSERT_EQ(f.store.samples.sampleCount(), 100u);
-  EXPECT_EQ(f.store.samples.totalBytes(), 3200u);
-  for (std::uint32_t i = 0; i < 100; ++i) {
-    EXPECT_EQ(f.store.samples.sampleSizes()[i], 32u);
-    EXPECT_EQ(f.store.samples.data()[32 * i], 0x3C) << i;
-  }
-}
-
-// 44100 Hz stereo reaches the AMR encoder as 8000 Hz mono: 352800 bytes
-// become 63997 after the rate and 31998 after the channels.
-TEST(AudioPath, ConvertsRateAndChannelsBeforeEncoding) {
-  Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 0, 0, 44100, 2));
-  f.encode(Wav(44100, 2, Tone(44100, 2, 352800)));
-  EXPECT_EQ(f.store.samples.sampleCount(), FramesFor(31998, 160));
-  EXPECT_EQ(f.store.samples.sampleCount(), 100u);
-}
-
-// A source that reports no rate and no channels: nothing is divided by zero,
-// nothing is encoded.
-TEST(AudioPath, UnknownSourceFormatEncodesNothing) {
-  Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 0, 0, 0, 0));
-  f.encode(Wav(8000, 1, Tone(8000, 1, 32000)));
-  EXPECT_TRUE(f.notifier.messages().empty());
-  EXPECT_EQ(f.store.samples.sampleCount(), 0u);
 }
 
 // FAAC opens for no channels but refuses to be configured for them.
@@ -197,89 +140,96 @@ TEST(AudioPath, RefusedAacConfigurationShowsMessage) {
   EXPECT_EQ(f.encoder.faacBitRate(), -1);  // the handle is gone
 }
 
-// A trailing frame is encoded only when more than half of its bytes exist.
-TEST(AudioPath, TrailingPartialFrame) {
-  for (auto [bytes, frames] : {std::pair<std::size_t, std::uint32_t>{16160, 50}, {16162, 51}}) {
-    Fixture f;
-    ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-    f.encode(Wav(8000, 1, Tone(8000, 1, bytes)));
-    EXPECT_EQ(f.store.samples.sampleCount(), frames) << bytes;
-  }
-}
-
-TEST(AudioPath, DataTagFoundInsideAnotherChunk) {
-  Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-  // A LIST chunk whose text happens to hold "data" and a length of 20000.
-  std::vector<std::uint8_t> list;
-  PutTag(list, "LIST");
-  PutLe32(list, 12);
-  PutTag(list, "INFO");
-  PutTag(list, "data");
+// Frames start at byte offsets 0, 2F, 4F... below length - F (F samples a
+// frame): a trailing frame counts when more than half of it exists. The PCM
+// starts after the first "data" tag, wherever it lies, its length cut to the
+// file; less than one second of source gives no frames.
+TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
+  Bytes list;  // a LIST chunk whose text holds "data" and a length of 20000
+  PutTag(list, "LIST"), PutLe32(list, 12), PutTag(list, "INFO"), PutTag(list, "data");
   PutLe32(list, 20000);
-  f.encode(Wav(8000, 1, Tone(8000, 1, 48000), list));
-  EXPECT_TRUE(f.notifier.messages().empty());
-  EXPECT_EQ(f.store.samples.sampleCount(), FramesFor(20000, 160));
-  EXPECT_EQ(f.store.samples.sampleCount(), 62u);
-}
-
-TEST(AudioPath, DataLengthBeyondTheFileIsCut) {
-  Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-  f.encode(Wav(8000, 1, Tone(8000, 1, 24000), {}, 0xFFFFFFF0u));
-  EXPECT_EQ(f.store.samples.sampleCount(), FramesFor(24000, 160));
-  EXPECT_EQ(f.store.samples.sampleCount(), 75u);
-}
-
-TEST(AudioPath, MissingFileShowsMessage) {
-  Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-  f.encoder.EncodeTemporaryWav(f.dir.file("nowhere"), f.notifier);
-  EXPECT_EQ(f.notifier.messages(), std::vector<std::string>{kNoTemporaryFile});
-  EXPECT_EQ(f.store.samples.sampleCount(), 0u);
-}
-
-TEST(AudioPath, NoPcmShowsMessage) {
-  const std::vector<std::uint8_t> noTag = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
-  std::vector<std::uint8_t> truncatedTag = noTag;
-  truncatedTag.insert(truncatedTag.end(), {'d', 'a', 't', 'a', 0x10});
-  for (const auto& file : {Wav(8000, 1, {}), noTag, truncatedTag, std::vector<std::uint8_t>{}}) {
+  const Bytes noTag = test::Hex("'RIFF' 04000000 'WAVE'");
+  struct Case {
+    const char* name;
+    AudioKind kind;
+    int rate, channels, sourceRate, sourceChannels;
+    Bytes file;
+    std::uint32_t frames;
+    const char* message;
+  };
+  using enum AudioKind;
+  const Case cases[] = {
+      {"one second amr", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 32000)), 100, nullptr},
+      // 352800 bytes become 63997 after the rate and 31998 after the channels.
+      {"44100 stereo to amr", AmrNb, 0, 0, 44100, 2, Wav(44100, 2, Tone(44100, 2, 352800)), 100,
+       nullptr},
+      {"unknown source format", AmrNb, 0, 0, 0, 0, Wav(8000, 1, Tone(8000, 1, 32000)), 0, nullptr},
+      {"half a frame short", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 16160)), 50,
+       nullptr},
+      {"more than half a frame", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 16162)), 51,
+       nullptr},
+      {"data tag inside a LIST chunk", AmrNb, 8000, 1, 8000, 1,
+       Wav(8000, 1, Tone(8000, 1, 48000), list), 62, nullptr},
+      {"data length beyond the file", AmrNb, 8000, 1, 8000, 1,
+       Wav(8000, 1, Tone(8000, 1, 24000), {}, 0xFFFFFFF0u), 75, nullptr},
+      {"no pcm", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, {}), 0, kNoPcm},
+      {"no data tag", AmrNb, 8000, 1, 8000, 1, noTag, 0, kNoPcm},
+      {"tag without length", AmrNb, 8000, 1, 8000, 1, test::Hex("'RIFF' 04000000 'WAVE' 'data' 10"),
+       0, kNoPcm},
+      {"empty file", AmrNb, 8000, 1, 8000, 1, {}, 0, kNoPcm},
+      {"two bytes short of a second", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Tone(22050, 2, 88198)),
+       0, nullptr},
+      {"one second aac stereo", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Tone(22050, 2, 88200)), 22,
+       nullptr},
+      // FAAC holds frames back; draining gives one sample per frame fed.
+      {"aac mono", Aac, 8000, 1, 8000, 1, Wav(8000, 1, Tone(8000, 1, 32000)), 16, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     Fixture f;
-    ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-    f.encode(file);
-    EXPECT_EQ(f.notifier.messages(), std::vector<std::string>{kNoPcm}) << file.size();
-    EXPECT_EQ(f.store.samples.sampleCount(), 0u);
+    ASSERT_TRUE(f.open(c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels));
+    f.encode(c.file);
+    EXPECT_EQ(f.notifier.messages(),
+              c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+    EXPECT_EQ(f.store.samples.sampleCount(), c.frames);
+    std::uint32_t sum = 0;
+    for (std::uint32_t size : f.store.samples.sampleSizes()) sum += size;
+    EXPECT_EQ(sum, f.store.samples.totalBytes());
   }
 }
 
-TEST(AudioPath, LessThanOneSecondGivesNoFramesAndNoMessage) {
+// 12.2 kbit/s storage-format frames: a 0x3C header byte and 31 bytes.
+TEST(AudioPath, AmrFramesAre32BytesAndTheCaptionNamesTheSegment) {
   Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::Aac, 22050, 2, 22050, 2));
-  f.encode(Wav(22050, 2, Tone(22050, 2, 88198)));
-  EXPECT_TRUE(f.notifier.messages().empty());
-  EXPECT_EQ(f.store.samples.sampleCount(), 0u);
-  ASSERT_TRUE(f.open(AudioKind::Aac, 22050, 2, 22050, 2));
-  f.encode(Wav(22050, 2, Tone(22050, 2, 88200)));  // exactly one second
-  EXPECT_EQ(f.store.samples.sampleCount(), FramesFor(88200, 2048));
+  RecordingNotifier window;
+  f.state.statusWindow = &window;
+  f.state.segmentIndex = 3;
+  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
+  EXPECT_EQ(f.encoder.amrMode(), 7);
+  EXPECT_TRUE(f.block.decoderConfig.empty());
+  f.encode(Wav(8000, 1, Tone(8000, 1, 32000)));
+  EXPECT_EQ(window.captions(), std::vector<std::string>{"file:000003 audio 変換中"});
+  ASSERT_EQ(f.store.samples.totalBytes(), 3200u);
+  for (std::uint32_t i = 0; i < 100; ++i) {
+    EXPECT_EQ(f.store.samples.sampleSizes()[i], 32u);
+    EXPECT_EQ(f.store.samples.data()[32 * i], 0x3C) << i;
+  }
 }
 
-// FAAC holds frames back; the drain gives the track one sample per frame fed.
-TEST(AudioPath, AacTrackHasOneSamplePerFrameFed) {
+// Closing keeps the track for the writer until the next open; a missing file
+// is told.
+TEST(AudioPath, TrackStaysUntilTheNextOpen) {
   Fixture f;
   ASSERT_TRUE(f.open(AudioKind::Aac, 8000, 1, 8000, 1));
   f.encode(Wav(8000, 1, Tone(8000, 1, 32000)));
-  EXPECT_EQ(f.store.samples.sampleCount(), 16u);  // offsets 0 .. 30720 below 32000 - 1024
-  std::uint32_t sum = 0;
-  for (std::uint32_t size : f.store.samples.sampleSizes()) {
-    EXPECT_GT(size, 0u);
-    sum += size;
-  }
-  EXPECT_EQ(sum, f.store.samples.totalBytes());
   f.encoder.CloseAudioEncoder();
-  EXPECT_EQ(f.store.samples.sampleCount(), 16u);  // kept for the writer until the next open
+  EXPECT_EQ(f.store.samples.sampleCount(), 16u);
   ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
   EXPECT_EQ(f.store.samples.sampleCount(), 0u);
   EXPECT_EQ(f.store.kind, AudioKind::AmrNb);
+  f.encoder.EncodeTemporaryWav(f.dir.file("nowhere"), f.notifier);
+  EXPECT_EQ(f.notifier.messages(), std::vector<std::string>{kNoTemporaryFile});
+  EXPECT_EQ(f.store.samples.sampleCount(), 0u);
 }
 
 }  // namespace

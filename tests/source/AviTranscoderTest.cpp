@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 
 #include "SourceMedia.h"
+#include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
 
@@ -17,36 +19,56 @@ using test::TempDir;
 using test::Tone;
 using test::Video;
 
+// The codecs of a file's streams, in name order.
 std::string Codecs(const std::string& path) {
-  return test::Probe(path, {"-show_entries", "stream=codec_name"});
+  std::set<std::string> codecs;
+  for (auto& stream : test::ProbeStreams(path)) codecs.insert(stream["codec_name"]);
+  std::string names;
+  for (const std::string& codec : codecs) names += (names.empty() ? "" : " ") + codec;
+  return names;
 }
 
-TEST(AviTranscoder, AviWithSoundBecomesWmv2AndWmav2) {
+// Whatever the AVI holds becomes wmv2 and wmav2; a missing part is told.
+TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* codecs;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"MOVIE.AVI",
+       Join({Video("320x240", "25", "2"),
+             Tone(44100, "2"),
+             {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}}),
+       "wmav2 wmv2", nullptr},
+      {"silent.avi", Join({Video("176x144", "15", "1"), {"-c:v", "mpeg4"}}), "wmv2",
+       "オーディオ出力の処理に失敗しました。"},
+      {"voice.avi", Join({Tone(8000, "1"), {"-c:a", "pcm_s16le", "-ac", "1"}}), "wmav2",
+       "ビデオ出力ピンの検索に失敗しました。"},
+  };
   TempDir dir;
-  const std::string avi = dir.file("MOVIE.AVI");
-  MakeMedia(Join({Video("320x240", "25", "2"),
-                  Tone(44100, "2"),
-                  {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2", avi}}));
-  const std::string wmv = dir.file("MOVIE.wmv");
-  RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, wmv, notifier);
-  EXPECT_TRUE(transcoder.Run());
-  EXPECT_TRUE(notifier.messages().empty());
-  EXPECT_EQ(test::DecodeErrors(wmv), "");
-  const std::string codecs = Codecs(wmv);
-  EXPECT_NE(codecs.find("codec_name=wmv2"), std::string::npos) << codecs;
-  EXPECT_NE(codecs.find("codec_name=wmav2"), std::string::npos) << codecs;
-
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeMedia(Join({c.args, {dir.file(c.name)}}));
+    const std::string wmv = dir.file(std::string(c.name) + ".wmv");
+    RecordingNotifier notifier;
+    AviTranscoder transcoder(dir.file(c.name), wmv, notifier);
+    EXPECT_TRUE(transcoder.Run());
+    EXPECT_EQ(notifier.messages(),
+              c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+    EXPECT_EQ(test::DecodeErrors(wmv), "");
+    EXPECT_EQ(Codecs(wmv), c.codecs);
+  }
   // The result opens as a conversion source with the input's properties.
   MediaSource source;
-  ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
-  EXPECT_TRUE(source.info().hasAudio);
-  EXPECT_TRUE(source.info().hasVideo);
-  EXPECT_EQ(source.info().width, 320);
-  EXPECT_EQ(source.info().height, 240);
-  EXPECT_EQ(source.info().sampleRate, 44100);
-  EXPECT_EQ(source.info().channels, 2);
-  EXPECT_NEAR(source.info().durationHns, 20000000, 2000000);
+  RecordingNotifier notifier;
+  ASSERT_TRUE(source.BuildConversionGraph(dir.file("MOVIE.AVI.wmv"), true, true, notifier));
+  const MediaInfo& info = source.info();
+  EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.width, info.height, info.sampleRate,
+                            info.channels),
+            std::make_tuple(true, true, 320, 240, 44100, 2));
+  EXPECT_NEAR(info.durationHns, 20000000, 2000000);
 }
 
 // Captured AVI files may switch their MP3 sound from stereo to mono and back;
@@ -55,8 +77,8 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
   TempDir dir;
   MakeMedia(Join({Tone(44100, "1"), {"-ac", "2", "-c:a", "libmp3lame", dir.file("a.mp3")}}));
   MakeMedia(Join({Tone(44100, "1"), {"-ac", "1", "-c:a", "libmp3lame", dir.file("b.mp3")}}));
-  std::vector<std::uint8_t> mixed = test::ReadFileBytes(dir.file("a.mp3"));
-  for (const char* part : {"b.mp3", "a.mp3"}) {
+  std::vector<std::uint8_t> mixed;
+  for (const char* part : {"a.mp3", "b.mp3", "a.mp3"}) {
     const std::vector<std::uint8_t> bytes = test::ReadFileBytes(dir.file(part));
     mixed.insert(mixed.end(), bytes.begin(), bytes.end());
   }
@@ -66,82 +88,40 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
                   {"-i", dir.file("mixed.mp3"), "-c:v", "mpeg4", "-c:a", "copy", avi}}));
   const std::string wmv = dir.file("mixed.wmv");
   RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, wmv, notifier);
-  EXPECT_TRUE(transcoder.Run());
+  EXPECT_TRUE(AviTranscoder(avi, wmv, notifier).Run());
   EXPECT_EQ(test::DecodeErrors(wmv), "");
   MediaSource source;
   ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
   EXPECT_NEAR(source.info().durationHns, 30000000, 3000000);
 }
 
-TEST(AviTranscoder, AbortStopsTheRun) {
-  TempDir dir;
-  const std::string avi = dir.file("clip.avi");
-  MakeMedia(Join({Video("176x144", "15", "2"), {"-c:v", "mpeg4", avi}}));
-  RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, dir.file("clip.wmv"), notifier);
-  std::atomic<bool> abort{true};
-  transcoder.SetAbortFlag(&abort);
-  EXPECT_FALSE(transcoder.Run());
-}
-
-TEST(AviTranscoder, VideoOnlyAviIsWrittenWithoutSound) {
-  TempDir dir;
-  const std::string avi = dir.file("silent.avi");
-  MakeMedia(Join({Video("176x144", "15", "1"), {"-c:v", "mpeg4", avi}}));
-  const std::string wmv = dir.file("silent.wmv");
-  RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, wmv, notifier);
-  EXPECT_TRUE(transcoder.Run());
-  EXPECT_TRUE(notifier.sawMessage("オーディオ出力の処理に失敗しました。"));
-  EXPECT_EQ(test::DecodeErrors(wmv), "");
-  const std::string codecs = Codecs(wmv);
-  EXPECT_NE(codecs.find("codec_name=wmv2"), std::string::npos) << codecs;
-  EXPECT_EQ(codecs.find("wmav2"), std::string::npos) << codecs;
-}
-
-TEST(AviTranscoder, SoundOnlyAviIsWrittenWithoutVideo) {
-  TempDir dir;
-  const std::string avi = dir.file("voice.avi");
-  MakeMedia(Join({Tone(8000, "1"), {"-c:a", "pcm_s16le", "-ac", "1", avi}}));
-  const std::string wmv = dir.file("voice.wmv");
-  RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, wmv, notifier);
-  EXPECT_TRUE(transcoder.Run());
-  // the missing pictures are declared, the sound is transcoded alone
-  EXPECT_EQ(notifier.messages(), std::vector<std::string>{"ビデオ出力ピンの検索に失敗しました。"});
-  EXPECT_EQ(test::DecodeErrors(wmv), "");
-  const std::string codecs = Codecs(wmv);
-  EXPECT_NE(codecs.find("codec_name=wmav2"), std::string::npos) << codecs;
-  EXPECT_EQ(codecs.find("wmv2\n"), std::string::npos) << codecs;
-}
-
-TEST(AviTranscoder, GarbageIsRefusedWithAMessage) {
-  TempDir dir;
-  const std::string avi = dir.file("broken.avi");
-  test::WriteFileBytes(avi, std::vector<std::uint8_t>(4000, 0x5a));
-  RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, dir.file("broken.wmv"), notifier);
-  EXPECT_FALSE(transcoder.Run());
-  EXPECT_TRUE(notifier.sawMessage("サポートされていないコーデックが含まれています。"));
-  EXPECT_FALSE(std::filesystem::exists(dir.file("broken.wmv")));
-
-  RecordingNotifier missing;
-  AviTranscoder none(dir.file("missing.avi"), dir.file("missing.wmv"), missing);
-  EXPECT_FALSE(none.Run());
-  EXPECT_EQ(missing.messages().size(), 1u);
-}
-
-TEST(AviTranscoder, AnUnwritableDestinationFailsTheWriter) {
+// An abort, an unreadable input and an unwritable destination each fail the
+// run, the last two with their message and without a result.
+TEST(AviTranscoder, FailuresStopTheRun) {
   TempDir dir;
   const std::string avi = dir.file("clip.avi");
   MakeMedia(Join({Video("176x144", "15", "1"),
                   Tone(22050, "1"),
                   {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
   RecordingNotifier notifier;
-  AviTranscoder transcoder(avi, dir.file("no/such/folder/clip.wmv"), notifier);
-  EXPECT_FALSE(transcoder.Run());
-  EXPECT_TRUE(notifier.sawMessage("ASFファイルライタの生成に失敗しました。"));
+  AviTranscoder aborted(avi, dir.file("clip.wmv"), notifier);
+  std::atomic<bool> abort{true};
+  aborted.SetAbortFlag(&abort);
+  EXPECT_FALSE(aborted.Run());
+
+  RecordingNotifier unwritable;
+  EXPECT_FALSE(AviTranscoder(avi, dir.file("no/such/folder/clip.wmv"), unwritable).Run());
+  EXPECT_TRUE(unwritable.sawMessage("ASFファイルライタの生成に失敗しました。"));
+
+  test::WriteFileBytes(dir.file("broken.avi"), std::vector<std::uint8_t>(4000, 0x5a));
+  RecordingNotifier broken;
+  EXPECT_FALSE(AviTranscoder(dir.file("broken.avi"), dir.file("broken.wmv"), broken).Run());
+  EXPECT_TRUE(broken.sawMessage("サポートされていないコーデックが含まれています。"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("broken.wmv")));
+
+  RecordingNotifier missing;
+  EXPECT_FALSE(AviTranscoder(dir.file("missing.avi"), dir.file("missing.wmv"), missing).Run());
+  EXPECT_EQ(missing.messages().size(), 1u);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #pragma once
 
 // Reads an ISO base media byte buffer (a 3GP, 3G2 or MP4 file) into a tree of
-// boxes. Used to check written files. Every read is bounds checked: a
-// malformed size (past the end of its parent, below the header size, a
-// largesize that does not fit) ends the walk of that level and is recorded in
-// problems(); nothing is ever read past the buffer.
+// boxes, to check written files. Every read is bounds checked: a malformed
+// size (past the end of its parent, below the header size, a largesize that
+// does not fit) ends the walk of that level and is recorded in problems();
+// nothing is ever read past the buffer.
 
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +64,7 @@ class BoxWalker {
   std::string outline() const;
 
  private:
+  std::optional<std::uint64_t> read(std::uint64_t offset, std::size_t n) const;
   void walk(std::uint64_t begin, std::uint64_t end, int depth, std::vector<BoxNode>& out);
 
   std::vector<std::uint8_t> bytes_;
