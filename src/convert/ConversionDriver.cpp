@@ -162,8 +162,12 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
 
   VideoSegmentInfo videoInfo;
   if (video_.present) {
-    VideoSourceFormat format{info.frameDurationHns, info.width, info.height, info.frameRate};
-    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier)) return false;
+    VideoSourceFormat format{info.frameDurationHns, info.width,           info.height,
+                             info.frameRate,        info.sampleAspectNum, info.sampleAspectDen};
+    const VideoScaling scaling{params.keepAspect, params.smoothScale};
+    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier, scaling)) {
+      return false;
+    }
     if (!grabber_.OpenVideoEncoder(job_.videoContext, videoInfo, notifier)) return false;
   }
   AudioSegmentInfo audioInfo;

@@ -64,6 +64,8 @@ bool PrepareConversion(const ConversionSettings& settings, ConversionParameters&
   params.thumbWidth = CaptureWidth(settings.capturesize);
   params.thumbHeight = params.thumbWidth * 3 / 4;
   params.reportEnabled = settings.logfile != 0;
+  params.keepAspect = settings.keepaspect != 0;
+  params.smoothScale = settings.smoothscale != 0;
 
   const ContainerMode containerMode = !want3g2   ? ContainerMode::ThreeGpOnly
                                       : !want3gp ? ContainerMode::ThreeG2Only

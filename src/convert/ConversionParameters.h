@@ -24,6 +24,10 @@ struct ConversionParameters {
   int thumbWidth = 0;   // 0: the source size (filled in at the first segment)
   int thumbHeight = 0;
   bool reportEnabled = false;
+  // Beyond the described converter (off by default): keep the picture's
+  // aspect ratio with black bars; scale by averaging source pixels.
+  bool keepAspect = false;
+  bool smoothScale = false;
 };
 
 // Flags and counters shared by the window, the conversion thread and the

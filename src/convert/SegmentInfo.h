@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "convert/PictureFit.h"
+
 namespace zel {
 
 // Per-segment source and target description of the video path; also read by
@@ -14,6 +16,10 @@ struct VideoSegmentInfo {
   int sourceWidth = 0, sourceHeight = 0;
   int targetWidth = 0, targetHeight = 0;
   int xRatio = 0, yRatio = 0;  // 10000 * target / source
+  // Beyond the described nearest-neighbour stretch (both off by default):
+  int sampleAspectNum = 0, sampleAspectDen = 0;  // the source's pixel shape; 0: square
+  bool keepAspect = false;     // the picture keeps its aspect ratio, black bars around it
+  bool smoothScaling = false;  // scaling averages source pixels (libswscale)
 };
 
 // The sizes of a scaling and its ratios (10000 * target / source, 0 for an

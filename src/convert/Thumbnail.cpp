@@ -1,5 +1,6 @@
 #include "convert/Thumbnail.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -65,10 +66,27 @@ int WriteThumbnailUnguarded(const VideoSegmentInfo& info, bool rgb24Input,
   const std::optional<BmpImage> image = ReadBmpFile(bmpPath);
   if (!image) return 0;
 
-  const std::vector<std::uint8_t> scaled =
+  // The thumbnail shows what the movie shows: with keepaspect the picture
+  // keeps its shape inside black bars.
+  const PictureArea area = FitPicture(image->width, image->height, info.sampleAspectNum,
+                                      info.sampleAspectDen, outputWidth, outputHeight,
+                                      info.keepAspect);
+  std::vector<std::uint8_t> scaled =
       ScaleBilinear(image->pixels.data(), image->pixels.size(), image->width, image->height,
-                    outputWidth, outputHeight, 3);
+                    area.width, area.height, 3);
   if (scaled.empty()) return 0;
+  if (area != PictureArea{0, 0, outputWidth, outputHeight}) {
+    std::vector<std::uint8_t> framed(static_cast<std::size_t>(outputWidth) * outputHeight * 3, 0);
+    // rows are bottom-up: the area's top row is its last row in memory
+    const int bottom = outputHeight - area.y - area.height;
+    for (int row = 0; row < area.height; ++row) {
+      std::copy_n(scaled.begin() + static_cast<std::ptrdiff_t>(row) * area.width * 3,
+                  area.width * 3,
+                  framed.begin() + (static_cast<std::ptrdiff_t>(bottom + row) * outputWidth +
+                                    area.x) * 3);
+    }
+    scaled = std::move(framed);
+  }
 
   JpegSaveOptions options;
   options.quality = 100;

@@ -38,7 +38,8 @@ constexpr std::size_t kStorePadding = 64;
 }  // namespace
 
 bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
-                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier) {
+                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier,
+                       const VideoScaling& scaling) {
   if (!context.get()) {
     notifier.showMessage("video encoder not available\n");
     return false;
@@ -78,6 +79,10 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
   info.bitRate = static_cast<int>(context.get()->bit_rate);
   info.sourceFrameRate = sourceFrameRate;
   info.targetFrameRate = frameRate;
+  info.sampleAspectNum = source.sampleAspectNum;
+  info.sampleAspectDen = source.sampleAspectDen;
+  info.keepAspect = scaling.keepAspect;
+  info.smoothScaling = scaling.smooth;
   return true;
 }
 
@@ -100,6 +105,14 @@ struct VideoGrabber::Impl {
   std::size_t sourceBytes = 0;  // one delivered frame at the source size
   std::size_t targetBytes = 0;
   std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
+  // Fitting the picture (keepaspect, smoothscale): where it goes, and how.
+  PictureArea area;
+  bool wholeFrame = true;             // the picture fills the frame, nearest neighbour
+  av::SwsPtr smoothScaler;            // smoothscale
+  VideoSegmentInfo areaInfo;          // nearest neighbour into the area
+  std::vector<std::uint8_t> areaFrame;
+  bool setUpFitting();
+  void fitPicture(const std::uint8_t* buffer, std::size_t length);
   av::FramePtr picture;
   av::PacketPtr packet;
   std::uint32_t flushedPackets = 0;
@@ -153,6 +166,10 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.targetBytes = targetLuma * 3 / 2;
   d.scaledFrame.assign(d.targetBytes + kStorePadding, 0);
   firstFrame_.assign(sourceLuma * 3, 0);
+  if (!d.setUpFitting()) {
+    notifier.showMessage("video scaling not available\n");
+    return false;
+  }
   // The data block's estimate: half a byte per target pixel and frame, plus a
   // reserve. The store grows beyond it when the frames need more.
   const std::int64_t estimate =
@@ -258,7 +275,9 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
 
   // The frame is scaled, or copied at the source size, straight from the
   // delivered buffer.
-  if (d.info.xRatio == 10000 && d.info.yRatio == 10000) {
+  if (!d.wholeFrame) {
+    d.fitPicture(buffer, length);
+  } else if (d.info.xRatio == 10000 && d.info.yRatio == 10000) {
     std::memcpy(d.scaledFrame.data(), buffer, std::min(d.targetBytes, length));
   } else {
     ScaleYV12(d.info, buffer, length, d.scaledFrame.data());
@@ -271,6 +290,73 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
     d.encodePicture(frameCount_);
     d.advanceClock();
     if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
+  }
+}
+
+// The picture's place in the frame and the scaler for it. With keepaspect
+// and smoothscale off (or a picture that fills the frame anyway, scaled by
+// nearest neighbour) nothing changes: the frame is stretched as always.
+bool VideoGrabber::Impl::setUpFitting() {
+  const int sw = info.sourceWidth, sh = info.sourceHeight;
+  const int tw = info.targetWidth, th = info.targetHeight;
+  area = FitPicture(sw, sh, info.sampleAspectNum, info.sampleAspectDen, tw, th, info.keepAspect);
+  wholeFrame = !info.smoothScaling && area == PictureArea{0, 0, tw, th};
+  smoothScaler.reset();
+  areaFrame = {};
+  if (wholeFrame) return true;
+  // Black bars: Y 16, U and V 128, written once; the picture overwrites only
+  // its area.
+  const std::size_t luma = static_cast<std::size_t>(tw) * th;
+  std::fill_n(scaledFrame.begin(), luma, std::uint8_t{16});
+  std::fill(scaledFrame.begin() + static_cast<std::ptrdiff_t>(luma), scaledFrame.end(),
+            std::uint8_t{128});
+  if (info.smoothScaling) {
+    // An area filter averages when shrinking; enlarging it would only
+    // repeat pixels, so bicubic does that.
+    const bool shrinks = area.width <= sw && area.height <= sh;
+    smoothScaler.reset(sws_getContext(sw, sh, AV_PIX_FMT_YUV420P, area.width, area.height,
+                                      AV_PIX_FMT_YUV420P, shrinks ? SWS_AREA : SWS_BICUBIC,
+                                      nullptr, nullptr, nullptr));
+    return smoothScaler != nullptr;
+  }
+  areaInfo = FrameSizes(sw, sh, area.width, area.height);
+  areaFrame.assign(static_cast<std::size_t>(area.width) * area.height * 3 / 2 + kStorePadding, 0);
+  return true;
+}
+
+// Scales the delivered YV12 frame into the picture's area of the target
+// frame (planes Y, V, U, each without row padding).
+void VideoGrabber::Impl::fitPicture(const std::uint8_t* buffer, std::size_t length) {
+  const int sw = info.sourceWidth, sh = info.sourceHeight, tw = info.targetWidth;
+  const std::size_t sourceLuma = static_cast<std::size_t>(sw) * sh;
+  const std::size_t targetLuma = static_cast<std::size_t>(tw) * info.targetHeight;
+  std::uint8_t* target[3] = {
+      scaledFrame.data() + static_cast<std::size_t>(area.y) * tw + area.x,
+      // U is the third plane of YV12, V the second
+      scaledFrame.data() + targetLuma + targetLuma / 4 +
+          static_cast<std::size_t>(area.y / 2) * (tw / 2) + area.x / 2,
+      scaledFrame.data() + targetLuma + static_cast<std::size_t>(area.y / 2) * (tw / 2) +
+          area.x / 2};
+  const int targetStride[3] = {tw, tw / 2, tw / 2};
+  if (smoothScaler) {
+    const std::uint8_t* source[3] = {buffer, buffer + sourceLuma + sourceLuma / 4,
+                                     buffer + sourceLuma};
+    const int sourceStride[3] = {sw, sw / 2, sw / 2};
+    sws_scale(smoothScaler.get(), source, sourceStride, 0, sh, target, targetStride);
+    return;
+  }
+  if (ScaleYV12(areaInfo, buffer, length, areaFrame.data()) == 0) return;
+  const int aw = area.width, ah = area.height;
+  const std::size_t areaLuma = static_cast<std::size_t>(aw) * ah;
+  const std::uint8_t* planes[3] = {areaFrame.data(), areaFrame.data() + areaLuma + areaLuma / 4,
+                                   areaFrame.data() + areaLuma};
+  for (int plane = 0; plane < 3; ++plane) {
+    const int rowBytes = plane == 0 ? aw : aw / 2;
+    const int rows = plane == 0 ? ah : ah / 2;
+    for (int y = 0; y < rows; ++y) {
+      std::memcpy(target[plane] + static_cast<std::size_t>(y) * targetStride[plane],
+                  planes[plane] + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+    }
   }
 }
 

@@ -22,13 +22,22 @@ struct VideoSourceFormat {
   int width = 0;
   int height = 0;
   int frameRate = 0;  // whole frames per second of the exact rate; 0: from the frame time
+  int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: square
+};
+
+// How the picture is fitted into the target frame; both off gives the
+// nearest-neighbour stretch over the whole frame.
+struct VideoScaling {
+  bool keepAspect = false;  // keep the display aspect ratio, black bars around
+  bool smooth = false;      // average the source pixels (area filter; bicubic to enlarge)
 };
 
 // Segment set-up: completes the context (frame rate and size of 0 taken from
 // the source), checks the H.263 frame sizes and fills info. Returns false
 // after showing a message when the segment cannot be encoded.
 bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
-                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier);
+                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier,
+                       const VideoScaling& scaling = {});
 
 // The encoding side of the VideoTrackBuffer: receives the decoded frames of a
 // segment, scales them, resamples the frame rate and encodes into the store.

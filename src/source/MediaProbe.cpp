@@ -76,7 +76,13 @@ ProbedStreams ProbeMedia(AVFormatContext* input, bool wantAudio, bool wantVideo,
     if (video) {
       streams.videoStream = video.streamIndex;
       info.hasVideo = true;
-      FillVideoInfo(input->streams[video.streamIndex], info);
+      AVStream* stream = input->streams[video.streamIndex];
+      FillVideoInfo(stream, info);
+      const AVRational sar = av_guess_sample_aspect_ratio(input, stream, nullptr);
+      if (sar.num > 0 && sar.den > 0) {
+        info.sampleAspectNum = sar.num;
+        info.sampleAspectDen = sar.den;
+      }
     }
   }
   if (wantAudio) {

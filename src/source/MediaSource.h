@@ -30,6 +30,7 @@ struct MediaInfo {
   int frameRate = 0;
   int width = 0, height = 0;                // size of the delivered frames (even)
   int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
+  int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: unknown (square)
   // Audio, as delivered into the WAV file (16-bit, at most two channels)
   int sampleRate = 0;
   int channels = 0;
