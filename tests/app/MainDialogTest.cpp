@@ -1,0 +1,251 @@
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QtTest>
+#include <filesystem>
+
+#include "HelpPage.h"
+#include "WindowHarness.h"
+#include "app/settings/SettingsSheet.h"
+#include "common/TestSupport.h"
+
+namespace zel::app {
+
+using test::Media;
+using test::TestWindow;
+namespace fs = std::filesystem;
+
+enum class State { NoFile, Loaded, Converting };
+// Commands that are no button.
+constexpr int kDrop = 1, kClose = 2, kEscape = 3, kEnter = 4;
+
+const QString kAborted = "変換を中断しました。";
+const QString kCaptureRefused = "変換中はキャンプチャできません。";
+
+// Records what the help command opens.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls << url; }
+};
+
+class MainDialogTest : public QObject {
+  Q_OBJECT
+
+  // Closes every settings sheet that opens and counts them.
+  int sheetsShown_ = 0;
+  QTimer sheetCloser_;
+  UrlRecorder help_;
+
+ private slots:
+  void initTestCase() {
+    connect(&sheetCloser_, &QTimer::timeout, this, [this] {
+      if (auto* sheet = qobject_cast<SettingsSheet*>(QApplication::activeModalWidget())) {
+        ++sheetsShown_;
+        sheet->reject();
+      }
+    });
+    sheetCloser_.start(10);
+    QDesktopServices::setUrlHandler("file", &help_, "open");
+  }
+  void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
+
+  void firstStart() {
+    TestWindow w;
+    QCOMPARE(w.dialog->windowTitle(), "Zel");
+    QCOMPARE(w.dialog->size(), QSize(799, 499));
+    QVERIFY(!w.visible(kAbortButton) && !w.visible(kPlayingButton));
+    for (int id : {kLoadButton, kPlayButton, kStopButton, kConvertButton, kHelpButton}) {
+      QVERIFY(w.visible(id));
+      QCOMPARE(w.dialog->buttons().button(id)->geometry(), ButtonPlaceOf(id).rect);
+    }
+    QCOMPARE(w.dialog->buttons().button(kEndMarkButton)->toolTip(), "停止");
+    QVERIFY(StatusLines(w.dialog->statusFacts()).isEmpty());
+    // the output folder is the start directory; setup.ini is written at the end
+    QCOMPARE(w.dialog->records().settings.result, w.start.path().string());
+    w.dialog.reset();
+    QVERIFY(fs::is_regular_file(w.start.file("setup.ini")));
+  }
+
+  void commandsInEachState_data() {
+    QTest::addColumn<State>("state");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<bool>("runs");
+    struct Row {
+      const char* name;
+      int command;
+      bool noFile, loaded, converting;
+    };
+    const Row rows[] = {
+        {"load", kLoadButton, true, true, false},
+        {"drop", kDrop, true, true, false},
+        {"rewind", kRewindButton, false, true, true},
+        {"fast forward", kFastForwardButton, false, true, true},
+        {"start mark", kStartMarkButton, false, true, false},
+        {"end mark", kEndMarkButton, false, true, false},
+        {"capture (refused while converting)", kCaptureButton, false, false, true},
+        {"convert or abort", kConvertButton, false, true, true},
+        {"settings", kSettingsButton, true, true, false},
+        {"help", kHelpButton, true, true, true},
+        {"close box", kClose, true, true, false},
+        {"escape", kEscape, true, true, false},
+        {"enter", kEnter, false, false, false},
+    };
+    for (const Row& r : rows) {
+      QTest::addRow("%s, no file", r.name) << State::NoFile << r.command << r.noFile;
+      QTest::addRow("%s, loaded", r.name) << State::Loaded << r.command << r.loaded;
+      QTest::addRow("%s, converting", r.name) << State::Converting << r.command << r.converting;
+    }
+  }
+  void commandsInEachState() {
+    QFETCH(State, state);
+    QFETCH(int, command);
+    QFETCH(bool, runs);
+    TestWindow w;
+    MainDialog& d = *w.dialog;
+    std::ofstream(w.start.file("Zel.html")) << "<html></html>";
+    w.chosen = QString::fromStdString(Media("song.wma"));
+    if (state != State::NoFile) {
+      w.drop(Media("clip10.wmv"));
+      d.command(kFastForwardButton);
+      QCOMPARE(d.cursorMs(), 1000);
+    }
+    if (state == State::Converting) {
+      w.click(kConvertButton);
+      QVERIFY(d.converting());
+    }
+    sheetsShown_ = 0;
+    help_.urls.clear();
+
+    bool ran = false;
+    switch (command) {
+      case kDrop:
+        d.dropFiles({w.chosen});
+        break;
+      case kClose:
+        d.close();
+        break;
+      case kEscape:
+        QTest::keyClick(&d, Qt::Key_Escape);
+        break;
+      case kEnter:
+        QTest::keyClick(&d, Qt::Key_Return);
+        break;
+      case kConvertButton:
+        w.click(state == State::Converting ? kAbortButton : kConvertButton);
+        ran = state == State::Converting ? d.records().state.abortRequested.load() : d.converting();
+        break;
+      default:
+        w.click(command);
+    }
+    if (command == kClose || command == kEscape || command == kEnter) ran = !d.isVisible();
+    if (d.converting()) d.command(kAbortButton);  // a conversion left running ends
+    QVERIFY(w.waitUntilIdle());
+
+    const MarkedRange& range = d.records().range;
+    switch (command) {
+      case kLoadButton:
+        ran = !w.initialNames.isEmpty();
+        break;
+      case kDrop:
+        ran = d.windowTitle() == "Zel[song.wma]";
+        break;
+      case kRewindButton:
+      case kFastForwardButton:
+        ran = d.cursorMs() != (state == State::NoFile ? 0 : 1000);
+        break;
+      case kStartMarkButton:
+        ran = range.start == 10'000'000;
+        break;
+      case kEndMarkButton:
+        ran = range.end == 10'000'000;
+        break;
+      case kCaptureButton:
+        ran = w.texts().startsWith(kCaptureRefused);
+        break;
+      case kSettingsButton:
+        ran = sheetsShown_ == 1;
+        break;
+      case kHelpButton:
+        ran = help_.urls ==
+              QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.start.file("Zel.html")))};
+        break;
+      default:
+        break;
+    }
+    QCOMPARE(ran, runs);
+  }
+
+  void conversionAbortedFromTheWindow() {
+    TestWindow w;
+    MainDialog& d = *w.dialog;
+    w.drop(Media("clip10.wmv"));
+    QCOMPARE(d.windowTitle(), "Zel[clip10.wmv]");
+    w.click(kConvertButton);
+    QVERIFY(w.visible(kAbortButton) && !w.visible(kConvertButton));
+    // the driver's progress is the caption
+    QVERIFY(QTest::qWaitFor([&] { return d.windowTitle().contains("変換中"); }, 60000));
+    QVERIFY(!d.close());
+    QTest::keyClick(&d, Qt::Key_Escape);
+    QVERIFY(d.isVisible() && d.converting());
+    w.click(kAbortButton);
+    QVERIFY(w.waitUntilIdle());
+    // (after the warning that default settings get for 3G2)
+    QCOMPARE(w.texts().last(), kAborted);
+    QVERIFY(w.boxes.back().whileConverting);  // the thread waited for the answer
+    QCOMPARE(d.windowTitle(), "Zel[clip10.wmv]");
+    QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
+  }
+
+  void conversionLeavesTheStartDirectoryAlone() {
+    TestWindow w;
+    const std::string start = w.start.path().string();
+    const std::vector<std::uint8_t> own = {'m', 'i', 'n', 'e'};
+    zel::test::WriteFileBytes(w.start.file("sample_00.wav"), own);
+    const fs::path before = fs::current_path();
+    fs::current_path(start);  // the folder temporary WAVs once went to
+    fs::copy_file(Media("clip.wmv"), w.start.file("clip.wmv"));
+    w.drop(w.start.file("clip.wmv"));
+    w.click(kConvertButton);
+    QVERIFY(w.waitUntilIdle());
+    fs::current_path(before);
+    QCOMPARE(w.texts().last(),
+             QString("ファイルをフォルダ[%1]に保存しました。").arg(QString::fromStdString(start)));
+    QCOMPARE(zel::test::ReadFileBytes(w.start.file("sample_00.wav")), own);
+    QVERIFY(fs::is_regular_file(w.start.file("clip.3gp")));
+    QVERIFY(fs::is_regular_file(w.start.file("clip.3g2")));
+    QVERIFY(fs::is_empty(w.work.path()));
+    QCOMPARE(d(w).windowTitle(), "Zel[clip.wmv]");
+  }
+
+  void conversionWithoutAnOutputKind() {
+    TestWindow w("[zel]\nmpeg_audio=1\nmpeg_video=2\n3gpfile=0\n3g2file=0\n");
+    w.drop(Media("clip.wmv"));
+    w.click(kConvertButton);
+    QVERIFY(w.waitUntilIdle());
+    QCOMPARE(w.texts(), QStringList{"変換するファイルが指定されていません。"});
+    QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
+    QCOMPARE(d(w).windowTitle(), "Zel[clip.wmv]");
+  }
+
+  void helpWithoutAPage() {
+    TestWindow w;
+    if (!FindHelpPage(QString::fromStdString(w.start.path().string())).isEmpty())
+      QSKIP("a help page is installed");
+    help_.urls.clear();
+    w.click(kHelpButton);
+    QCOMPARE(w.texts(), QStringList{"ヘルプのオープンに失敗しました。"});
+    QVERIFY(help_.urls.isEmpty());
+  }
+
+ private:
+  static MainDialog& d(TestWindow& w) { return *w.dialog; }
+};
+
+}  // namespace zel::app
+
+QTEST_MAIN(zel::app::MainDialogTest)
+#include "MainDialogTest.moc"
