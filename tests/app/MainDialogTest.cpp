@@ -1,4 +1,8 @@
+#include <QCheckBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QDialog>
 #include <QFileInfo>
 #include <QtTest>
@@ -7,6 +11,7 @@
 #include "HelpPage.h"
 #include "WindowHarness.h"
 #include "app/settings/SettingsSheet.h"
+#include "window/PreviewSurface.h"
 #include "common/TestSupport.h"
 
 namespace zel::app {
@@ -35,8 +40,10 @@ class UrlRecorder : public QObject {
 class MainDialogTest : public QObject {
   Q_OBJECT
 
-  // Closes every settings sheet that opens and counts them.
+  // Answers every settings sheet that opens (Cancel unless told otherwise)
+  // and counts them.
   int sheetsShown_ = 0;
+  std::function<void(SettingsSheet&)> answerSheet_;
   QTimer sheetCloser_;
   UrlRecorder help_;
 
@@ -45,7 +52,11 @@ class MainDialogTest : public QObject {
     connect(&sheetCloser_, &QTimer::timeout, this, [this] {
       if (auto* sheet = qobject_cast<SettingsSheet*>(QApplication::activeModalWidget())) {
         ++sheetsShown_;
-        sheet->reject();
+        if (answerSheet_) {
+          answerSheet_(*sheet);
+        } else {
+          sheet->reject();
+        }
       }
     });
     sheetCloser_.start(10);
@@ -229,6 +240,37 @@ class MainDialogTest : public QObject {
     QCOMPARE(w.texts(), QStringList{"変換するファイルが指定されていません。"});
     QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
     QCOMPARE(d(w).windowTitle(), "Zel[clip.wmv]");
+  }
+
+  // The sheet's values are saved, read back and applied: ADJUSTFRAME lays
+  // the picture over the whole preview area. A setup.ini that cannot be
+  // written stays as it is, and the values chosen stay in use.
+  void settingsAppliedAfterTheSheet_data() {
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("setup.ini written") << true;
+    QTest::newRow("setup.ini is a folder") << false;
+  }
+  void settingsAppliedAfterTheSheet() {
+    QFETCH(bool, writable);
+    TestWindow w;
+    if (!writable) fs::create_directory(w.start.file("setup.ini"));
+    w.drop(Media("clip.wmv"));
+    answerSheet_ = [](SettingsSheet& sheet) {
+      sheet.findChild<QTabWidget*>()->setCurrentIndex(3);
+      sheet.findChild<QCheckBox*>("1162")->click();
+      sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    };
+    sheetsShown_ = 0;
+    w.click(kSettingsButton);
+    answerSheet_ = nullptr;
+    QCOMPARE(sheetsShown_, 1);
+    QCOMPARE(w.dialog->videoRect(), kPreviewArea.adjusted(1, 1, -1, -1));
+    QCOMPARE(w.dialog->previewSurface().picture().size(), QSize(768, 310));
+    QCOMPARE(fs::is_directory(w.start.file("setup.ini")), !writable);
+    if (writable) {
+      QVERIFY(zel::test::ReadFileText(w.start.file("setup.ini")).find("adjustframe=1") !=
+              std::string::npos);
+    }
   }
 
   void helpWithoutAPage() {

@@ -75,7 +75,7 @@ class WindowPartsTest : public QObject {
     QTest::addColumn<QRect>("video");
     QTest::newRow("none") << QRect();
     // 320 x 240 centred in the preview area
-    QTest::newRow("centred") << QRect(224, 54, 320, 240);
+    QTest::newRow("centred") << QRect(244, 54, 320, 240);
     QTest::newRow("whole area less a pixel") << kPreviewArea.adjusted(1, 1, -1, -1);
     QTest::newRow("past the client area") << QRect(700, 400, 300, 300);
   }
@@ -92,10 +92,10 @@ class WindowPartsTest : public QObject {
   }
 
   void presentBandsAroundACentredPicture() {
-    const auto bands = PresentBands(QRect(0, 0, 799, 499), QRect(224, 54, 320, 240));
+    const auto bands = PresentBands(QRect(0, 0, 799, 499), QRect(244, 54, 320, 240));
     QCOMPARE(bands[0], QRect(0, 0, 799, 54));      // above
-    QCOMPARE(bands[1], QRect(0, 54, 224, 240));    // left
-    QCOMPARE(bands[2], QRect(544, 54, 255, 240));  // right
+    QCOMPARE(bands[1], QRect(0, 54, 244, 240));    // left
+    QCOMPARE(bands[2], QRect(564, 54, 235, 240));  // right
     QCOMPARE(bands[3], QRect(0, 294, 799, 205));   // below
   }
 };
