@@ -1,5 +1,6 @@
 #include "window/StatusPainter.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include "General/MediaTypes.h"
@@ -45,8 +46,13 @@ QFont StatusFont() {
   // DejaVu Sans is Debian's sans face; its heavy cut stands in for Tahoma's.
   font.setFamilies({"Tahoma", "DejaVu Sans", "Sans Serif"});
   font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(kLineHeight);
   font.setWeight(QFont::Black);
+  // 14 pixels high as the whole character cell, ascent and descent together,
+  // so that the lines do not touch: the em size is somewhat smaller.
+  for (int size = kLineHeight; size > kLineHeight / 2; --size) {
+    font.setPixelSize(size);
+    if (QFontMetrics(font).height() <= kLineHeight) break;
+  }
   return font;
 }
 

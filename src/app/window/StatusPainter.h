@@ -35,7 +35,8 @@ QString FormatMs(int ms);
 // cursor, start and end.
 QStringList StatusLines(const StatusFacts& facts);
 
-// "Tahoma", 14 pixels high, weight 900; without Tahoma a heavy sans face.
+// "Tahoma" with a character cell 14 pixels high, weight 900; without Tahoma
+// a heavy sans face.
 QFont StatusFont();
 
 class StatusPainter {
