@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -77,6 +79,11 @@ ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
   // lets a Wayland desktop match the window to zel.desktop and its icon
   QGuiApplication::setDesktopFileName("zel");
   setFont(JapaneseUiFont());
+  // Qt's own texts (OK, キャンセル, the file dialog) in the interface's language
+  auto* translator = new QTranslator(this);
+  if (translator->load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(translator);
+  }
 }
 
 int ConverterApp::run() {

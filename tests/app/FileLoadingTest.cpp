@@ -27,13 +27,14 @@ class FileLoadingTest : public QObject {
     QTest::newRow("video with sound")
         << "clip.wmv"
         << QStringList{"VIDEO:29\\[fps\\] 320x240", "AUDIO:44100\\[Hz\\] STEREO",
-                       "00:04\\.0\\d\\d CURSOR 00:00\\.000", "START 00:00\\.000 END 00:04\\.0\\d\\d"}
+                       "00:04\\.0\\d\\d CURSOR 00:00\\.000",
+                       "START 00:00\\.000 END 00:04\\.0\\d\\d"}
         << QRect(244, 54, 320, 240);
-    QTest::newRow("sound only")
-        << "mono8k.wav"
-        << QStringList{"AUDIO:08000\\[Hz\\] MONO", "00:03\\.000 CURSOR 00:00\\.000",
-                       "START 00:00\\.000 END 00:03\\.000"}
-        << QRect();
+    QTest::newRow("sound only") << "mono8k.wav"
+                                << QStringList{"AUDIO:08000\\[Hz\\] MONO",
+                                               "00:03\\.000 CURSOR 00:00\\.000",
+                                               "START 00:00\\.000 END 00:03\\.000"}
+                                << QRect();
   }
   void loadedFileIsShown() {
     QFETCH(QString, name);
@@ -84,8 +85,8 @@ class FileLoadingTest : public QObject {
 
   void severalFilesDroppedAtOnceAreRefused() {
     TestWindow w;
-    w.dialog->dropFiles({QString::fromStdString(Media("clip.wmv")),
-                         QString::fromStdString(Media("song.wma"))});
+    w.dialog->dropFiles(
+        {QString::fromStdString(Media("clip.wmv")), QString::fromStdString(Media("song.wma"))});
     QVERIFY(!w.dialog->fileLoaded());
     QVERIFY(w.boxes.empty());
     QCOMPARE(w.dialog->windowTitle(), "Zel");
@@ -147,10 +148,14 @@ class FileLoadingTest : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("seconds");
     QTest::addColumn<bool>("warns");
-    QTest::newRow("1.5 s wav") << "short.wav" << "1.5" << true;
-    QTest::newRow("1.5 s WAV") << "short.WAV" << "1.5" << true;
-    QTest::newRow("1.5 s Wav") << "short.Wav" << "1.5" << false;
-    QTest::newRow("2.0 s wav") << "two.wav" << "2.0" << false;
+    QTest::newRow("1.5 s wav") << "short.wav"
+                               << "1.5" << true;
+    QTest::newRow("1.5 s WAV") << "short.WAV"
+                               << "1.5" << true;
+    QTest::newRow("1.5 s Wav") << "short.Wav"
+                               << "1.5" << false;
+    QTest::newRow("2.0 s wav") << "two.wav"
+                               << "2.0" << false;
   }
   void shortWavWarning() {
     QFETCH(QString, name);

@@ -1,18 +1,18 @@
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QDialog>
-#include <QFileInfo>
 #include <QtTest>
 #include <filesystem>
 
 #include "HelpPage.h"
 #include "WindowHarness.h"
 #include "app/settings/SettingsSheet.h"
-#include "window/PreviewSurface.h"
 #include "common/TestSupport.h"
+#include "window/PreviewSurface.h"
 
 namespace zel::app {
 
