@@ -69,11 +69,8 @@ MainDialog::MainDialog(Setup setup, QWidget* parent)
   // The driver's progress text is the caption while it converts.
   connect(&notifier_, &MessageBoxNotifier::captionChanged, this, &QWidget::setWindowTitle);
 
-  {
-    QPainter painter(&backBuffer_.pixmap());
-    statusPainter_.paint(painter, statusFacts());
-  }
   drawEmptyBar();
+  refresh();
   timer_.start(kTimerPeriodMs, this);
 }
 

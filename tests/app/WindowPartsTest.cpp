@@ -27,18 +27,10 @@ class WindowPartsTest : public QObject {
         << StatusFacts{true, false, 0, 0, 0, true, 8000, 1, 30'000'000, 0, 12'345'678, 29'999'999}
         << QStringList{"AUDIO:08000[Hz] MONO", "00:03.000 CURSOR 00:00.000",
                        "START 00:01.234 END 00:02.999"};
-    QTest::newRow("65 minutes") << StatusFacts{true,
-                                               true,
-                                               5,
-                                               176,
-                                               144,
-                                               false,
-                                               0,
-                                               0,
-                                               39'000'000'000,
-                                               3'900'000,
-                                               36'001'230'000,
-                                               39'000'000'000}
+    const StatusFacts long65{
+        true,           true,          5, 176, 144, false, 0, 0, 39'000'000'000, 3'900'000,
+        36'001'230'000, 39'000'000'000};
+    QTest::newRow("65 minutes") << long65
                                 << QStringList{"VIDEO:05[fps] 176x144",
                                                "65:00.000 CURSOR 65:00.000",
                                                "START 60:00.123 END 65:00.000"};
@@ -89,14 +81,6 @@ class WindowPartsTest : public QObject {
       painted += band;
     }
     QCOMPARE(painted, QRegion(client).subtracted(video));
-  }
-
-  void presentBandsAroundACentredPicture() {
-    const auto bands = PresentBands(QRect(0, 0, 799, 499), QRect(244, 54, 320, 240));
-    QCOMPARE(bands[0], QRect(0, 0, 799, 54));      // above
-    QCOMPARE(bands[1], QRect(0, 54, 244, 240));    // left
-    QCOMPARE(bands[2], QRect(564, 54, 235, 240));  // right
-    QCOMPARE(bands[3], QRect(0, 294, 799, 205));   // below
   }
 };
 
