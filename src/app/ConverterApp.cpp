@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTranslator>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -28,8 +29,10 @@ namespace {
 int gSignalSocket[2] = {-1, -1};
 
 void OnSignal(int signal) {
+  const int savedErrno = errno;
   const char byte = static_cast<char>(signal);
   [[maybe_unused]] const ssize_t written = ::write(gSignalSocket[0], &byte, 1);
+  errno = savedErrno;
 }
 
 class InterruptWatch {
@@ -37,7 +40,8 @@ class InterruptWatch {
   // first: ask the window to close; second: remove the work files and end
   // as the signal ends a program.
   InterruptWatch(MainDialog& window, const std::string& workFolder) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalSocket) != 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalSocket) != 0)
+      return;
     notifier_ = std::make_unique<QSocketNotifier>(gSignalSocket[1], QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [&window, workFolder] {
       char signal = 0;
