@@ -64,17 +64,18 @@ LoadedFile FileLoader::load(const std::string& path) {
   unload();
 
   if (NeedsAviTranscoding(path)) {
-    records_.tempInputPath = TemporaryWmvPath(path, workFolder_);
+    const std::string wmv = TemporaryWmvPath(path, workFolder_);
+    records_.tempInputPath = wmv;
     bool transcoded = false;
     {
       BusyCursor busy;
-      AviTranscoder transcoder(path, records_.tempInputPath, notifier_);
+      AviTranscoder transcoder(path, wmv, notifier_);
       transcoded = transcoder.Run();
     }
     // The transcoder has said what went wrong; a half-written file must not
     // be previewed and converted as if it were the whole input.
     if (!transcoded) deleteTemporary();
-    records_.inputPath = TemporaryWmvPath(path, workFolder_);
+    records_.inputPath = wmv;
   }
 
   loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_, notifier_) == 1;
