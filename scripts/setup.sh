@@ -7,10 +7,11 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libfaac-dev libopencore-amrnb-dev libturbojpeg0-dev
-  qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
+  qt6-base-dev qt6-multimedia-dev qt6-translations-l10n fonts-ipafont-gothic
   librsvg2-bin desktop-file-utils
   libgtest-dev libbenchmark-dev
   ffmpeg time
+  xvfb xauth
 )
 
 missing=()

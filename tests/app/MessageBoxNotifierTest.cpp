@@ -86,7 +86,8 @@ class MessageBoxNotifierTest : public QObject {
                      });
     std::jthread([&] {
       notifier.setCaption("12% sample.wmv");
-      notifier.reportProgress({.segmentIndex = 1, .segmentCount = 3, .doneHns = 50, .totalHns = 120});
+      notifier.reportProgress(
+          {.segmentIndex = 1, .segmentCount = 3, .doneHns = 50, .totalHns = 120});
     }).join();
     QTRY_COMPARE(seen, QStringList({"12% sample.wmv 1", "1/3 50/120 1"}));
   }

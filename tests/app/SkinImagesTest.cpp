@@ -112,9 +112,9 @@ class SkinImagesTest : public QObject {
       const double difference = MeanDifference(LoadSkinImage(normal, 1.0).toImage(),
                                                LoadSkinImage(pressed, 1.0).toImage());
       QVERIFY2(difference > 10, qPrintable(QString("faces %1 and %2 differ by only %3")
-                                              .arg(normal)
-                                              .arg(pressed)
-                                              .arg(difference)));
+                                               .arg(normal)
+                                               .arg(pressed)
+                                               .arg(difference)));
     }
   }
 

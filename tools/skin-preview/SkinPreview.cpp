@@ -14,41 +14,30 @@
 #include <vector>
 
 #include "skin/SkinImages.h"
+#include "window/StatusPainter.h"
+#include "window/WindowLayout.h"
 
 using namespace SkinImage;
 
 namespace {
 
-struct Button {
-  QRect rect;
-  int normal;
-  int pressed;
-};
+using zel::app::ButtonPlace;
+using zel::app::ButtonPlaceOf;
+using zel::app::kBarArea;
+using zel::app::kStatusArea;
+using Button = ButtonPlace;
+const QRect kBar = kBarArea;
 
-QRect Span(int left, int top, int right, int bottom) {
-  return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
-}
-
-const QRect kBar = Span(14, 330, 784, 346);
-const QRect kStatus = Span(14, 346, 784, 402);
-constexpr int kLineHeight = 14;
-
-// The window's buttons in their places; Playing and Abort share Play's and Convert's.
-const std::vector<Button> kButtons = {
-    {Span(18, 425, 215, 448), kLoadNormal, kLoadPressed},
-    {Span(239, 408, 291, 460), kPlayNormal, kPlayPressed},
-    {Span(311, 415, 347, 451), kStopNormal, kStopPressed},
-    {Span(367, 415, 403, 451), kRewindNormal, kRewindPressed},
-    {Span(425, 415, 461, 451), kFastForwardNormal, kFastForwardPressed},
-    {Span(481, 420, 509, 448), kStartMarkNormal, kStartMarkPressed},
-    {Span(528, 420, 556, 448), kEndMarkNormal, kEndMarkPressed},
-    {Span(575, 420, 603, 448), kCaptureNormal, kCapturePressed},
-    {Span(626, 418, 670, 448), kConvertNormal, kConvertPressed},
-    {Span(682, 418, 726, 448), kSettingsNormal, kSettingsPressed},
-    {Span(739, 418, 783, 448), kHelpNormal, kHelpPressed},
-};
-const Button kPlaying = {kButtons[1].rect, kPlayPressed, kPlayNormal};
-const Button kAbort = {kButtons[8].rect, kAbortNormal, kAbortPressed};
+// The window's buttons in their places, Load first; Playing and Abort share
+// Play's and Convert's places and are shown apart.
+const std::vector<Button> kButtons = [] {
+  std::vector<Button> buttons;
+  for (const ButtonPlace& b : zel::app::ButtonPlaces())
+    if (b.id != zel::app::kPlayingButton && b.id != zel::app::kAbortButton) buttons.push_back(b);
+  return buttons;
+}();
+const Button kPlaying = ButtonPlaceOf(zel::app::kPlayingButton);
+const Button kAbort = ButtonPlaceOf(zel::app::kAbortButton);
 
 class Sheet {
  public:
@@ -75,19 +64,8 @@ class Sheet {
     Strip(kBarEndMark, xe - 2, 4);
     Strip(kBarCursor, xc - 1, 2, 2, 12);
   }
-  void Status(const QStringList& lines) {
-    painter_.drawPixmap(kStatus.topLeft(), Load(kStatusBackground));
-    QFont font("IPAGothic");
-    font.setPixelSize(kLineHeight);
-    font.setWeight(QFont::Black);
-    painter_.setFont(font);
-    painter_.setPen(QColor::fromRgb(kStatusTextColor));
-    int y = kStatus.top();
-    for (const QString& line : lines) {
-      painter_.drawText(QRect(kStatus.left() + 2, y, kStatus.width() - 2, kLineHeight),
-                        Qt::AlignLeft | Qt::AlignVCenter, line);
-      y += kLineHeight;
-    }
+  void Status(const zel::app::StatusFacts& facts) {
+    zel::app::StatusPainter(Load(kStatusBackground)).paint(painter_, facts);
   }
   bool Save(const QString& path) {
     painter_.end();
@@ -100,8 +78,10 @@ class Sheet {
   QPainter painter_;
 };
 
-const QStringList kStatusLines = {"VIDEO:29[fps] 320x240", "AUDIO:44100[Hz] STEREO",
-                                  "01:05.250 CURSOR 00:03.700", "START 00:13.050 END 00:55.462"};
+// VIDEO:29[fps] 320x240, AUDIO:44100[Hz] STEREO, 01:05.250 CURSOR 00:03.700,
+// START 00:13.050 END 00:55.462
+const zel::app::StatusFacts kStatusLines{true,  true, 29,          320,  240,         true,
+                                         44100, 2,    652'500'000, 3700, 130'500'000, 554'620'000};
 
 // Every face three times enlarged on the deck colour: normal row, pressed row.
 bool SaveFaces(const QString& path, qreal scale) {

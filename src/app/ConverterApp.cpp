@@ -1,0 +1,123 @@
+#include "ConverterApp.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTranslator>
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "General/AtomicFile.h"
+#include "General/Log.h"
+#include "General/WorkFolder.h"
+#include "MainDialog.h"
+#include "skin/SkinImages.h"
+#include "source/LibavLog.h"
+
+namespace zel::app {
+namespace {
+
+// Ctrl-C, SIGTERM and SIGHUP reach the UI thread through a socket pair: the
+// handler only writes the signal's number.
+int gSignalSocket[2] = {-1, -1};
+
+void OnSignal(int signal) {
+  const int savedErrno = errno;
+  const char byte = static_cast<char>(signal);
+  [[maybe_unused]] const ssize_t written = ::write(gSignalSocket[0], &byte, 1);
+  errno = savedErrno;
+}
+
+class InterruptWatch {
+ public:
+  // first: ask the window to close; second: remove the work files and end
+  // as the signal ends a program.
+  InterruptWatch(MainDialog& window, const std::string& workFolder) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalSocket) != 0)
+      return;
+    notifier_ = std::make_unique<QSocketNotifier>(gSignalSocket[1], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [&window, workFolder] {
+      char signal = 0;
+      if (::read(gSignalSocket[1], &signal, 1) != 1) return;
+      if (!window.closeWhenIdle()) return;
+      RemovePartialFiles();
+      std::error_code ignored;
+      std::filesystem::remove_all(workFolder, ignored);
+      std::signal(signal, SIG_DFL);
+      std::raise(signal);
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+  }
+  ~InterruptWatch() {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+  }
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+ private:
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace
+
+QFont JapaneseUiFont() {
+  QFont font = QApplication::font();
+  font.setFamilies({"IPAPGothic", "IPAGothic", "Noto Sans CJK JP", "VL PGothic"});
+  return font;
+}
+
+ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName("zel");
+  setWindowIcon(ApplicationIcon());
+  // lets a Wayland desktop match the window to zel.desktop and its icon
+  QGuiApplication::setDesktopFileName("zel");
+  setFont(JapaneseUiFont());
+  // Qt's own texts (OK, キャンセル, the file dialog) in the interface's language
+  auto* translator = new QTranslator(this);
+  if (translator->load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(translator);
+  }
+}
+
+int ConverterApp::run() {
+  SetLogProgram("zel", false);
+  InstallLibavLog();
+  // The start directory holds setup.ini and the help page; paths named on
+  // the command line are taken from it, before the Load command moves the
+  // current directory elsewhere.
+  const QString startDirectory = QDir::currentPath();
+  QStringList files;
+  for (const QString& argument : arguments().mid(1))
+    files << QFileInfo(argument).absoluteFilePath();
+
+  WorkFolder workFolder;
+  std::string error;
+  if (!workFolder.Create("zel", &error)) {
+    LogError(error);
+    QMessageBox::critical(nullptr, "Zel", QString::fromStdString(error));
+    return 1;
+  }
+
+  MainDialog window({startDirectory.toStdString(), workFolder.path()});
+  InterruptWatch interrupts(window, workFolder.path());
+  connect(&window, &QDialog::finished, this, &QCoreApplication::quit);
+  window.show();
+  if (!files.isEmpty()) {
+    QMetaObject::invokeMethod(
+        &window, [&window, files] { window.dropFiles(files); }, Qt::QueuedConnection);
+  }
+  return exec();
+}
+
+}  // namespace zel::app

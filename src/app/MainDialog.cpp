@@ -1,0 +1,351 @@
+#include "MainDialog.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QTimerEvent>
+#include <QUrl>
+#include <algorithm>
+
+#include "General/Log.h"
+#include "General/MediaTypes.h"
+#include "General/PathJoin.h"
+#include "HelpPage.h"
+#include "app/settings/SettingsSheet.h"
+#include "convert/ConversionDriver.h"
+#include "skin/SkinImages.h"
+#include "window/ButtonBar.h"
+#include "window/ConversionController.h"
+#include "window/FileLoader.h"
+#include "window/PreviewSurface.h"
+#include "window/WindowLayout.h"
+
+namespace zel::app {
+namespace {
+
+constexpr int kTimerPeriodMs = 100;
+constexpr char kShortWavWarning[] = "2秒より短いファイルは再生できない可能性があります。";
+constexpr char kHelpFailure[] = "ヘルプのオープンに失敗しました。";
+constexpr char kCaptureWhileConverting[] = "変換中はキャンプチャできません。";
+constexpr char kCaptureFailure[] = "画像をキャプチャできませんでした。";
+
+QString Caption(const std::string& fileName) {
+  return QString("Zel[%1]").arg(QString::fromStdString(fileName));
+}
+
+}  // namespace
+
+MainDialog::MainDialog(Setup setup, QWidget* parent)
+    : QDialog(parent),
+      setup_(std::move(setup)),
+      notifier_(this),
+      backBuffer_(devicePixelRatioF()),
+      statusPainter_(backBuffer_.image(SkinImage::kStatusBackground)) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowTitle("Zel");
+  setFixedSize(kClientSize);
+  setAcceptDrops(true);
+  // Everything is painted from the back buffer.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+
+  loadSettings();
+
+  buttons_ = new ButtonBar(this, backBuffer_);
+  connect(buttons_, &ButtonBar::command, this, &MainDialog::command);
+  surface_ = new PreviewSurface(this);
+  loader_ =
+      std::make_unique<FileLoader>(records_, preview_, *surface_, notifier_, setup_.workFolder);
+  conversion_ = std::make_unique<ConversionController>(records_, notifier_, setup_.workFolder);
+  connect(conversion_.get(), &ConversionController::started, this, &MainDialog::conversionStarted);
+  connect(conversion_.get(), &ConversionController::finished, this,
+          &MainDialog::conversionFinished);
+  // The driver's progress text is the caption while it converts.
+  connect(&notifier_, &MessageBoxNotifier::captionChanged, this, &QWidget::setWindowTitle);
+
+  drawEmptyBar();
+  refresh();
+  timer_.start(kTimerPeriodMs, this);
+}
+
+MainDialog::~MainDialog() {
+  timer_.stop();
+  conversion_.reset();  // only a program ended by a signal gets here while converting
+  SaveSettings(records_.settings, setup_.startDirectory);
+  loader_->unload();
+}
+
+void MainDialog::loadSettings() {
+  ConversionSettings& settings = records_.settings;
+  settings.result = setup_.startDirectory;
+  const SettingsLoad load = LoadSettings(settings, setup_.startDirectory);
+  if (const std::string why = DescribeSettingsLoad(load, SettingsFilePath(setup_.startDirectory));
+      !why.empty()) {
+    LogError(why);
+  }
+  // A setup.ini without an output folder would leave the files in whatever
+  // folder the last Load command went to.
+  if (settings.result.empty()) settings.result = setup_.startDirectory;
+  ComputeMeasureStep(settings);
+  measureStepMs_ = settings.measure_step;
+}
+
+void MainDialog::command(int id) {
+  switch (id) {
+    case kLoadButton:
+      return loadCommand();
+    case kPlayButton:
+      return playCommand();
+    case kStopButton:
+      return stopCommand();
+    case kRewindButton:
+      return stepCommand(-1);
+    case kFastForwardButton:
+      return stepCommand(+1);
+    case kStartMarkButton:
+      return startMarkCommand();
+    case kEndMarkButton:
+      return endMarkCommand();
+    case kCaptureButton:
+      return captureCommand();
+    case kConvertButton:
+    case kAbortButton:
+      return convertCommand();
+    case kSettingsButton:
+      return settingsCommand();
+    case kHelpButton:
+      return helpCommand();
+    default:
+      return;  // Playing has no command
+  }
+}
+
+void MainDialog::loadCommand() {
+  if (playing_ || converting()) return;
+  const QString path = setup_.chooseFile(this, InitialFileName(QDir::currentPath()));
+  if (path.isEmpty()) return;
+  // The next Load starts in the chosen file's folder.
+  QDir::setCurrent(QFileInfo(path).absolutePath());
+  const std::string file = path.toStdString();
+  if (loader_->accept(file)) loadFile(file);
+}
+
+void MainDialog::dropFiles(const QStringList& paths) {
+  if (playing_ || converting() || paths.size() != 1) return;
+  const std::string file = paths.front().toStdString();
+  if (loader_->accept(file)) loadFile(file);
+}
+
+void MainDialog::loadFile(const std::string& path) {
+  if (converting()) return;
+  setWindowTitle(Caption(PathFileName(path)));
+  surface_->clear();
+  videoRect_ = QRect();
+  const LoadedFile loaded = loader_->load(path);
+  fileLoaded_ = true;
+  cursorMs_ = previousCursorMs_ = 0;
+  layOutVideo();
+  preview_.ShowFrameAt(0);
+  drawEmptyBar();
+  refresh();
+  if (loaded.shortWav) notifier_.showMessage(kShortWavWarning);
+}
+
+void MainDialog::playCommand() {
+  if (!fileLoaded_ || converting()) return;
+  // Playback of the marked range starts here.
+}
+
+void MainDialog::stopCommand() {
+  if (!fileLoaded_ || converting()) return;
+  buttons_->showPlaying(false);
+  playing_ = false;
+  update();
+}
+
+void MainDialog::stepCommand(int direction) {
+  // Also while playing or converting: it moves only the preview.
+  if (!preview_.previewOpened()) return;
+  const std::int64_t lastMs = shownRange().duration / kHnsPerMs;
+  cursorMs_ = static_cast<int>(std::clamp<std::int64_t>(
+      std::int64_t{cursorMs_} + std::int64_t{direction} * measureStepMs_, 0, lastMs));
+  refresh();
+  preview_.ShowFrameAt(std::int64_t{cursorMs_} * kHnsPerMs);
+}
+
+void MainDialog::startMarkCommand() {
+  if (!fileLoaded_ || playing_ || converting()) return;
+  MarkedRange& range = records_.range;
+  // never behind the end mark; the display is refreshed all the same
+  if (cursorMs_ <= range.end / kHnsPerMs) range.start = std::int64_t{cursorMs_} * kHnsPerMs;
+  refresh();
+}
+
+void MainDialog::endMarkCommand() {
+  if (!fileLoaded_ || playing_ || converting()) return;
+  MarkedRange& range = records_.range;
+  if (range.start / kHnsPerMs > cursorMs_) return;  // never before the start mark
+  range.end = std::int64_t{cursorMs_} * kHnsPerMs;
+  refresh();
+}
+
+void MainDialog::captureCommand() {
+  if (!preview_.previewOpened() || !preview_.previewInfo().hasVideo) return;
+  if (converting()) {
+    notifier_.showMessage(kCaptureWhileConverting);
+    notifier_.showMessage(kCaptureFailure);
+    return;
+  }
+  // The still of the frame at the cursor is taken here.
+}
+
+void MainDialog::convertCommand() {
+  if (!fileLoaded_) return;
+  conversion_->convertOrAbort();
+}
+
+void MainDialog::conversionStarted() {
+  rangeAtStart_ = records_.range;
+  buttons_->showConverting(true);
+  update();
+}
+
+void MainDialog::conversionFinished(ConversionOutcome outcome) {
+  buttons_->showConverting(false);
+  // A refused job never changed the caption.
+  if (outcome != ConversionOutcome::Refused)
+    setWindowTitle(Caption(PathFileName(records_.inputPath)));
+  refresh();
+  if (closeRequested_) close();
+}
+
+void MainDialog::settingsCommand() {
+  if (playing_ || converting()) return;
+  {
+    SettingsSheet sheet(records_.settings, notifier_, this);
+    sheet.exec();
+  }
+  // Read back as stored. When setup.ini cannot be written, the values the
+  // user chose stay in use rather than the file's older ones.
+  if (SaveSettings(records_.settings, setup_.startDirectory)) {
+    loadSettings();
+  } else {
+    ComputeMeasureStep(records_.settings);
+    measureStepMs_ = records_.settings.measure_step;
+  }
+  layOutVideo();
+  refresh();
+}
+
+void MainDialog::helpCommand() {
+  const QString page = FindHelpPage(QString::fromStdString(setup_.startDirectory));
+  if (page.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+    notifier_.showMessage(kHelpFailure);
+  }
+}
+
+bool MainDialog::closeWhenIdle() {
+  if (closeRequested_) return true;
+  closeRequested_ = true;
+  if (converting()) {
+    records_.state.abortRequested = true;
+  } else {
+    close();
+  }
+  return false;
+}
+
+void MainDialog::reject() {
+  if (converting()) return;
+  QDialog::reject();
+}
+
+void MainDialog::layOutVideo() {
+  videoRect_ = surface_->layOut(preview_, records_.settings.adjustframe).value_or(QRect());
+}
+
+MarkedRange MainDialog::shownRange() const { return converting() ? rangeAtStart_ : records_.range; }
+
+StatusFacts MainDialog::statusFacts() const {
+  StatusFacts facts;
+  facts.shown = fileLoaded_ && preview_.previewOpened();
+  if (!facts.shown) return facts;
+  const MediaInfo& info = preview_.previewInfo();
+  facts.hasVideo = info.hasVideo;
+  facts.frameRate = info.frameRate;
+  facts.displayWidth = info.displayWidth;
+  facts.displayHeight = info.displayHeight;
+  facts.hasAudio = info.hasAudio;
+  facts.sampleRate = info.sampleRate;
+  facts.channels = info.channels;
+  const MarkedRange range = shownRange();
+  facts.durationHns = range.duration;
+  facts.cursorMs = cursorMs_;
+  facts.startHns = range.start;
+  facts.endHns = range.end;
+  return facts;
+}
+
+void MainDialog::drawEmptyBar() { backBuffer_.paintImage(kBarArea, SkinImage::kBarBackground); }
+
+void MainDialog::refresh() {
+  {
+    QPainter painter(&backBuffer_.pixmap());
+    statusPainter_.paint(painter, statusFacts());
+  }
+  // The position bar with its marks and cursor is drawn here; until then it
+  // stays empty.
+  update();
+}
+
+void MainDialog::tick() {
+  previousCursorMs_ = cursorMs_;
+  // Playback and dragging on the position bar move the cursor here.
+  if (cursorMs_ != previousCursorMs_) refresh();
+}
+
+void MainDialog::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  backBuffer_.present(painter, videoRect_);
+}
+
+void MainDialog::timerEvent(QTimerEvent* event) {
+  if (event->timerId() == timer_.timerId()) {
+    tick();
+  } else {
+    QDialog::timerEvent(event);
+  }
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  // Key repeat repeats the step.
+  if (event->key() == Qt::Key_Left && event->modifiers() == Qt::NoModifier) {
+    stepCommand(-1);
+  } else if (event->key() == Qt::Key_Right && event->modifiers() == Qt::NoModifier) {
+    stepCommand(+1);
+  } else {
+    QDialog::keyPressEvent(event);
+  }
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) paths << url.toLocalFile();
+  event->acceptProposedAction();
+  // Loaded once the drop is over: the file manager need not wait for the
+  // loading and its messages.
+  QMetaObject::invokeMethod(
+      this, [this, paths] { dropFiles(paths); }, Qt::QueuedConnection);
+}
+
+}  // namespace zel::app

@@ -1,0 +1,136 @@
+// The main window: one fixed 799 x 499 skinned window that holds the user's
+// work. It is assembled from parts with one job each (back buffer, buttons,
+// status lines, preview surface, file loader, conversion controller) and
+// owns the records they share, once.
+//
+// Commands are never disabled: each checks the window's state (file loaded,
+// playing, converting) itself and does nothing where it does not apply.
+#pragma once
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <memory>
+#include <string>
+
+#include "MessageBoxNotifier.h"
+#include "source/MediaSource.h"
+#include "window/BackBuffer.h"
+#include "window/OpenFileDialog.h"
+#include "window/StatusPainter.h"
+#include "window/WindowRecords.h"
+
+namespace zel {
+enum class ConversionOutcome;
+}
+
+namespace zel::app {
+
+class ButtonBar;
+class ConversionController;
+class FileLoader;
+class PreviewSurface;
+
+class MainDialog final : public QDialog {
+  Q_OBJECT
+
+ public:
+  struct Setup {
+    std::string startDirectory;  // holds setup.ini and the help page
+    std::string workFolder;      // the private work folder: segment WAVs, the AVI's WMV
+    FileChooser chooseFile = ChooseInputFile;
+  };
+
+  // Start-up: the settings from the start directory's setup.ini (the output
+  // folder defaults to the start directory), the skin, the 100 ms timer.
+  explicit MainDialog(Setup setup, QWidget* parent = nullptr);
+  // Shutdown: the settings saved, the preview closed, the temporary WMV deleted.
+  ~MainDialog() override;
+
+  // A button's command, by the button's id.
+  void command(int id);
+  // Files dropped on the window (or named on the command line): one file is
+  // checked and loaded; several at once are refused.
+  void dropFiles(const QStringList& paths);
+
+  // An interrupt (Ctrl-C, SIGTERM, SIGHUP): the window closes as soon as no
+  // conversion runs; a running one is aborted first. True when this had
+  // been asked before.
+  bool closeWhenIdle();
+
+  // Draws the status lines and the position bar into the back buffer and
+  // presents it.
+  void refresh();
+
+  bool fileLoaded() const { return fileLoaded_; }
+  bool playing() const { return playing_; }
+  bool converting() const { return records_.state.converting; }
+  int cursorMs() const { return cursorMs_; }
+  // The marks as the window shows them: while converting, as they were when
+  // the conversion started (the conversion owns the records meanwhile).
+  MarkedRange shownRange() const;
+  StatusFacts statusFacts() const;
+  // The rectangle Present leaves to the preview video (window coordinates),
+  // empty without one.
+  QRect videoRect() const { return videoRect_; }
+
+  // Read these only while not converting.
+  const WindowRecords& records() const { return records_; }
+  MessageBoxNotifier& notifier() { return notifier_; }
+  ButtonBar& buttons() { return *buttons_; }
+  PreviewSurface& previewSurface() { return *surface_; }
+  MediaSource& preview() { return preview_; }
+  BackBuffer& backBuffer() { return backBuffer_; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void timerEvent(QTimerEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  // Enter does nothing; Escape and the close box are refused while converting.
+  void accept() override {}
+  void reject() override;
+
+ private:
+  void loadCommand();
+  void playCommand();
+  void stopCommand();
+  void stepCommand(int direction);
+  void startMarkCommand();
+  void endMarkCommand();
+  void captureCommand();
+  void convertCommand();
+  void settingsCommand();
+  void helpCommand();
+
+  void loadFile(const std::string& path);
+  void loadSettings();
+  void layOutVideo();
+  void drawEmptyBar();
+  void tick();
+  void conversionStarted();
+  void conversionFinished(ConversionOutcome outcome);
+
+  const Setup setup_;
+  WindowRecords records_;
+  MessageBoxNotifier notifier_;
+  MediaSource preview_;  // the conversion has its own
+  BackBuffer backBuffer_;
+  StatusPainter statusPainter_;
+  ButtonBar* buttons_;
+  PreviewSurface* surface_;
+  std::unique_ptr<FileLoader> loader_;
+  std::unique_ptr<ConversionController> conversion_;
+  QBasicTimer timer_;  // the window's only timer, "100"
+
+  bool fileLoaded_ = false;  // set by the first load, never cleared
+  bool playing_ = false;
+  bool closeRequested_ = false;
+  int cursorMs_ = 0;
+  int previousCursorMs_ = 0;  // the cursor at the start of the current tick
+  int measureStepMs_ = 1000;  // the step of Rewind and Fast forward
+  MarkedRange rangeAtStart_;  // shown while converting
+  QRect videoRect_;
+};
+
+}  // namespace zel::app

@@ -1,0 +1,101 @@
+#include "window/FileLoader.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <filesystem>
+
+#include "General/MediaTypes.h"
+#include "General/Notifier.h"
+#include "General/PathJoin.h"
+#include "source/AviTranscoder.h"
+#include "source/MediaSource.h"
+#include "window/WindowRecords.h"
+
+namespace zel::app {
+namespace {
+
+// A WAV file shorter than this may not play.
+constexpr std::int64_t kShortWavHns = 2 * kHnsPerSecond;
+
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// The text after the name's last "." (the whole name without one).
+std::string Extension(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
+}  // namespace
+
+const char* LoadErrorText(std::uint32_t code) {
+  if (code == kUnsupportedFileError) {
+    return "サポートしていないファイル形式です。\nmpeg1の場合は、音声コーデックにmp3が使用されてい"
+           "る"
+           "ファイルは変換できません。";
+  }
+  return "未定義のエラーが発生しました。";
+}
+
+FileLoader::FileLoader(WindowRecords& records, MediaSource& preview, PreviewSink& sink,
+                       Notifier& notifier, std::string workFolder)
+    : records_(records),
+      preview_(preview),
+      sink_(sink),
+      notifier_(notifier),
+      workFolder_(std::move(workFolder)) {}
+
+bool FileLoader::accept(const std::string& path) {
+  if (IsSupportedInput(path)) return true;
+  notifier_.showMessage(LoadErrorText(kUnsupportedFileError), true);
+  return false;
+}
+
+LoadedFile FileLoader::load(const std::string& path) {
+  LoadedFile loaded;
+  loaded.name = PathFileName(path);
+  const std::string extension = Extension(loaded.name);
+  records_.inputPath = path;
+  unload();
+
+  if (NeedsAviTranscoding(path)) {
+    const std::string wmv = TemporaryWmvPath(path, workFolder_);
+    records_.tempInputPath = wmv;
+    bool transcoded = false;
+    {
+      BusyCursor busy;
+      AviTranscoder transcoder(path, wmv, notifier_);
+      transcoded = transcoder.Run();
+    }
+    // The transcoder has said what went wrong; a half-written file must not
+    // be previewed and converted as if it were the whole input.
+    if (!transcoded) deleteTemporary();
+    records_.inputPath = wmv;
+  }
+
+  loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_, notifier_) == 1;
+  const std::int64_t duration = loaded.opened ? preview_.previewInfo().durationHns : 0;
+  records_.range = MarkedRange{duration, 0, duration};
+  loaded.shortWav =
+      loaded.opened && (extension == "wav" || extension == "WAV") && duration < kShortWavHns;
+  return loaded;
+}
+
+void FileLoader::unload() {
+  preview_.ClosePreview();
+  deleteTemporary();
+}
+
+void FileLoader::deleteTemporary() {
+  if (records_.tempInputPath.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove(records_.tempInputPath, ignored);
+  records_.tempInputPath.clear();
+}
+
+}  // namespace zel::app

@@ -1,0 +1,255 @@
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+#include <filesystem>
+
+#include "HelpPage.h"
+#include "WindowHarness.h"
+#include "app/settings/SettingsSheet.h"
+#include "window/PreviewSurface.h"
+
+namespace zel::app {
+
+using test::Media;
+using test::TestWindow;
+namespace fs = std::filesystem;
+
+enum class State { NoFile, Loaded, Converting };
+constexpr int kDrop = 1, kClose = 2, kEscape = 3, kEnter = 4;  // no buttons
+
+class MainDialogTest : public QObject {
+  Q_OBJECT
+
+  // Every settings sheet that opens is counted and answered (Cancel unless
+  // answerSheet_ says otherwise); the help page's address is recorded.
+  int sheetsShown_ = 0;
+  std::function<void(SettingsSheet&)> answerSheet_;
+  QTimer sheetWatch_;
+  QList<QUrl> helpOpened_;
+
+ public slots:
+  void openUrl(const QUrl& url) { helpOpened_ << url; }
+
+ private slots:
+  void initTestCase() {
+    connect(&sheetWatch_, &QTimer::timeout, this, [this] {
+      if (auto* sheet = qobject_cast<SettingsSheet*>(QApplication::activeModalWidget())) {
+        ++sheetsShown_;
+        answerSheet_ ? answerSheet_(*sheet) : sheet->reject();
+      }
+    });
+    sheetWatch_.start(10);
+    QDesktopServices::setUrlHandler("file", this, "openUrl");
+  }
+  void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
+
+  void firstStart() {
+    TestWindow w;
+    QCOMPARE(w.dialog->windowTitle(), "Zel");
+    QCOMPARE(w.dialog->size(), QSize(799, 499));
+    QVERIFY(!w.visible(kAbortButton) && !w.visible(kPlayingButton) && w.visible(kConvertButton));
+    QCOMPARE(w.dialog->buttons().button(kEndMarkButton)->toolTip(), "停止");
+    QVERIFY(StatusLines(w.dialog->statusFacts()).isEmpty());
+    if (FindHelpPage(QString::fromStdString(w.start.path().string())).isEmpty()) {
+      w.click(kHelpButton);  // no page anywhere
+      QCOMPARE(w.texts(), QStringList{"ヘルプのオープンに失敗しました。"});
+    }
+    // the output folder is the start directory; setup.ini is written at the end
+    QCOMPARE(w.dialog->records().settings.result, w.start.path().string());
+    w.dialog.reset();
+    QVERIFY(fs::is_regular_file(w.start.file("setup.ini")));
+  }
+
+  void commandsInEachState_data() {
+    QTest::addColumn<State>("state");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<bool>("runs");
+    const struct {
+      const char* name;
+      int command;
+      bool noFile, loaded, converting;
+    } rows[] = {
+        {"load", kLoadButton, true, true, false},
+        {"drop", kDrop, true, true, false},
+        {"rewind", kRewindButton, false, true, true},
+        {"fast forward", kFastForwardButton, false, true, true},
+        {"start mark", kStartMarkButton, false, true, false},
+        {"end mark", kEndMarkButton, false, true, false},
+        {"capture (refused while converting)", kCaptureButton, false, false, true},
+        {"convert or abort", kConvertButton, false, true, true},
+        {"settings", kSettingsButton, true, true, false},
+        {"help", kHelpButton, true, true, true},
+        {"close box", kClose, true, true, false},
+        {"escape", kEscape, true, true, false},
+        {"enter", kEnter, false, false, false},
+    };
+    for (const auto& r : rows) {
+      QTest::addRow("%s, no file", r.name) << State::NoFile << r.command << r.noFile;
+      QTest::addRow("%s, loaded", r.name) << State::Loaded << r.command << r.loaded;
+      QTest::addRow("%s, converting", r.name) << State::Converting << r.command << r.converting;
+    }
+  }
+  void commandsInEachState() {
+    QFETCH(State, state);
+    QFETCH(int, command);
+    QFETCH(bool, runs);
+    TestWindow w;
+    MainDialog& d = *w.dialog;
+    std::ofstream(w.start.file("Zel.html")) << "<html></html>";
+    w.chosen = QString::fromStdString(Media("song.wma"));
+    if (state != State::NoFile) {
+      w.drop(Media("clip10.wmv"));
+      d.command(kFastForwardButton);
+      QCOMPARE(d.cursorMs(), 1000);
+    }
+    if (state == State::Converting) w.click(kConvertButton);
+    QCOMPARE(d.converting(), state == State::Converting);
+    sheetsShown_ = 0;
+    helpOpened_.clear();
+
+    bool ran = false;
+    switch (command) {
+      case kDrop:
+        d.dropFiles({w.chosen});
+        break;
+      case kClose:
+        ran = d.close();
+        break;
+      case kEscape:
+        QTest::keyClick(&d, Qt::Key_Escape);
+        break;
+      case kEnter:
+        QTest::keyClick(&d, Qt::Key_Return);
+        break;
+      case kConvertButton:
+        w.click(d.converting() ? kAbortButton : kConvertButton);
+        ran = state == State::Converting ? d.records().state.abortRequested.load() : d.converting();
+        break;
+      default:
+        w.click(command);
+    }
+    if (d.converting()) d.command(kAbortButton);  // a conversion left running ends
+    QVERIFY(w.waitUntilIdle());
+
+    const MarkedRange& range = d.records().range;
+    switch (command) {
+      case kLoadButton:
+        ran = !w.initialNames.isEmpty();
+        break;
+      case kDrop:
+        ran = d.windowTitle() == "Zel[song.wma]";
+        break;
+      case kRewindButton:
+      case kFastForwardButton:
+        ran = d.cursorMs() != (state == State::NoFile ? 0 : 1000);
+        break;
+      case kStartMarkButton:
+        ran = range.start == 10'000'000;
+        break;
+      case kEndMarkButton:
+        ran = range.end == 10'000'000;
+        break;
+      case kCaptureButton:
+        ran = w.texts().startsWith("変換中はキャンプチャできません。");
+        break;
+      case kSettingsButton:
+        ran = sheetsShown_ == 1;
+        break;
+      case kHelpButton:
+        ran = helpOpened_.size() == 1 && helpOpened_[0].path().endsWith("Zel.html");
+        break;
+      case kEscape:
+      case kEnter:
+        ran = !d.isVisible();
+        break;
+    }
+    QCOMPARE(ran, runs);
+  }
+
+  void conversionAbortedFromTheWindow() {
+    TestWindow w;
+    MainDialog& d = *w.dialog;
+    w.drop(Media("clip10.wmv"));
+    QCOMPARE(d.windowTitle(), "Zel[clip10.wmv]");
+    w.click(kConvertButton);
+    QVERIFY(w.visible(kAbortButton) && !w.visible(kConvertButton));
+    // the driver's progress is the caption
+    QVERIFY(QTest::qWaitFor([&] { return d.windowTitle().contains("変換中"); }, 60000));
+    QVERIFY(!d.close());
+    w.click(kAbortButton);
+    QVERIFY(w.waitUntilIdle());
+    QCOMPARE(w.texts().last(), "変換を中断しました。");
+    QVERIFY(w.boxes.back().whileConverting);  // the thread waited for the answer
+    QCOMPARE(d.windowTitle(), "Zel[clip10.wmv]");
+    QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
+  }
+
+  void conversionLeavesTheStartDirectoryAlone() {
+    TestWindow w;
+    const std::vector<std::uint8_t> own = {'m', 'i', 'n', 'e'};
+    zel::test::WriteFileBytes(w.start.file("sample_00.wav"), own);
+    const fs::path before = fs::current_path();
+    fs::current_path(w.start.path());  // where temporary WAVs once went
+    fs::copy_file(Media("clip.wmv"), w.start.file("clip.wmv"));
+    w.drop(w.start.file("clip.wmv"));
+    w.click(kConvertButton);
+    QVERIFY(w.waitUntilIdle());
+    fs::current_path(before);
+    QCOMPARE(w.texts().last(), QString("ファイルをフォルダ[%1]に保存しました。")
+                                   .arg(QString::fromStdString(w.start.path().string())));
+    QCOMPARE(zel::test::ReadFileBytes(w.start.file("sample_00.wav")), own);
+    QVERIFY(fs::is_regular_file(w.start.file("clip.3gp")) &&
+            fs::is_regular_file(w.start.file("clip.3g2")));
+    QVERIFY(fs::is_empty(w.work.path()));
+    QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
+  }
+
+  void conversionWithoutAnOutputKind() {
+    TestWindow w("[zel]\nmpeg_audio=1\nmpeg_video=2\n3gpfile=0\n3g2file=0\n");
+    w.drop(Media("clip.wmv"));
+    w.click(kConvertButton);
+    QVERIFY(w.waitUntilIdle());
+    QCOMPARE(w.texts(), QStringList{"変換するファイルが指定されていません。"});
+    QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
+    QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
+  }
+
+  // The sheet's values are saved, read back and applied: ADJUSTFRAME lays
+  // the picture over the whole preview area. A setup.ini that cannot be
+  // written stays as it is, and the values chosen stay in use.
+  void settingsAppliedAfterTheSheet_data() {
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("setup.ini written") << true;
+    QTest::newRow("setup.ini is a folder") << false;
+  }
+  void settingsAppliedAfterTheSheet() {
+    QFETCH(bool, writable);
+    TestWindow w;
+    if (!writable) fs::create_directory(w.start.file("setup.ini"));
+    w.drop(Media("clip.wmv"));
+    answerSheet_ = [](SettingsSheet& sheet) {
+      sheet.findChild<QTabWidget*>()->setCurrentIndex(3);
+      sheet.findChild<QCheckBox*>("1162")->click();
+      sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    };
+    sheetsShown_ = 0;
+    w.click(kSettingsButton);
+    answerSheet_ = nullptr;
+    QCOMPARE(sheetsShown_, 1);
+    QCOMPARE(w.dialog->videoRect(), kPreviewArea.adjusted(1, 1, -1, -1));
+    QCOMPARE(w.dialog->previewSurface().picture().size(), QSize(768, 310));
+    QCOMPARE(fs::is_directory(w.start.file("setup.ini")), !writable);
+    if (writable) {
+      QVERIFY(zel::test::ReadFileText(w.start.file("setup.ini")).find("adjustframe=1") !=
+              std::string::npos);
+    }
+  }
+};
+
+}  // namespace zel::app
+
+QTEST_MAIN(zel::app::MainDialogTest)
+#include "MainDialogTest.moc"
