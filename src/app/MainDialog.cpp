@@ -17,7 +17,10 @@
 #include "General/PathJoin.h"
 #include "HelpPage.h"
 #include "app/settings/SettingsSheet.h"
+#include "CursorArithmetic.h"
+#include "PositionBar.h"
 #include "convert/ConversionDriver.h"
+#include "convert/StillCapture.h"
 #include "skin/SkinImages.h"
 #include "window/ButtonBar.h"
 #include "window/ConversionController.h"
@@ -31,8 +34,6 @@ namespace {
 constexpr int kTimerPeriodMs = 100;
 constexpr char kShortWavWarning[] = "2秒より短いファイルは再生できない可能性があります。";
 constexpr char kHelpFailure[] = "ヘルプのオープンに失敗しました。";
-constexpr char kCaptureWhileConverting[] = "変換中はキャンプチャできません。";
-constexpr char kCaptureFailure[] = "画像をキャプチャできませんでした。";
 
 QString Caption(const std::string& fileName) {
   return QString("Zel[%1]").arg(QString::fromStdString(fileName));
@@ -60,6 +61,8 @@ MainDialog::MainDialog(Setup setup, QWidget* parent)
   buttons_ = new ButtonBar(this, backBuffer_);
   connect(buttons_, &ButtonBar::command, this, &MainDialog::command);
   surface_ = new PreviewSurface(this);
+  bar_ = new PositionBar(this);
+  bar_->move(kBarArea.topLeft());
   loader_ =
       std::make_unique<FileLoader>(records_, preview_, *surface_, notifier_, setup_.workFolder);
   conversion_ = std::make_unique<ConversionController>(records_, notifier_, setup_.workFolder);
@@ -162,6 +165,10 @@ void MainDialog::playCommand() {
   // Playback of the marked range starts here.
 }
 
+void MainDialog::resumePlayback(std::int64_t fromMs) {
+  (void)fromMs;  // playback arrives with the playback controller
+}
+
 void MainDialog::stopCommand() {
   if (!fileLoaded_ || converting()) return;
   buttons_->showPlaying(false);
@@ -172,37 +179,36 @@ void MainDialog::stopCommand() {
 void MainDialog::stepCommand(int direction) {
   // Also while playing or converting: it moves only the preview.
   if (!preview_.previewOpened()) return;
-  const std::int64_t lastMs = shownRange().duration / kHnsPerMs;
-  cursorMs_ = static_cast<int>(std::clamp<std::int64_t>(
-      std::int64_t{cursorMs_} + std::int64_t{direction} * measureStepMs_, 0, lastMs));
+  cursorMs_ = StepCursorMs(cursorMs_, std::int64_t{direction} * measureStepMs_,
+                           shownRange().duration);
   refresh();
-  preview_.ShowFrameAt(std::int64_t{cursorMs_} * kHnsPerMs);
+  preview_.ShowFrameAt(cursorMs_ * kHnsPerMs);
 }
 
 void MainDialog::startMarkCommand() {
   if (!fileLoaded_ || playing_ || converting()) return;
-  MarkedRange& range = records_.range;
   // never behind the end mark; the display is refreshed all the same
-  if (cursorMs_ <= range.end / kHnsPerMs) range.start = std::int64_t{cursorMs_} * kHnsPerMs;
+  SetStartMark(records_.range, cursorMs_);
   refresh();
 }
 
 void MainDialog::endMarkCommand() {
   if (!fileLoaded_ || playing_ || converting()) return;
-  MarkedRange& range = records_.range;
-  if (range.start / kHnsPerMs > cursorMs_) return;  // never before the start mark
-  range.end = std::int64_t{cursorMs_} * kHnsPerMs;
-  refresh();
+  if (SetEndMark(records_.range, cursorMs_)) refresh();  // never before the start mark
 }
 
 void MainDialog::captureCommand() {
-  if (!preview_.previewOpened() || !preview_.previewInfo().hasVideo) return;
-  if (converting()) {
-    notifier_.showMessage(kCaptureWhileConverting);
-    notifier_.showMessage(kCaptureFailure);
-    return;
-  }
-  // The still of the frame at the cursor is taken here.
+  // The records are the conversion's while it runs: CaptureCommand refuses
+  // then before it touches them.
+  const CaptureCommandResult capture =
+      CaptureCommand(preview_, records_.state, records_.params, records_.settings.capturesize,
+                     records_.settings.result, setup_.workFolder, playing_, notifier_,
+                     records_.settings.keepaspect != 0);
+  if (capture.refused || capture.result == StillCaptureResult::kNothing) return;
+  cursorMs_ = capture.cursorMs;
+  refresh();
+  // Playback goes on from the captured picture to the end mark.
+  if (playing_ && CaptureTookPicture(capture.result)) resumePlayback(cursorMs_);
 }
 
 void MainDialog::convertCommand() {
@@ -299,14 +305,24 @@ void MainDialog::refresh() {
     QPainter painter(&backBuffer_.pixmap());
     statusPainter_.paint(painter, statusFacts());
   }
-  // The position bar with its marks and cursor is drawn here; until then it
-  // stays empty.
+  const MarkedRange range = shownRange();
+  bar_->setState({preview_.previewOpened(), range.duration, range.start, range.end, cursorMs_,
+                  playing_});
   update();
 }
 
 void MainDialog::tick() {
   previousCursorMs_ = cursorMs_;
-  // Playback and dragging on the position bar move the cursor here.
+  if (playing_ && preview_.previewOpened()) {
+    cursorMs_ = preview_.GetCurrentPosition() / kHnsPerMs;
+  } else if (preview_.previewOpened()) {
+    // A drag moves the cursor only here, at the timer's pace: a click
+    // released before a tick leaves it where it was.
+    if (const auto dragged = bar_->dragCursorMs(measureStepMs_)) {
+      cursorMs_ = *dragged;
+      if (cursorMs_ != previousCursorMs_) preview_.ShowFrameAt(cursorMs_ * kHnsPerMs);
+    }
+  }
   if (cursorMs_ != previousCursorMs_) refresh();
 }
 

@@ -28,6 +28,7 @@ namespace zel::app {
 class ButtonBar;
 class ConversionController;
 class FileLoader;
+class PositionBar;
 class PreviewSurface;
 
 class MainDialog final : public QDialog {
@@ -64,7 +65,7 @@ class MainDialog final : public QDialog {
   bool fileLoaded() const { return fileLoaded_; }
   bool playing() const { return playing_; }
   bool converting() const { return records_.state.converting; }
-  int cursorMs() const { return cursorMs_; }
+  std::int64_t cursorMs() const { return cursorMs_; }
   // The marks as the window shows them: while converting, as they were when
   // the conversion started (the conversion owns the records meanwhile).
   MarkedRange shownRange() const;
@@ -78,6 +79,7 @@ class MainDialog final : public QDialog {
   MessageBoxNotifier& notifier() { return notifier_; }
   ButtonBar& buttons() { return *buttons_; }
   PreviewSurface& previewSurface() { return *surface_; }
+  PositionBar& positionBar() { return *bar_; }
   MediaSource& preview() { return preview_; }
   BackBuffer& backBuffer() { return backBuffer_; }
 
@@ -95,6 +97,8 @@ class MainDialog final : public QDialog {
   void loadCommand();
   void playCommand();
   void stopCommand();
+  // Plays from fromMs to the end mark (after a capture while playing).
+  void resumePlayback(std::int64_t fromMs);
   void stepCommand(int direction);
   void startMarkCommand();
   void endMarkCommand();
@@ -119,6 +123,7 @@ class MainDialog final : public QDialog {
   StatusPainter statusPainter_;
   ButtonBar* buttons_;
   PreviewSurface* surface_;
+  PositionBar* bar_;
   std::unique_ptr<FileLoader> loader_;
   std::unique_ptr<ConversionController> conversion_;
   QBasicTimer timer_;  // the window's only timer, "100"
@@ -126,8 +131,9 @@ class MainDialog final : public QDialog {
   bool fileLoaded_ = false;  // set by the first load, never cleared
   bool playing_ = false;
   bool closeRequested_ = false;
-  int cursorMs_ = 0;
-  int previousCursorMs_ = 0;  // the cursor at the start of the current tick
+  // Milliseconds; 64-bit, so that no file is too long for the cursor.
+  std::int64_t cursorMs_ = 0;
+  std::int64_t previousCursorMs_ = 0;  // the cursor at the start of the current tick
   int measureStepMs_ = 1000;  // the step of Rewind and Fast forward
   MarkedRange rangeAtStart_;  // shown while converting
   QRect videoRect_;

@@ -52,8 +52,12 @@ StillCaptureResult CaptureStill(MediaSource& preview, std::int64_t positionHns,
   // The frame is handed over as RGB24 directly: the shared rgb24Input flag
   // describes the conversion's frames and stays untouched.
   const std::string basePath = JoinPath(outputFolder, StillImageName(positionHns));
-  const int written = WriteThumbnail(FrameSizes(width, height, width, height), true, frame.data(),
-                                     frame.size(), size.width, size.height, basePath, workFolder);
+  VideoSegmentInfo info = FrameSizes(width, height, width, height);
+  info.keepAspect = size.keepAspect;
+  info.sampleAspectNum = preview.previewInfo().sampleAspectNum;
+  info.sampleAspectDen = preview.previewInfo().sampleAspectDen;
+  const int written = WriteThumbnail(info, true, frame.data(), frame.size(), size.width,
+                                     size.height, basePath, workFolder);
   return written ? StillCaptureResult::kWritten : StillCaptureResult::kNotWritten;
 }
 
@@ -75,7 +79,7 @@ const char* StillCaptureMessage(StillCaptureResult result, bool playing) {
 CaptureCommandResult CaptureCommand(MediaSource& preview, const ConversionState& state,
                                     ConversionParameters& params, int capturesize,
                                     const std::string& outputFolder, const std::string& workFolder,
-                                    bool playing, Notifier& notifier) {
+                                    bool playing, Notifier& notifier, bool keepAspect) {
   CaptureCommandResult command;
   if (!preview.previewOpened() || !preview.previewInfo().hasVideo) return command;
   if (state.converting) {
@@ -85,7 +89,8 @@ CaptureCommandResult CaptureCommand(MediaSource& preview, const ConversionState&
     return command;
   }
   const MediaInfo& info = preview.previewInfo();
-  const StillSize size = StillCaptureSize(capturesize, info.displayWidth, info.displayHeight);
+  StillSize size = StillCaptureSize(capturesize, info.displayWidth, info.displayHeight);
+  size.keepAspect = keepAspect;
   params.thumbWidth = size.width;
   params.thumbHeight = size.height;
 

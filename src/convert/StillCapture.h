@@ -22,6 +22,7 @@ inline constexpr const char kStillRefusedWhileConverting[] = "変換中はキャ
 struct StillSize {
   int width = 0;
   int height = 0;
+  bool keepAspect = false;  // the picture keeps its shape in black bars, as the movie does
   friend bool operator==(const StillSize&, const StillSize&) = default;
 };
 
@@ -75,6 +76,6 @@ struct CaptureCommandResult {
 CaptureCommandResult CaptureCommand(MediaSource& preview, const ConversionState& state,
                                     ConversionParameters& params, int capturesize,
                                     const std::string& outputFolder, const std::string& workFolder,
-                                    bool playing, Notifier& notifier);
+                                    bool playing, Notifier& notifier, bool keepAspect = false);
 
 }  // namespace zel
