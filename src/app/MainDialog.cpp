@@ -131,7 +131,8 @@ void MainDialog::command(int id) {
 
 void MainDialog::loadCommand() {
   if (playing_ || converting()) return;
-  const QString path = setup_.chooseFile(this, InitialFileName(QDir::currentPath()));
+  const QString path = setup_.chooseFile(this, InitialFileName(QDir::currentPath()),
+                                         OpenFileFilters(records_.settings.anyinput != 0));
   if (path.isEmpty()) return;
   // The next Load starts in the chosen file's folder.
   QDir::setCurrent(QFileInfo(path).absolutePath());

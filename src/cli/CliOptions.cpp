@@ -113,6 +113,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
       o.verbose = true;
     } else if (arg == "--report") {
       o.report = true;
+    } else if (arg == "--keep-aspect" || arg == "--no-keep-aspect") {
+      o.keepAspect = arg == "--keep-aspect";
+    } else if (arg == "--smooth" || arg == "--no-smooth") {
+      o.smooth = arg == "--smooth";
+    } else if (arg == "--any-input" || arg == "--no-any-input") {
+      o.anyInput = arg == "--any-input";
     } else if (arg == "-o" || arg == "--output") {
       if (!needValue("a folder")) return false;
       if (value.empty()) return invalid("a folder");
@@ -199,6 +205,15 @@ Output:
       --report              write a JPEG thumbnail per segment and thumbnail.html
       --pattern PATTERN     thumbnail names, one integer conversion (e.g. clip_%03d)
       --thumb SIZE          thumbnail width: 0 (source size), 64 or 128
+
+Picture and inputs (settings keepaspect, smoothscale, anyinput; off unless set):
+      --keep-aspect         keep the picture's aspect ratio: black bars instead
+                            of a stretched picture (--no-keep-aspect: stretch)
+      --smooth              scale by averaging the source pixels instead of
+                            nearest neighbour (--no-smooth)
+      --any-input           take any file with sound or pictures that can be
+                            decoded: MP4, MOV, MKV, WebM, MP3, FLAC, Ogg, ...
+                            (--no-any-input: only the types listed above)
 
 Range:
       --start TIME          start mark (default: start of the file)

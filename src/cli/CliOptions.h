@@ -25,6 +25,10 @@ struct CliOptions {
   bool report = false;
   std::optional<std::string> pattern;
   std::optional<int> thumbWidth;  // 0, 64, 128
+  // Beyond the described converter (settings keepaspect, smoothscale, anyinput).
+  std::optional<bool> keepAspect;
+  std::optional<bool> smooth;
+  std::optional<bool> anyInput;
   bool quiet = false;
   bool verbose = false;  // the libraries' own notices too
   bool help = false;

@@ -155,6 +155,9 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   if (o.report) s.logfile = 1;
   if (o.pattern) s.edit = *o.pattern;
   if (o.thumbWidth) s.capturesize = zel::IndexOfValue(zel::CaptureSizeList(), *o.thumbWidth);
+  if (o.keepAspect) s.keepaspect = *o.keepAspect;
+  if (o.smooth) s.smoothscale = *o.smooth;
+  if (o.anyInput) s.anyinput = *o.anyInput;
   return true;
 }
 
@@ -199,7 +202,7 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     Say(Quoted(input) + ": " + problem);
     return kExitFailed;
   }
-  if (!zel::IsSupportedInput(input)) {
+  if (!zel::IsSupportedInput(input, settings.anyinput != 0)) {
     notifier.showMessage(kUnsupportedInput, false);
     return kExitUsage;
   }

@@ -36,8 +36,10 @@ class TestWindow {
   explicit TestWindow(const std::string& setupIni = {}) {
     if (!setupIni.empty()) std::ofstream(start.file("setup.ini")) << setupIni;
     MainDialog::Setup setup{start.path().string(), work.path().string(),
-                            [this](QWidget*, const QString& initialName) {
+                            [this](QWidget*, const QString& initialName,
+                                   const QStringList& filters) {
                               initialNames << initialName;
+                              offeredFilters = filters;
                               return chosen;
                             }};
     dialog = std::make_unique<MainDialog>(std::move(setup));
@@ -69,6 +71,7 @@ class TestWindow {
   TempDir start, work;
   QString chosen;  // what the open-file dialog answers
   QStringList initialNames;
+  QStringList offeredFilters;  // the filters of the last open-file dialog
   std::vector<SeenBox> boxes;
   std::unique_ptr<MainDialog> dialog;
 };

@@ -9,6 +9,7 @@
 
 #include "app/settings/PropertyAudio.h"
 #include "app/settings/PropertyEtcetra.h"
+#include "app/settings/PropertyExtra.h"
 #include "app/settings/PropertyVideo.h"
 
 namespace zel::app {
@@ -21,8 +22,8 @@ SettingsSheet::SettingsSheet(ConversionSettings& settings, Notifier& notifier, Q
 
   tabs_ = new QTabWidget(this);
   pages_ = {new PropertyAudio, new PropertyVideo(notifier), new PropertyFile(std::move(chooser)),
-            new PropertyEtcetra};
-  const char* titles[] = {"AUDIO", "VIDEO", "FILE", "ETCETRA"};
+            new PropertyEtcetra, new PropertyExtra};
+  const char* titles[] = {"AUDIO", "VIDEO", "FILE", "ETCETRA", "EXTRA"};
   for (std::size_t i = 0; i < pages_.size(); ++i) {
     tabs_->addTab(pages_[i], titles[i]);
     connect(pages_[i], &PropertyPage::modifiedChanged, this, &SettingsSheet::updateApplyButton);

@@ -17,8 +17,8 @@ namespace zel::app {
 
 class PropertyPage;
 
-// The settings dialog "PROPERTY": the pages AUDIO, VIDEO, FILE and ETCETRA as
-// tabs, with OK, Cancel and Apply. Made afresh for every opening:
+// The settings dialog "PROPERTY": the pages AUDIO, VIDEO, FILE and ETCETRA
+// (and EXTRA, for what goes beyond them) as tabs, with OK, Cancel and Apply. Made afresh for every opening:
 //
 //   SettingsSheet sheet(settings, notifier, window);
 //   sheet.exec();  // then save and reload setup.ini, whatever it returned
@@ -42,7 +42,7 @@ class SettingsSheet final : public QDialog {
 
   ConversionSettings& settings_;
   QTabWidget* tabs_;
-  std::array<PropertyPage*, 4> pages_;
+  std::array<PropertyPage*, 5> pages_;
   QPushButton* apply_;
 };
 

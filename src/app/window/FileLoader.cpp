@@ -51,7 +51,7 @@ FileLoader::FileLoader(WindowRecords& records, MediaSource& preview, PreviewSink
       workFolder_(std::move(workFolder)) {}
 
 bool FileLoader::accept(const std::string& path) {
-  if (IsSupportedInput(path)) return true;
+  if (IsSupportedInput(path, records_.settings.anyinput != 0)) return true;
   notifier_.showMessage(LoadErrorText(kUnsupportedFileError), true);
   return false;
 }

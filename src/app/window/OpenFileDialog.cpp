@@ -10,6 +10,11 @@ namespace {
 constexpr char kFilter[] =
     "WMVファイル(*.wmv)|*.wmv|AVIファイル(*.avi)|*.avi|MPEG1ファイル(*.mpa; *.mpg; *.mpeg)|*.mpa; "
     "*.mpg; *.mpeg|WAVファイル(*.wav)|*.wav|WMAファイル(*.wma)|*.wma|All Files(*.*)|*.*||";
+// What the anyinput setting adds: the usual names of today's media files.
+constexpr char kAllMedia[] = "すべてのメディアファイル";
+constexpr char kAllMediaPatterns[] =
+    "*.mp4; *.m4v; *.mov; *.mkv; *.webm; *.avi; *.wmv; *.asf; *.mpg; *.mpeg; *.mpa; *.ts; *.m2ts; "
+    "*.mts; *.flv; *.3gp; *.3g2; *.mp3; *.m4a; *.aac; *.flac; *.ogg; *.oga; *.opus; *.wav; *.wma";
 
 }  // namespace
 
@@ -17,9 +22,14 @@ QString InitialFileName(const QString& currentFolder) {
   return currentFolder + (currentFolder == "/" ? "" : "/") + "*.wmv";
 }
 
-QStringList OpenFileFilters() {
+QStringList OpenFileFilters(bool anyInput) {
   QStringList filters;
-  const QStringList parts = QString::fromUtf8(kFilter).split('|');
+  QStringList parts = QString::fromUtf8(kFilter).split('|');
+  if (anyInput) {
+    const qsizetype allFiles = parts.indexOf("All Files(*.*)");
+    parts.insert(allFiles, QString::fromUtf8(kAllMediaPatterns));
+    parts.insert(allFiles, QString::fromUtf8(kAllMedia));
+  }
   for (qsizetype i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2) {
     QStringList patterns;
     for (QString pattern : parts[i + 1].split(';')) {
@@ -35,12 +45,12 @@ QStringList OpenFileFilters() {
   return filters;
 }
 
-QString ChooseInputFile(QWidget* owner, const QString& initialName) {
+QString ChooseInputFile(QWidget* owner, const QString& initialName, const QStringList& filters) {
   QFileDialog dialog(owner, "開く");
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
-  dialog.setNameFilters(OpenFileFilters());
+  dialog.setNameFilters(filters);
   dialog.setDirectory(QFileInfo(initialName).path());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();

@@ -15,14 +15,15 @@ QString InitialFileName(const QString& currentFolder);
 
 // The filters, one per kind of input, as Qt's file dialog takes them: each
 // shows its label ("WMVファイル(*.wmv)", ...) and matches its patterns in
-// either case, as the type check does.
-QStringList OpenFileFilters();
+// either case, as the type check does. With anyInput (the anyinput
+// setting) "すべてのメディアファイル" comes before "All Files".
+QStringList OpenFileFilters(bool anyInput = false);
 
-// Asks for an existing file: (owner, initial name) -> its path, or an empty
-// text when the user cancelled.
-using FileChooser = std::function<QString(QWidget*, const QString&)>;
+// Asks for an existing file: (owner, initial name, filters) -> its path, or
+// an empty text when the user cancelled.
+using FileChooser = std::function<QString(QWidget*, const QString&, const QStringList&)>;
 
 // The open-file dialog, the chooser the window uses unless told otherwise.
-QString ChooseInputFile(QWidget* owner, const QString& initialName);
+QString ChooseInputFile(QWidget* owner, const QString& initialName, const QStringList& filters);
 
 }  // namespace zel::app

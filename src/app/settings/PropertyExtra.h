@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/settings/PropertyPage.h"
+
+class QCheckBox;
+
+namespace zel::app {
+
+// The EXTRA page: what the converter does beyond the described one, each
+// off unless chosen here (keepaspect, smoothscale, anyinput).
+class PropertyExtra final : public PropertyPage {
+  Q_OBJECT
+
+ public:
+  explicit PropertyExtra(QWidget* parent = nullptr);
+
+ protected:
+  void loadControls(ConversionSettings& settings) override;
+  void commitControls(ConversionSettings& settings) override;
+
+ private:
+  QCheckBox* keepAspect_;
+  QCheckBox* smoothScale_;
+  QCheckBox* anyInput_;
+};
+
+}  // namespace zel::app
