@@ -95,11 +95,21 @@ std::unique_ptr<FrameSeeker> SeekerPool::Lend(std::int64_t positionHns) {
       break;
     }
   }
-  if (head == nullptr && !heads_.empty()) {
-    head = Choose(positionHns);
+  if (head == nullptr) {
+    // The nearest, else the one used longest ago: opening another file
+    // would hold up the window's thread.
+    std::optional<std::int64_t> nearest;
+    for (Head& one : heads_) {
+      const std::optional<std::int64_t> distance = one.seeker->ReadOnDistance(positionHns);
+      if (distance && (!nearest || *distance < *nearest)) {
+        nearest = distance;
+        head = &one;
+      }
+      if (!nearest && (head == nullptr || one.lastUse < head->lastUse)) head = &one;
+    }
   }
   if (head == nullptr) {
-    return OpenSeeker();
+    return nullptr;
   }
   std::unique_ptr<FrameSeeker> seeker = std::move(head->seeker);
   heads_.erase(heads_.begin() + (head - heads_.data()));

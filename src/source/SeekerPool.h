@@ -24,10 +24,10 @@ class SeekerPool {
   // As FrameSeeker::PictureAt.
   const DecodedPicture* PictureAt(std::int64_t positionHns);
 
-  // Lends the seeker best placed for the position (a fresh one when the pool
-  // has room) to a playback worker, which drives it on its own thread. Until
+  // Lends the seeker best placed for the position to a playback worker,
+  // which drives it on its own thread; none is opened for it. Until
   // it comes back the pool must not be used: the seekers share what they
-  // learn of the key frames. Null when no seeker opens.
+  // learn of the key frames. Null when the pool is closed.
   std::unique_ptr<FrameSeeker> Lend(std::int64_t positionHns);
   void GiveBack(std::unique_ptr<FrameSeeker> seeker);
 

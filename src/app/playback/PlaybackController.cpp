@@ -24,8 +24,9 @@ constexpr int kIdleStepMs = 5;
 // often (the position, the sound's restart after an underrun).
 constexpr int kLongestStepMs = 20;
 // A sound clock that stands still this long while sound is left to play has
-// failed: the range goes on silently.
-constexpr qint64 kStalledMs = 1500;
+// failed: the range goes on silently. Generous: a sound server may take
+// over a second to start a stream (PulseAudio's null sink does).
+constexpr qint64 kStalledMs = 4000;
 
 }  // namespace
 
