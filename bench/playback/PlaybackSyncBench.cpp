@@ -141,9 +141,9 @@ class QuietNotifier final : public Notifier {
 class WhiteWatch final : public PreviewSink {
  public:
   void ShowPreviewFrame(const PreviewFrame& frame) override {
-    const std::uint8_t* centre = frame.pixels +
-                                 static_cast<std::ptrdiff_t>(frame.height / 2) * frame.bytesPerLine +
-                                 (frame.width / 2) * 4;
+    const std::uint8_t* centre =
+        frame.pixels + static_cast<std::ptrdiff_t>(frame.height / 2) * frame.bytesPerLine +
+        (frame.width / 2) * 4;
     if (centre[1] > 128) whites.push_back({frame.timeHns, NowMs()});
   }
   struct Shown {

@@ -20,9 +20,9 @@ struct PlaybackStatus {
 };
 
 struct PlaybackCounters {
-  std::uint64_t shown = 0;    // pictures handed to the sink
-  std::uint64_t dropped = 0;  // pictures whose time passed before they could be shown
-  std::uint64_t pcmBytes = 0; // sound taken by the audio device
+  std::uint64_t shown = 0;     // pictures handed to the sink
+  std::uint64_t dropped = 0;   // pictures whose time passed before they could be shown
+  std::uint64_t pcmBytes = 0;  // sound taken by the audio device
 };
 
 }  // namespace zel

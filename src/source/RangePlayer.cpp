@@ -229,10 +229,9 @@ RangePlayer::Step RangePlayer::Present(std::int64_t clockHns) {
   }
   room_.notify_all();
   if (pcm_) {
-    const std::size_t readyBytes = static_cast<std::size_t>(range_.sampleRate * kPcmReadyMs / 1000) *
-                                   range_.channels * 2;
-    step.status.ready =
-        step.status.ready && (pcm_->finished() || pcm_->available() >= readyBytes);
+    const std::size_t readyBytes =
+        static_cast<std::size_t>(range_.sampleRate * kPcmReadyMs / 1000) * range_.channels * 2;
+    step.status.ready = step.status.ready && (pcm_->finished() || pcm_->available() >= readyBytes);
   }
   ended_ = videoDone && clockHns >= range_.stopHns;
   step.status.ended = ended_;

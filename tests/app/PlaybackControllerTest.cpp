@@ -39,11 +39,11 @@ class PlaybackControllerTest : public QObject {
  private slots:
   void initTestCase() {
     clip_ = dir_.file("clip.wmv");
-    const test::CommandResult made = test::RunCommand(
-        {"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
-         "testsrc2=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
-         "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "wmv2", "-c:a", "wmav2",
-         clip_});
+    const test::CommandResult made =
+        test::RunCommand({"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
+                          "testsrc2=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                          "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "wmv2", "-c:a",
+                          "wmav2", clip_});
     QCOMPARE(made.exitCode, 0);
   }
 

@@ -78,8 +78,8 @@ struct Player {
     const std::uint64_t wanted = BytesPerSecond() * playedHns / kHnsPerSecond;
     std::uint8_t buffer[4096];
     while (pcmBytes < wanted) {
-      const std::size_t got = source.ReadPlaybackPcm(
-          buffer, std::min<std::uint64_t>(sizeof buffer, wanted - pcmBytes));
+      const std::size_t got =
+          source.ReadPlaybackPcm(buffer, std::min<std::uint64_t>(sizeof buffer, wanted - pcmBytes));
       if (got == 0) break;
       pcmBytes += got;
       for (std::size_t i = 0; i + 1 < got; i += 2) {
@@ -253,7 +253,8 @@ TEST(Playback, AConversionDeliversTheSameWhilePlaybackRuns) {
     const auto started = std::chrono::steady_clock::now();
     const auto present = [&] {
       const auto played = std::chrono::steady_clock::now() - started;
-      const std::int64_t clock = std::chrono::duration_cast<std::chrono::microseconds>(played).count() * 10;
+      const std::int64_t clock =
+          std::chrono::duration_cast<std::chrono::microseconds>(played).count() * 10;
       p.source.PresentPlayback(clock);
       p.TakeSound(clock);
     };

@@ -120,8 +120,8 @@ void PlaybackController::step() {
   int delayMs = kIdleStepMs;
   if (clockRunning_ && status.nextPictureHns >= 0) {
     const std::int64_t untilHns = status.nextPictureHns - clock;
-    delayMs = static_cast<int>(std::clamp<std::int64_t>((untilHns + kHnsPerMs - 1) / kHnsPerMs, 0,
-                                                        kLongestStepMs));
+    delayMs = static_cast<int>(
+        std::clamp<std::int64_t>((untilHns + kHnsPerMs - 1) / kHnsPerMs, 0, kLongestStepMs));
   }
   stepTimer_.start(delayMs);
 }
@@ -156,8 +156,8 @@ bool PlaybackController::startSound() {
   device_ = std::make_unique<PcmPullDevice>(preview_);
   device_->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
   sink_ = std::make_unique<QAudioSink>(output, format);
-  sink_->setBufferSize(static_cast<qsizetype>(info.sampleRate) * info.channels * 2 *
-                       kSinkBufferMs / 1000);
+  sink_->setBufferSize(static_cast<qsizetype>(info.sampleRate) * info.channels * 2 * kSinkBufferMs /
+                       1000);
   sink_->start(device_.get());
   sinceClockMoved_.start();
   return sink_->state() != QAudio::StoppedState && sink_->error() == QAudio::NoError;
