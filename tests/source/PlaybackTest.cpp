@@ -241,7 +241,9 @@ TEST(Playback, AConversionDeliversTheSameWhilePlaybackRuns) {
   std::vector<std::vector<std::uint8_t>> wavs;
   for (const bool playing : {false, true}) {
     Player p(clip);
-    if (playing) ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+    if (playing) {
+      ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+    }
     MediaSource conversion;
     HashingSink sink;
     RecordingNotifier notifier;
