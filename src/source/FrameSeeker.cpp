@@ -213,17 +213,7 @@ bool FrameSeeker::ReadToKey(std::int64_t targetHns, std::int64_t positionHns,
 FrameSeeker::Pass FrameSeeker::DecodePast(std::int64_t positionHns) {
   std::optional<Pass> verdict;
   const auto onFrame = [&](AVFrame* frame) {
-    ++counters_.decodedFrames;
-    std::int64_t timeHns = reader_.nextTime;
-    if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-      timeHns = reader_.HnsOf(frame->best_effort_timestamp);
-    }
-    const std::int64_t durationHns =
-        frame->pkt_duration > 0
-            ? av_rescale_q(frame->pkt_duration, reader_.stream->time_base, kHnsBase)
-            : frameHns_;
-    reader_.nextTime = timeHns + std::max<std::int64_t>(durationHns, 1);
-    if (frame->key_frame) memory_->times.insert(timeHns);
+    const std::int64_t timeHns = Stamp(frame);
     if (fresh_) {
       fresh_ = false;
       if (timeHns > positionHns && !runFromStart_) {
@@ -248,6 +238,12 @@ FrameSeeker::Pass FrameSeeker::DecodePast(std::int64_t positionHns) {
     return timeHns > positionHns ? FrameVerdict::Enough : FrameVerdict::More;
   };
   const LoopEnd end = DecodeFrames(reader_, job_, onFrame);
+  if (end == LoopEnd::Stopped) {
+    // Stopped between packets, nothing lost: the run goes on where it
+    // stands, unless it was still skipping towards the position.
+    if (skipping_ || run_.empty()) Forget();
+    return Pass::Failed;
+  }
   if (verdict) {
     return *verdict;
   }
@@ -258,6 +254,65 @@ FrameSeeker::Pass FrameSeeker::DecodePast(std::int64_t positionHns) {
     return Pass::Overshot;  // the stream ended before the fast way stopped
   }
   return Pass::Failed;
+}
+
+const DecodedPicture* FrameSeeker::PictureAfter(std::int64_t timeHns) {
+  if (!isOpen()) {
+    return nullptr;
+  }
+  const auto next = [this, timeHns] {
+    return std::upper_bound(run_.begin(), run_.end(), timeHns,
+                            [](std::int64_t time, const DecodedPicture& picture) {
+                              return time < picture.timeHns;
+                            });
+  };
+  auto after = next();
+  if (after == run_.begin() && !runFromStart_) {
+    // The run does not hold the picture at timeHns: find it first.
+    if (PictureAt(timeHns) == nullptr) return nullptr;
+    after = next();
+  }
+  if (after != run_.end()) {
+    return &*after;
+  }
+  if (reader_.ended) {
+    return nullptr;
+  }
+  const LoopEnd end = DecodeFrames(reader_, job_, [this](AVFrame* frame) {
+    Keep(Stamp(frame), frame);
+    return FrameVerdict::Enough;
+  });
+  return end == LoopEnd::Enough && !run_.empty() && run_.back().timeHns > timeHns ? &run_.back()
+                                                                                  : nullptr;
+}
+
+void FrameSeeker::SetStopFlag(const std::atomic<bool>* stop) {
+  if (stop == nullptr) {
+    job_.shouldStop = nullptr;
+  } else {
+    job_.shouldStop = [stop] { return stop->load(std::memory_order_relaxed); };
+  }
+}
+
+std::int64_t FrameSeeker::Stamp(const AVFrame* frame) {
+  ++counters_.decodedFrames;
+  std::int64_t timeHns = reader_.nextTime;
+  if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+    timeHns = reader_.HnsOf(frame->best_effort_timestamp);
+  }
+  const std::int64_t durationHns =
+      frame->pkt_duration > 0
+          ? av_rescale_q(frame->pkt_duration, reader_.stream->time_base, kHnsBase)
+          : frameHns_;
+  reader_.nextTime = timeHns + std::max<std::int64_t>(durationHns, 1);
+  if (frame->key_frame) memory_->times.insert(timeHns);
+  return timeHns;
+}
+
+void FrameSeeker::Forget() {
+  run_.clear();
+  runFromStart_ = fresh_ = skipping_ = passedOver_ = false;
+  reader_.decoder.codec->skip_frame = AVDISCARD_DEFAULT;
 }
 
 const DecodedPicture* FrameSeeker::FromRun(std::int64_t positionHns) const {

@@ -4,10 +4,11 @@
 // cursor moved by hand needs it: a demuxer and decoder of its own that stay
 // where they stopped, the pictures decoded last, and the key frames seen.
 //
-// A FrameSeeker holds all of its state and touches nothing else, so it can
-// be driven from any one thread at a time (the window's for single frames, a
-// playback worker later).
+// A FrameSeeker holds all of its state and touches nothing else (but the
+// KeyFrameMemory it may share), so it can be driven from any one thread at a
+// time: the window's for single frames, a playback worker for a range.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -58,6 +59,16 @@ class FrameSeeker {
   // pointer stays valid until the next call.
   const DecodedPicture* PictureAt(std::int64_t positionHns);
 
+  // The first picture after timeHns: one decoded already, or the next one
+  // the decoder gives from where it stands. Reading on like this is how a
+  // range plays. Null at the end of the stream. The pointer stays valid
+  // until the next call.
+  const DecodedPicture* PictureAfter(std::int64_t timeHns);
+
+  // While set and true, decoding stops between packets and the call returns
+  // null; the seeker then seeks afresh on its next call.
+  void SetStopFlag(const std::atomic<bool>* stop);
+
   const PreviewCounters& counters() const { return counters_; }
 
  private:
@@ -76,7 +87,9 @@ class FrameSeeker {
   const DecodedPicture* FromRun(std::int64_t positionHns) const;
   bool WorthReadingOn(std::int64_t positionHns) const;
   std::optional<std::int64_t> LearnedKeyAtOrBefore(std::int64_t positionHns) const;
+  std::int64_t Stamp(const AVFrame* frame);
   void Keep(std::int64_t timeHns, const AVFrame* frame);
+  void Forget();
 
   SegmentJob job_;
   StreamReader reader_;

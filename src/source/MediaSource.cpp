@@ -301,6 +301,26 @@ bool MediaSource::GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t
   return impl_->preview.GrabFrameAt(positionHns, rgb24BottomUp, width, height);
 }
 
+int MediaSource::PlayRange(std::int64_t startHns, std::int64_t stopHns) {
+  return impl_->preview.PlayRange(startHns, stopHns);
+}
+
+int MediaSource::StopPlayback() { return impl_->preview.StopPlayback(); }
+
+PlaybackStatus MediaSource::PresentPlayback(std::int64_t clockHns) {
+  return impl_->preview.PresentPlayback(clockHns);
+}
+
+std::size_t MediaSource::ReadPlaybackPcm(std::uint8_t* data, std::size_t maxBytes) {
+  return impl_->preview.ReadPlaybackPcm(data, maxBytes);
+}
+
+bool MediaSource::playbackSoundDrained() const { return impl_->preview.playbackSoundDrained(); }
+
+PlaybackCounters MediaSource::playbackCounters() const {
+  return impl_->preview.playbackCounters();
+}
+
 int MediaSource::ClosePreview() { return impl_->preview.Close(); }
 
 PreviewCounters MediaSource::previewCounters() const { return impl_->preview.counters(); }

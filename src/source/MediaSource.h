@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "source/PlaybackStatus.h"
 #include "source/PreviewFrame.h"
 #include "source/VideoLayout.h"
 
@@ -131,9 +132,37 @@ class MediaSource {
   // when no file with video is open.
   std::optional<VideoRect> LayoutVideoWindow(int areaWidth, int areaHeight, int adjustframe);
 
-  // Where the last picture was shown: the position given to ShowFrameAt,
-  // within [0, duration]. The picture's own time is PreviewFrame::timeHns.
+  // Where the preview stands, within [0, duration]: while a range plays, the
+  // clock of the last presentation step; after playback, where it stopped;
+  // otherwise the position given to ShowFrameAt. The picture's own time is
+  // PreviewFrame::timeHns.
   std::int64_t GetCurrentPosition() const;
+
+  // Plays [startHns, stopHns] (clamped to the file): 1, or 0 when nothing is
+  // open. Returns at once; two threads decode ahead of the clock, the
+  // pictures at the layout's size, the sound as 16-bit PCM at
+  // previewInfo().sampleRate and .channels. The window then drives it:
+  // the audio device takes the sound through ReadPlaybackPcm, and a timer
+  // on the window's thread calls PresentPlayback with the clock, which hands
+  // the due picture to the sink and tells when the range has ended.
+  int PlayRange(std::int64_t startHns, std::int64_t stopHns);
+  // Stops the decoding at once (the threads end between two packets) and
+  // drops what was decoded ahead: ReadPlaybackPcm gives nothing more. 1, or
+  // 0 when nothing is open. ShowFrameAt, GrabFrameAt, OpenPreview and
+  // ClosePreview stop playback first.
+  int StopPlayback();
+  // One presentation step at clockHns (file time, starting at the range's
+  // start): the newest picture whose time has come goes to the sink, older
+  // due ones are dropped. status.ready says when the clock may start;
+  // status.ended comes once, when the clock has passed the range's end.
+  PlaybackStatus PresentPlayback(std::int64_t clockHns);
+  // Up to maxBytes of the range's sound, whole sample frames, without
+  // waiting; 0 when none is decoded yet, after the end and after a stop.
+  // May be called from the audio device's thread.
+  std::size_t ReadPlaybackPcm(std::uint8_t* data, std::size_t maxBytes);
+  // The whole sound of the range has been read (or the file has none).
+  bool playbackSoundDrained() const;
+  PlaybackCounters playbackCounters() const;
 
   // Shows the picture at the position as ShowFrameAt does, and copies it at
   // its decoded size (not the display size) as 24-bit rows of width * 3

@@ -34,6 +34,8 @@ int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& no
     return refuse();  // nothing in it that plays
   }
   info_ = info;
+  path_ = path;
+  audioStream_ = streams.audioStream;
   sink_ = sink;
   outWidth_ = info.displayWidth;
   outHeight_ = info.displayHeight;
@@ -46,8 +48,11 @@ int PreviewSource::Close() {
   if (!opened_) {
     return 0;
   }
+  StopPlayback();
   opened_ = false;
   seekers_.Close();
+  path_.clear();
+  audioStream_ = -1;
   shown_.reset();
   info_ = MediaInfo{};
   sink_ = nullptr;
@@ -59,6 +64,7 @@ int PreviewSource::ShowFrameAt(std::int64_t positionHns) {
   if (!opened_ || !info_.hasVideo) {
     return 0;
   }
+  StopPlayback();
   const DecodedPicture* picture = seekers_.PictureAt(positionHns);
   if (picture == nullptr) {
     return 0;
@@ -83,6 +89,7 @@ std::optional<VideoRect> PreviewSource::Layout(int areaWidth, int areaHeight, in
   if (rect.width() != outWidth_ || rect.height() != outHeight_) {
     outWidth_ = rect.width();
     outHeight_ = rect.height();
+    player_.SetPictureSize(outWidth_, outHeight_);
     if (shown_ && shown_->buf[0] != nullptr) Deliver();  // the picture at its new size
   }
   return rect;
@@ -96,6 +103,70 @@ bool PreviewSource::GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8
   width = shown_->width;
   height = shown_->height;
   return true;
+}
+
+std::int64_t PreviewSource::currentPosition() const {
+  return player_.active() ? player_.positionHns() : positionHns_;
+}
+
+int PreviewSource::PlayRange(std::int64_t startHns, std::int64_t stopHns) {
+  if (!opened_) {
+    return 0;
+  }
+  StopPlayback();
+  RangePlayer::Range range;
+  range.path = path_;
+  range.startHns = std::clamp<std::int64_t>(startHns, 0, info_.durationHns);
+  range.stopHns = std::clamp<std::int64_t>(stopHns, range.startHns, info_.durationHns);
+  if (info_.hasVideo) {
+    range.seeker = seekers_.Lend(range.startHns);
+    if (info_.frameDurationHns > 0) range.frameHns = info_.frameDurationHns;
+    if (sink_ != nullptr) {
+      range.width = outWidth_;
+      range.height = outHeight_;
+    }
+  }
+  if (info_.hasAudio) {
+    range.audioStream = audioStream_;
+    range.sampleRate = info_.sampleRate;
+    range.channels = info_.channels;
+  }
+  if (!player_.Start(std::move(range))) {
+    seekers_.GiveBack(player_.Stop());
+    return 0;
+  }
+  return 1;
+}
+
+int PreviewSource::StopPlayback() {
+  if (!opened_) {
+    return 0;
+  }
+  if (player_.active()) {
+    positionHns_ = player_.positionHns();
+    seekers_.GiveBack(player_.Stop());
+  }
+  return 1;
+}
+
+PlaybackStatus PreviewSource::PresentPlayback(std::int64_t clockHns) {
+  RangePlayer::Step step = player_.Present(clockHns);
+  if (step.picture) {
+    QueuedPicture& picture = *step.picture;
+    std::swap(shown_, picture.decoded);  // kept for stills and a new layout
+    shownTimeHns_ = picture.timeHns;
+    const AVFrame* rgb = picture.rgb.get();
+    if (rgb != nullptr && rgb->width == outWidth_ && rgb->height == outHeight_) {
+      if (sink_ != nullptr) {
+        sink_->ShowPreviewFrame(
+            {rgb->data[0], rgb->width, rgb->height, rgb->linesize[0], shownTimeHns_});
+      }
+    } else if (shown_) {
+      Deliver();  // converted before the layout changed
+    }
+    player_.Recycle(std::move(step.picture));
+  }
+  return step.status;
 }
 
 bool PreviewSource::Deliver() {

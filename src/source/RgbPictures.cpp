@@ -37,6 +37,11 @@ const AVFrame* RgbPictures::ToRgb32(const AVFrame* picture, int width, int heigh
   return Convert(picture, AV_PIX_FMT_RGB32, width, height, rgb32Sws_, rgb32_);
 }
 
+bool RgbPictures::ToRgb32Into(const AVFrame* picture, int width, int height,
+                              av::FramePtr& target) {
+  return Convert(picture, AV_PIX_FMT_RGB32, width, height, rgb32Sws_, target) != nullptr;
+}
+
 bool RgbPictures::ToBgr24BottomUp(const AVFrame* picture, std::vector<std::uint8_t>& out) {
   const AVFrame* rgb = Convert(picture, AV_PIX_FMT_BGR24, picture ? picture->width : 0,
                                picture ? picture->height : 0, bgr24Sws_, bgr24_);

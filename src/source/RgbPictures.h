@@ -18,6 +18,10 @@ class RgbPictures {
   // until the next call.
   const AVFrame* ToRgb32(const AVFrame* picture, int width, int height);
 
+  // As ToRgb32, into target, which is allocated anew only when its size
+  // differs, so that a caller can keep several converted pictures.
+  bool ToRgb32Into(const AVFrame* picture, int width, int height, av::FramePtr& target);
+
   // picture at its own size as rows of width * 3 bytes in B, G, R order, the
   // bottom row first, the way a 24-bit BMP stores them.
   bool ToBgr24BottomUp(const AVFrame* picture, std::vector<std::uint8_t>& out);

@@ -1,5 +1,7 @@
 #include "source/SeekerPool.h"
 
+#include <algorithm>
+
 namespace zel {
 
 namespace {
@@ -12,14 +14,23 @@ constexpr std::size_t kRunBytes = std::size_t{64} << 20;
 
 bool SeekerPool::Open(const std::string& path, int streamIndex) {
   Close();
-  auto seeker = std::make_unique<FrameSeeker>();
-  if (!seeker->Open(path, streamIndex, kRunBytes / kHeads, &memory_)) {
-    return false;
-  }
   path_ = path;
   streamIndex_ = streamIndex;
+  auto seeker = OpenSeeker();
+  if (!seeker) {
+    Close();
+    return false;
+  }
   heads_.push_back({std::move(seeker), 0});
   return true;
+}
+
+std::unique_ptr<FrameSeeker> SeekerPool::OpenSeeker() {
+  auto seeker = std::make_unique<FrameSeeker>();
+  if (!seeker->Open(path_, streamIndex_, kRunBytes / kHeads, &memory_)) {
+    return nullptr;
+  }
+  return seeker;
 }
 
 void SeekerPool::Close() {
@@ -61,8 +72,7 @@ SeekerPool::Head* SeekerPool::Choose(std::int64_t positionHns) {
     return nearest;
   }
   if (heads_.size() < kHeads) {
-    auto seeker = std::make_unique<FrameSeeker>();
-    if (seeker->Open(path_, streamIndex_, kRunBytes / kHeads, &memory_)) {
+    if (auto seeker = OpenSeeker()) {
       heads_.push_back({std::move(seeker), 0});
       return &heads_.back();
     }
@@ -72,6 +82,53 @@ SeekerPool::Head* SeekerPool::Choose(std::int64_t positionHns) {
     if (head.lastUse < oldest->lastUse) oldest = &head;
   }
   return oldest;
+}
+
+std::unique_ptr<FrameSeeker> SeekerPool::Lend(std::int64_t positionHns) {
+  if (path_.empty()) {
+    return nullptr;
+  }
+  Head* head = nullptr;
+  for (Head& one : heads_) {
+    if (one.seeker->Cached(positionHns) != nullptr) {
+      head = &one;
+      break;
+    }
+  }
+  if (head == nullptr) {
+    // The nearest, else the one used longest ago: opening another file
+    // would hold up the window's thread.
+    std::optional<std::int64_t> nearest;
+    for (Head& one : heads_) {
+      const std::optional<std::int64_t> distance = one.seeker->ReadOnDistance(positionHns);
+      if (distance && (!nearest || *distance < *nearest)) {
+        nearest = distance;
+        head = &one;
+      }
+      if (!nearest && (head == nullptr || one.lastUse < head->lastUse)) head = &one;
+    }
+  }
+  if (head == nullptr) {
+    return nullptr;
+  }
+  std::unique_ptr<FrameSeeker> seeker = std::move(head->seeker);
+  heads_.erase(heads_.begin() + (head - heads_.data()));
+  return seeker;
+}
+
+void SeekerPool::GiveBack(std::unique_ptr<FrameSeeker> seeker) {
+  if (!seeker || path_.empty()) {
+    return;
+  }
+  seeker->SetStopFlag(nullptr);
+  heads_.push_back({std::move(seeker), ++uses_});
+  if (heads_.size() > kHeads) {
+    // The one used longest ago goes; the one back from playing stands where
+    // the window looks next.
+    auto oldest = std::min_element(heads_.begin(), heads_.end() - 1,
+                                   [](const Head& a, const Head& b) { return a.lastUse < b.lastUse; });
+    heads_.erase(oldest);
+  }
 }
 
 PreviewCounters SeekerPool::counters() const {

@@ -24,6 +24,13 @@ class SeekerPool {
   // As FrameSeeker::PictureAt.
   const DecodedPicture* PictureAt(std::int64_t positionHns);
 
+  // Lends the seeker best placed for the position to a playback worker,
+  // which drives it on its own thread; none is opened for it. Until
+  // it comes back the pool must not be used: the seekers share what they
+  // learn of the key frames. Null when the pool is closed.
+  std::unique_ptr<FrameSeeker> Lend(std::int64_t positionHns);
+  void GiveBack(std::unique_ptr<FrameSeeker> seeker);
+
   PreviewCounters counters() const;
 
  private:
@@ -32,6 +39,7 @@ class SeekerPool {
     std::uint64_t lastUse = 0;
   };
   Head* Choose(std::int64_t positionHns);
+  std::unique_ptr<FrameSeeker> OpenSeeker();
 
   std::string path_;
   int streamIndex_ = -1;
