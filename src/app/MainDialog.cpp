@@ -66,6 +66,9 @@ MainDialog::MainDialog(Setup setup, QWidget* parent)
   loader_ =
       std::make_unique<FileLoader>(records_, preview_, *surface_, notifier_, setup_.workFolder);
   conversion_ = std::make_unique<ConversionController>(records_, notifier_, setup_.workFolder);
+  playback_ = std::make_unique<PlaybackController>(preview_, setup_.sound);
+  // The end of the played range runs Stop, as the button does.
+  connect(playback_.get(), &PlaybackController::finished, this, &MainDialog::stopCommand);
   connect(conversion_.get(), &ConversionController::started, this, &MainDialog::conversionStarted);
   connect(conversion_.get(), &ConversionController::finished, this,
           &MainDialog::conversionFinished);
@@ -79,6 +82,7 @@ MainDialog::MainDialog(Setup setup, QWidget* parent)
 
 MainDialog::~MainDialog() {
   timer_.stop();
+  playback_.reset();
   conversion_.reset();  // only a program ended by a signal gets here while converting
   SaveSettings(records_.settings, setup_.startDirectory);
   loader_->unload();
@@ -163,18 +167,24 @@ void MainDialog::loadFile(const std::string& path) {
 
 void MainDialog::playCommand() {
   if (!fileLoaded_ || converting()) return;
-  // Playback of the marked range starts here.
+  // Always the marked range, from the start mark wherever the cursor is.
+  buttons_->showPlaying(true);
+  playing_ = playback_->play(records_.range.start, records_.range.end);
+  if (!playing_) buttons_->showPlaying(false);
+  refresh();
 }
 
 void MainDialog::resumePlayback(std::int64_t fromMs) {
-  (void)fromMs;  // playback arrives with the playback controller
+  playing_ = playback_->play(fromMs * kHnsPerMs, records_.range.end);
+  if (!playing_) stopCommand();
 }
 
 void MainDialog::stopCommand() {
   if (!fileLoaded_ || converting()) return;
   buttons_->showPlaying(false);
+  playback_->stop();  // silent at once; the cursor stays where playback left it
   playing_ = false;
-  update();
+  refresh();
 }
 
 void MainDialog::stepCommand(int direction) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "MessageBoxNotifier.h"
+#include "playback/PlaybackController.h"
 #include "source/MediaSource.h"
 #include "window/BackBuffer.h"
 #include "window/OpenFileDialog.h"
@@ -39,6 +40,7 @@ class MainDialog final : public QDialog {
     std::string startDirectory;  // holds setup.ini and the help page
     std::string workFolder;      // the private work folder: segment WAVs, the AVI's WMV
     FileChooser chooseFile = ChooseInputFile;
+    PlaybackController::Sound sound = PlaybackController::Sound::DefaultOutput;
   };
 
   // Start-up: the settings from the start directory's setup.ini (the output
@@ -80,6 +82,7 @@ class MainDialog final : public QDialog {
   ButtonBar& buttons() { return *buttons_; }
   PreviewSurface& previewSurface() { return *surface_; }
   PositionBar& positionBar() { return *bar_; }
+  PlaybackController& playback() { return *playback_; }
   MediaSource& preview() { return preview_; }
   BackBuffer& backBuffer() { return backBuffer_; }
 
@@ -126,6 +129,7 @@ class MainDialog final : public QDialog {
   PositionBar* bar_;
   std::unique_ptr<FileLoader> loader_;
   std::unique_ptr<ConversionController> conversion_;
+  std::unique_ptr<PlaybackController> playback_;
   QBasicTimer timer_;  // the window's only timer, "100"
 
   bool fileLoaded_ = false;  // set by the first load, never cleared

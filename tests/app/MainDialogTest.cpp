@@ -17,7 +17,7 @@ using test::Media;
 using test::TestWindow;
 namespace fs = std::filesystem;
 
-enum class State { NoFile, Loaded, Converting };
+enum class State { NoFile, Loaded, Playing, Converting };
 constexpr int kDrop = 1, kClose = 2, kEscape = 3, kEnter = 4;  // no buttons
 
 class MainDialogTest : public QObject {
@@ -70,25 +70,28 @@ class MainDialogTest : public QObject {
     const struct {
       const char* name;
       int command;
-      bool noFile, loaded, converting;
+      bool noFile, loaded, playing, converting;
     } rows[] = {
-        {"load", kLoadButton, true, true, false},
-        {"drop", kDrop, true, true, false},
-        {"rewind", kRewindButton, false, true, true},
-        {"fast forward", kFastForwardButton, false, true, true},
-        {"start mark", kStartMarkButton, false, true, false},
-        {"end mark", kEndMarkButton, false, true, false},
-        {"capture (refused while converting)", kCaptureButton, false, false, true},
-        {"convert or abort", kConvertButton, false, true, true},
-        {"settings", kSettingsButton, true, true, false},
-        {"help", kHelpButton, true, true, true},
-        {"close box", kClose, true, true, false},
-        {"escape", kEscape, true, true, false},
-        {"enter", kEnter, false, false, false},
+        {"load", kLoadButton, true, true, false, false},
+        {"drop", kDrop, true, true, false, false},
+        {"play", kPlayButton, false, true, false, false},  // Playing is shown instead
+        {"stop (seen only while playing)", kStopButton, false, false, true, false},
+        {"rewind", kRewindButton, false, true, true, true},
+        {"fast forward", kFastForwardButton, false, true, true, true},
+        {"start mark", kStartMarkButton, false, true, false, false},
+        {"end mark", kEndMarkButton, false, true, false, false},
+        {"capture (refused while converting)", kCaptureButton, false, true, true, true},
+        {"convert or abort", kConvertButton, false, true, true, true},
+        {"settings", kSettingsButton, true, true, false, false},
+        {"help", kHelpButton, true, true, true, true},
+        {"close box", kClose, true, true, true, false},
+        {"escape", kEscape, true, true, true, false},
+        {"enter", kEnter, false, false, false, false},
     };
     for (const auto& r : rows) {
       QTest::addRow("%s, no file", r.name) << State::NoFile << r.command << r.noFile;
       QTest::addRow("%s, loaded", r.name) << State::Loaded << r.command << r.loaded;
+      QTest::addRow("%s, playing", r.name) << State::Playing << r.command << r.playing;
       QTest::addRow("%s, converting", r.name) << State::Converting << r.command << r.converting;
     }
   }
@@ -106,7 +109,13 @@ class MainDialogTest : public QObject {
       QCOMPARE(d.cursorMs(), 1000);
     }
     if (state == State::Converting) w.click(kConvertButton);
+    if (state == State::Playing) {
+      w.click(kPlayButton);
+      QVERIFY(w.visible(kPlayingButton) && !w.visible(kPlayButton));
+    }
     QCOMPARE(d.converting(), state == State::Converting);
+    QCOMPARE(d.playing(), state == State::Playing);
+    const QStringList messagesBefore = w.texts();
     sheetsShown_ = 0;
     helpOpened_.clear();
 
@@ -124,6 +133,10 @@ class MainDialogTest : public QObject {
       case kEnter:
         QTest::keyClick(&d, Qt::Key_Return);
         break;
+      case kPlayButton:
+        if (w.visible(kPlayButton)) w.click(kPlayButton);
+        ran = d.playing() && state != State::Playing;
+        break;
       case kConvertButton:
         w.click(d.converting() ? kAbortButton : kConvertButton);
         ran = state == State::Converting ? d.records().state.abortRequested.load() : d.converting();
@@ -131,8 +144,10 @@ class MainDialogTest : public QObject {
       default:
         w.click(command);
     }
+    const bool playingAfter = d.playing();
     if (d.converting()) d.command(kAbortButton);  // a conversion left running ends
     QVERIFY(w.waitUntilIdle());
+    if (d.playing()) d.command(kStopButton);
 
     const MarkedRange& range = d.records().range;
     switch (command) {
@@ -141,6 +156,9 @@ class MainDialogTest : public QObject {
         break;
       case kDrop:
         ran = d.windowTitle() == "Zel[song.wma]";
+        break;
+      case kStopButton:
+        ran = state == State::Playing ? !playingAfter : false;
         break;
       case kRewindButton:
       case kFastForwardButton:
@@ -153,7 +171,10 @@ class MainDialogTest : public QObject {
         ran = range.end == 10'000'000;
         break;
       case kCaptureButton:
-        ran = w.texts().startsWith("変換中はキャンプチャできません。");
+        // refused with its message, or a still written in the output folder
+        ran = w.texts().mid(messagesBefore.size()).startsWith("変換中はキャンプチャできません。") ||
+              std::any_of(fs::directory_iterator(w.start.path()), {},
+                          [](const auto& e) { return e.path().extension() == ".jpg"; });
         break;
       case kSettingsButton:
         ran = sheetsShown_ == 1;
@@ -167,6 +188,36 @@ class MainDialogTest : public QObject {
         break;
     }
     QCOMPARE(ran, runs);
+  }
+
+  // Play plays the marked range from the start mark; at its end Stop runs by
+  // itself: the Play face is back and the cursor near the end mark.
+  void playbackRunsToTheEndMark() {
+    TestWindow w;
+    MainDialog& d = *w.dialog;
+    w.drop(Media("clip.wmv"));
+    d.command(kFastForwardButton);
+    d.command(kFastForwardButton);
+    d.command(kEndMarkButton);  // 2 s
+    d.command(kRewindButton);
+    d.command(kStartMarkButton);  // 1 s
+    d.command(kFastForwardButton);  // the cursor somewhere else: playing starts at the mark
+    w.click(kPlayButton);
+    QVERIFY(d.playing() && w.visible(kPlayingButton));
+    QTRY_VERIFY_WITH_TIMEOUT(d.cursorMs() >= 1000 && d.cursorMs() < 1500, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!d.playing(), 10000);
+    QVERIFY(w.visible(kPlayButton) && !w.visible(kPlayingButton));
+    QVERIFY2(d.cursorMs() >= 1800 && d.cursorMs() <= 2000, qPrintable(QString::number(d.cursorMs())));
+    // a capture while playing goes on playing from the captured picture
+    w.click(kPlayButton);
+    QTRY_VERIFY_WITH_TIMEOUT(d.cursorMs() > 1200, 3000);
+    const int boxesBefore = static_cast<int>(w.boxes.size());
+    w.click(kCaptureButton);
+    QVERIFY(d.playing());
+    QCOMPARE(static_cast<int>(w.boxes.size()), boxesBefore);  // no message while playing
+    QTRY_VERIFY_WITH_TIMEOUT(!d.playing(), 10000);
+    QVERIFY(std::any_of(fs::directory_iterator(w.start.path()), {},
+                        [](const auto& e) { return e.path().extension() == ".jpg"; }));
   }
 
   void conversionAbortedFromTheWindow() {

@@ -42,6 +42,7 @@ class TestWindow {
                               offeredFilters = filters;
                               return chosen;
                             }};
+    setup.sound = PlaybackController::Sound::Silent;  // no sound card here
     dialog = std::make_unique<MainDialog>(std::move(setup));
     QObject::connect(&dialog->notifier(), &MessageBoxNotifier::messageBoxShown,
                      [this](QMessageBox* box) {
