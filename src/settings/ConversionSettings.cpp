@@ -111,14 +111,17 @@ bool SaveSettings(const ConversionSettings& settings, const std::filesystem::pat
   ini.setInt(kSection, "logfile", settings.logfile);
   ini.setInt(kSection, "3gpfile", settings.file3gp);
   ini.setInt(kSection, "3g2file", settings.file3g2);
-  // The keys older versions do not know are written once they matter, so a
-  // file saved with them off stays as it always was.
-  const auto setExtra = [&ini](std::string_view key, int value) {
-    if (value != 0 || ini.get(kSection, key)) ini.setInt(kSection, key, value);
-  };
-  setExtra("keepaspect", settings.keepaspect);
-  setExtra("smoothscale", settings.smoothscale);
-  setExtra("anyinput", settings.anyinput);
+  // The keys older versions do not know are written once one of them
+  // matters (then all three, and from then on), so a file saved with them
+  // off stays as it always was.
+  const std::pair<std::string_view, int> extras[] = {{"keepaspect", settings.keepaspect},
+                                                     {"smoothscale", settings.smoothscale},
+                                                     {"anyinput", settings.anyinput}};
+  bool writeExtras = false;
+  for (const auto& [key, value] : extras) writeExtras |= value != 0 || ini.get(kSection, key);
+  if (writeExtras) {
+    for (const auto& [key, value] : extras) ini.setInt(kSection, key, value);
+  }
   return ini.save(path);
 }
 

@@ -79,6 +79,23 @@ class FileLoadingTest : public QObject {
     QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
   }
 
+  // With anyinput the dialog offers every media file and an MPEG with MP3
+  // sound is taken, by the button and by a drop alike.
+  void anyInputTakesTodaysFiles() {
+    TestWindow w("[zel]\nanyinput=1\n");
+    w.chosen = QString::fromStdString(Media("layer3.mpg"));
+    w.click(kLoadButton);
+    QVERIFY(w.offeredFilters.filter("すべてのメディアファイル").size() == 1);
+    QCOMPARE(w.dialog->windowTitle(), "Zel[layer3.mpg]");
+    w.drop(Media("clip.wmv"));
+    w.drop(Media("layer3.mpg"));
+    QCOMPARE(w.dialog->windowTitle(), "Zel[layer3.mpg]");
+    QVERIFY(w.boxes.empty());
+    TestWindow described;
+    described.click(kLoadButton);
+    QVERIFY(described.offeredFilters.filter("すべてのメディアファイル").isEmpty());
+  }
+
   void severalFilesDroppedAtOnceAreRefused() {
     TestWindow w;
     w.dialog->dropFiles(

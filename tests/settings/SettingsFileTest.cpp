@@ -66,6 +66,30 @@ TEST(SettingsFileTest, EveryKindOfFileLoadsWithItsReason) {
   }
 }
 
+// The keys beyond the described converter reach setup.ini only once one is
+// on, so a file saved with them off stays byte for byte what it was; once
+// there, they are kept up to date (also back at 0) and read back.
+TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
+  test::TempDir dir;
+  ConversionSettings settings;
+  ApplyDefaultSettings(settings);
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  const std::string plain = test::ReadFileText(SettingsFilePath(dir.path()));
+  EXPECT_EQ(plain.find("aspect"), std::string::npos);
+  settings.smoothscale = 1;
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
+            plain + "keepaspect=0\nsmoothscale=1\nanyinput=0\n");
+  settings.smoothscale = 0;
+  settings.anyinput = 1;
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  ConversionSettings loaded;
+  LoadSettings(loaded, dir.path());
+  EXPECT_EQ(loaded.smoothscale, 0);
+  EXPECT_EQ(loaded.anyinput, 1);
+  EXPECT_EQ(loaded.keepaspect, 0);
+}
+
 // A name pattern names a file in the output folder: a folder separator in it
 // makes it invalid like any other invalid pattern.
 TEST(SettingsFileTest, PatternsWithSeparatorsAreInvalid) {

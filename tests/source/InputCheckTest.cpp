@@ -60,6 +60,23 @@ TEST(InputCheck, MpegIsTakenOnlyWithLayerOneOrTwoAudio) {
   EXPECT_TRUE(IsSupportedInput(dir.file("CLIP.MPG")));
   for (const char* refused : {"clip3.mpeg", "silent.mpg", "missing.mpg"})
     EXPECT_FALSE(IsSupportedInput(dir.file(refused))) << refused;
+
+  // With anyinput every file with decodable sound or pictures is taken; a
+  // known extension without them stays refused.
+  MakeMedia(Join({Video("176x144", "25", "1"), Tone(44100, "1"),
+                  {"-c:v", "libx264", "-c:a", "aac", dir.file("phone.MP4")}}));
+  MakeMedia(Join({Tone(44100, "1"), {"-c:a", "flac", dir.file("song.flac")}}));
+  test::WriteFileBytes(dir.file("noise.mp4"), std::vector<std::uint8_t>(3000, 0x5a));
+  const struct {
+    const char* name;
+    bool described, any;
+  } cases[] = {{"phone.MP4", false, true},  {"song.flac", false, true},
+               {"clip3.mpeg", false, true}, {"silent.mpg", false, true},
+               {"noise.mp4", false, false}, {"missing.mpg", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsSupportedInput(dir.file(c.name)), c.described) << c.name;
+    EXPECT_EQ(IsSupportedInput(dir.file(c.name), true), c.any) << c.name;
+  }
 }
 
 }  // namespace
