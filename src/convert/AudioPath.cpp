@@ -49,10 +49,18 @@ std::uint32_t LoadLe32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// The file in one piece: its size first, then one read (a segment's WAV
+// holds megabytes; reading it byte by byte through a stream iterator cost
+// more than encoding it).
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& image) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
   if (!file) return false;
-  image.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  const std::streamoff size = file.tellg();
+  if (size < 0) return false;
+  image.resize(static_cast<std::size_t>(size));
+  file.seekg(0);
+  file.read(reinterpret_cast<char*>(image.data()), size);
+  image.resize(static_cast<std::size_t>(file.gcount()));
   return !file.bad();
 }
 
