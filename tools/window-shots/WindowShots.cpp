@@ -1,7 +1,8 @@
 // zel-window-shots: runs the application as zel does, on a display (Xvfb
 // under scripts/screenshots.sh), drives its window through a few states and
 // saves pictures of the screen:
-//   idle.png, loaded.png, refusal.png, settings-<page>.png, open-file.png,
+//   idle.png, loaded.png, playing.png, capture.png (the still and the output
+//   folder after a capture), refusal.png, settings-<page>.png, open-file.png,
 //   converting.png
 // Each picture shows the windows on the screen with the window's caption
 // written above them (without a window manager nothing draws it).
@@ -109,6 +110,15 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 2; ++i) window->command(kFastForwardButton);
     shots.take("loaded");
 
+    // the marked range played: the played strip runs from the start mark to
+    // the cursor
+    for (int i = 0; i < 3; ++i) window->command(kFastForwardButton);
+    window->command(kEndMarkButton);
+    window->command(kPlayButton);
+    WaitFor([&] { return window->cursorMs() >= 4600 && window->cursorMs() < 7900; }, 10000);
+    shots.take("playing");
+    window->command(kStopButton);
+
     // boxes: pictured, then answered
     QObject::connect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, window,
                      [&](QMessageBox* box) {
@@ -118,6 +128,39 @@ int main(int argc, char** argv) {
                        });
                      });
     window->dropFiles({QDir(folder).filePath("notes.txt")});
+
+    // a still of the frame under the cursor, and the output folder after it
+    QObject::disconnect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, nullptr, nullptr);
+    QString captured;
+    QObject::connect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, window,
+                     [&](QMessageBox* box) {
+                       QTimer::singleShot(0, box, [&, box] {
+                         if (box->text().startsWith("画像")) {
+                           captured = box->text();
+                           shots.take("capture-message");
+                         }
+                         box->accept();
+                       });
+                     });
+    window->command(kCaptureButton);
+    {
+      const QDir result(QString::fromStdString(window->records().settings.result));
+      const QStringList files = result.entryList(QDir::Files, QDir::Name);
+      QImage sheet(520, 260, QImage::Format_RGB32);
+      sheet.fill(QColor(0x30, 0x34, 0x3a));
+      QPainter painter(&sheet);
+      painter.setPen(Qt::white);
+      painter.drawText(12, 22, "output folder after the capture: " + result.path());
+      int y = 48;
+      for (const QString& name : files) {
+        painter.drawText(12, y, name);
+        if (name.endsWith(".jpg")) painter.drawImage(QPoint(200, 40), QImage(result.filePath(name)));
+        y += 18;
+      }
+      painter.drawText(12, 250, "message: " + captured);
+      painter.end();
+      sheet.save(QDir(folder).filePath("capture.png"));
+    }
 
     QTimer::singleShot(0, window, [&] {
       auto* sheet = qobject_cast<SettingsSheet*>(QApplication::activeModalWidget());
