@@ -163,11 +163,9 @@ void RangePlayer::DecodeSound() {
   job.shouldStop = [this] { return stop_.load(std::memory_order_relaxed); };
   StreamReader reader;
   if (reader.Open(job) && reader.Position(job)) {
-    // As the conversion places its samples: by their time stamps, where
-    // those differ from the running count by more than timing noise, and a
-    // gap becomes silence, so the sound keeps its place against the pictures.
-    const std::int64_t gapSamples = rate / 20;
-    const AVRational sampleBase{1, rate};
+    // As the conversion places its samples (StreamReader::PlaceAudioFrame),
+    // and a gap becomes silence, so the sound keeps its place against the
+    // pictures.
     reader.nextTime = reader.seeked ? firstSample : 0;
     PcmConverter converter(rate, range_.channels);
     std::vector<std::uint8_t> data;
@@ -177,16 +175,7 @@ void RangePlayer::DecodeSound() {
         return FrameVerdict::Enough;  // silence for the rest of the range
       }
       if (samples <= 0) return FrameVerdict::More;
-      std::int64_t position = reader.nextTime;
-      if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-        const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - reader.originTs,
-                                                  reader.stream->time_base, sampleBase);
-        if (reader.firstFrame || std::abs(stamped - reader.nextTime) > gapSamples) {
-          position = stamped;
-        }
-      }
-      reader.firstFrame = false;
-      reader.nextTime = position + samples;
+      const std::int64_t position = reader.PlaceAudioFrame(frame, samples, rate);
       if (position > written) writeSilence(std::min(position, endSample) - written);
       const std::int64_t from = std::max(position, written);
       const std::int64_t to = std::min(position + samples, endSample);

@@ -129,10 +129,7 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   // Sample positions count from the start of the file at the output rate.
   const std::int64_t firstSample = av_rescale(job.startHns, sampleRate, kHnsPerSecond);
   const std::int64_t endSample = av_rescale(job.stopHns, sampleRate, kHnsPerSecond);
-  const AVRational sampleBase{1, sampleRate};
   const std::size_t frameBytes = static_cast<std::size_t>(channels) * 2;
-  // Up to 50 ms off the running count is timing noise, a larger step a gap.
-  const std::int64_t gapSamples = sampleRate / 20;
 
   std::int64_t written = firstSample;  // next sample position the file receives
   if (!reader.continuing) reader.nextTime = reader.seeked ? firstSample : 0;
@@ -199,16 +196,7 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
         return FrameVerdict::Enough;
       }
       if (samples <= 0) return FrameVerdict::More;
-      std::int64_t position = reader.nextTime;
-      if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-        const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - reader.originTs,
-                                                  reader.stream->time_base, sampleBase);
-        if (reader.firstFrame || std::abs(stamped - reader.nextTime) > gapSamples) {
-          position = stamped;
-        }
-      }
-      reader.firstFrame = false;
-      reader.nextTime = position + samples;
+      const std::int64_t position = reader.PlaceAudioFrame(frame, samples, sampleRate);
       return consume(pcm.data(), position, samples);
     });
   }

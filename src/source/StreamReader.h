@@ -77,6 +77,13 @@ struct StreamReader {
   bool SeekTo(const SegmentJob& job, std::int64_t targetHns);
   void Restart();
 
+  // Where a decoded audio frame of `samples` samples lies, in samples at
+  // rate from the start of the file: at its time stamp where that is off the
+  // running count by more than timing noise (50 ms: the first frame, or a
+  // gap, which then becomes silence), else right after its predecessor.
+  // Advances the running count.
+  std::int64_t PlaceAudioFrame(const AVFrame* frame, int samples, int rate);
+
   std::int64_t HnsOf(std::int64_t ts) const {
     return av_rescale_q(ts - originTs, stream->time_base, kHnsBase);
   }
