@@ -91,6 +91,10 @@ ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int ConverterApp::run() {
+  // A file size limit (ulimit -f) or a closed pipe makes a write fail with
+  // its message, instead of ending the program without one.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
   SetLogProgram("zel", false);
   InstallLibavLog();
   // The start directory holds setup.ini and the help page; paths named on
