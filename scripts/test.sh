@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, build, and every test (the window's offscreen); then the core's
 # tests once more under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# the tests of the threaded layers (source, convert, cli) under
+# the tests of the threaded layers (source, convert) under
 # ThreadSanitizer. Any failure or sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,4 +38,4 @@ cmake --build build-tsan -j "$jobs"
 
 echo "== threaded tests with the thread sanitizer"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
-ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'source|convert|cli'
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'source|convert'
