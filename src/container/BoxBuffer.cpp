@@ -1,27 +1,19 @@
 #include "container/BoxBuffer.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace zel {
-namespace {
 
-// The layout checks stay alive in every build that does not define
-// ZEL_NO_BOX_CHECKS (RelWithDebInfo defines NDEBUG, so assert would not do):
-// a box written wrong must stop the program before it reaches a file.
-[[noreturn]] void BoxCheckFailed(const char* what) {
-  std::fprintf(stderr, "BoxBuffer: %s\n", what);
-  std::abort();
+// The layout checks are alive in every build (RelWithDebInfo defines
+// NDEBUG, so assert would not do). A box written wrong is marked broken,
+// and the operation that would write outside it is skipped; the writer
+// refuses to write a file from a broken box.
+#define ZEL_BOX_CHECK(condition, what) \
+  ((condition) ? true : (fail(what), false))
+
+void BoxBuffer::fail(const char* what) {
+  if (broken_.empty()) broken_ = what;
 }
-
-}  // namespace
-
-#ifdef ZEL_NO_BOX_CHECKS
-#define ZEL_BOX_CHECK(condition, what) ((void)sizeof((condition) ? 1 : 0))
-#else
-#define ZEL_BOX_CHECK(condition, what) ((condition) ? (void)0 : BoxCheckFailed(what))
-#endif
 
 BoxBuffer::BoxBuffer(std::string_view type, std::size_t capacityHint) {
   bytes_.reserve(capacityHint > 8 ? capacityHint : 8);
@@ -37,8 +29,7 @@ BoxBuffer BoxBuffer::Full(std::string_view type, std::uint8_t version, std::uint
 }
 
 void BoxBuffer::put8(std::uint8_t v) {
-  ZEL_BOX_CHECK(!closed_, "fields go before the children");
-  bytes_.push_back(v);
+  if (ZEL_BOX_CHECK(!closed_, "fields go before the children")) bytes_.push_back(v);
 }
 
 void BoxBuffer::put16(std::uint16_t v) {
@@ -57,13 +48,13 @@ void BoxBuffer::putFourcc(std::string_view code) {
 }
 
 void BoxBuffer::putBytes(const std::uint8_t* bytes, std::size_t n) {
-  ZEL_BOX_CHECK(!closed_, "fields go before the children");
-  if (n != 0) bytes_.insert(bytes_.end(), bytes, bytes + n);
+  if (ZEL_BOX_CHECK(!closed_, "fields go before the children") && n != 0) {
+    bytes_.insert(bytes_.end(), bytes, bytes + n);
+  }
 }
 
 void BoxBuffer::putZeros(std::size_t n) {
-  ZEL_BOX_CHECK(!closed_, "fields go before the children");
-  bytes_.insert(bytes_.end(), n, 0);
+  if (ZEL_BOX_CHECK(!closed_, "fields go before the children")) bytes_.insert(bytes_.end(), n, 0);
 }
 
 void BoxBuffer::mark(PatchMark mark) { marks_.emplace_back(mark, bytes_.size()); }
@@ -77,7 +68,8 @@ void BoxBuffer::close(std::size_t expectedSize) {
 }
 
 void BoxBuffer::appendChild(const BoxBuffer& child) {
-  ZEL_BOX_CHECK(closed_ && child.closed_, "children are appended to closed boxes");
+  if (!child.broken_.empty()) fail(child.broken_.c_str());
+  if (!ZEL_BOX_CHECK(closed_ && child.closed_, "children are appended to closed boxes")) return;
   std::size_t base = bytes_.size();
   bytes_.insert(bytes_.end(), child.bytes_.begin(), child.bytes_.end());
   for (const auto& [mark, offset] : child.marks_) marks_.emplace_back(mark, base + offset);
@@ -91,15 +83,19 @@ std::optional<std::size_t> BoxBuffer::markOffset(PatchMark mark) const {
 }
 
 void BoxBuffer::patch16(std::size_t offset, std::uint16_t v) {
-  ZEL_BOX_CHECK(offset <= bytes_.size() && bytes_.size() - offset >= 2,
-                "patched field outside the box");
+  if (!ZEL_BOX_CHECK(offset <= bytes_.size() && bytes_.size() - offset >= 2,
+                     "patched field outside the box")) {
+    return;
+  }
   bytes_[offset] = static_cast<std::uint8_t>(v >> 8);
   bytes_[offset + 1] = static_cast<std::uint8_t>(v);
 }
 
 void BoxBuffer::patch32(std::size_t offset, std::uint32_t v) {
-  ZEL_BOX_CHECK(offset <= bytes_.size() && bytes_.size() - offset >= 4,
-                "patched field outside the box");
+  if (!ZEL_BOX_CHECK(offset <= bytes_.size() && bytes_.size() - offset >= 4,
+                     "patched field outside the box")) {
+    return;
+  }
   patch16(offset, static_cast<std::uint16_t>(v >> 16));
   patch16(offset + 2, static_cast<std::uint16_t>(v));
 }
@@ -107,8 +103,10 @@ void BoxBuffer::patch32(std::size_t offset, std::uint32_t v) {
 void BoxBuffer::storeSize() {
   // Boxes larger than 4 GiB would need the 64-bit size form; no box of this
   // writer comes near it (the media data is not built in a BoxBuffer).
-  ZEL_BOX_CHECK(bytes_.size() <= std::numeric_limits<std::uint32_t>::max(),
-                "box larger than a 32-bit size");
+  if (!ZEL_BOX_CHECK(bytes_.size() <= std::numeric_limits<std::uint32_t>::max(),
+                     "box larger than a 32-bit size")) {
+    return;
+  }
   std::uint32_t size = static_cast<std::uint32_t>(bytes_.size());
   bytes_[0] = static_cast<std::uint8_t>(size >> 24);
   bytes_[1] = static_cast<std::uint8_t>(size >> 16);

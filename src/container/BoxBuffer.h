@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -42,13 +43,16 @@ class BoxBuffer {
   void mark(PatchMark mark);
 
   // Ends the box's own fields and stores the size. expectedSize (when not 0)
-  // is the size the box must have. This check and the others below abort the
-  // program in every build that does not define ZEL_NO_BOX_CHECKS.
+  // is the size the box must have. This check and the others (fields after
+  // the children, patches outside the box, children of open boxes) mark the
+  // box broken in every build; a broken child makes its parent broken.
   void close(std::size_t expectedSize = 0);
   // Appends a closed child after this closed box's bytes and grows the size.
   void appendChild(const BoxBuffer& child);
 
   bool closed() const { return closed_; }
+  // What was done wrong first, or empty when the layout holds.
+  const std::string& broken() const { return broken_; }
   std::size_t size() const { return bytes_.size(); }
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   // Offset of a marked field from the start of this box, or nullopt.
@@ -60,10 +64,12 @@ class BoxBuffer {
 
  private:
   void storeSize();
+  void fail(const char* what);
 
   std::vector<std::uint8_t> bytes_;
   std::vector<std::pair<PatchMark, std::size_t>> marks_;
   bool closed_ = false;
+  std::string broken_;
 };
 
 }  // namespace zel

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "General/AtomicFile.h"
+#include "General/Log.h"
 #include "General/Notifier.h"
 #include "container/BoxBuffer.h"
 #include "container/ThreeGpBoxes.h"
@@ -151,6 +152,13 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
   };
   // Chunk offsets and the file size are 32-bit fields.
   if (total > kMaxFileSize) return fail();
+  // A box laid out wrong is a fault of ours; no file is made from it.
+  for (const BoxBuffer* box : {&moov, &ftyp, &free}) {
+    if (!box->broken().empty()) {
+      LogError("box layout: " + box->broken());
+      return fail();
+    }
+  }
 
   // Video samples first, then audio, each sample its own chunk.
   std::uint64_t offset = threeGp ? ftyp.size() + moov.size() + 2 * free.size() + kMdatHeaderSize

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "common/BoxWalker.h"
@@ -48,20 +49,44 @@ TEST(BoxBufferTest, ChildrenFollowFieldsAndCarryTheirMarks) {
                              "00000007 01020304"));
 }
 
-// The checks stay on in test builds (RelWithDebInfo defines NDEBUG).
-TEST(BoxBufferDeathTest, LayoutErrorsStopTheProgram) {
+// The checks stay on in test builds (RelWithDebInfo defines NDEBUG): a box
+// laid out wrong is marked broken, nothing is written outside it, and a
+// parent inherits its child's fault.
+TEST(BoxBufferTest, LayoutErrorsMarkTheBoxBroken) {
   auto closedBox = [] {
     BoxBuffer box("free");
     box.put32(0);
     box.close(12);
     return box;
   };
-  EXPECT_DEATH(BoxBuffer("free").close(12), "box size differs from its layout");
-  EXPECT_DEATH(closedBox().patch32(9, 1), "patched field outside the box");
-  EXPECT_DEATH(closedBox().patch16(11, 1), "patched field outside the box");
-  EXPECT_DEATH(closedBox().patch16(~std::size_t{0}, 1), "patched field outside the box");
-  EXPECT_DEATH(closedBox().put8(1), "fields go before the children");
-  EXPECT_DEATH(BoxBuffer("moov").appendChild(closedBox()), "appended to closed boxes");
+  const auto brokenBy = [](const std::function<void(BoxBuffer&)>& wrong, BoxBuffer box) {
+    wrong(box);
+    return box.broken();
+  };
+  EXPECT_EQ(closedBox().broken(), "");
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.close(12); }, BoxBuffer("free")),
+            "box size differs from its layout");
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.patch32(9, 1); }, closedBox()),
+            "patched field outside the box");
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.patch16(11, 1); }, closedBox()),
+            "patched field outside the box");
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.patch16(~std::size_t{0}, 1); }, closedBox()),
+            "patched field outside the box");
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.put8(1); }, closedBox()),
+            "fields go before the children");
+  EXPECT_EQ(brokenBy([&](BoxBuffer& b) { b.appendChild(closedBox()); }, BoxBuffer("moov")),
+            "children are appended to closed boxes");
+  BoxBuffer parent("moov");
+  parent.close(8);
+  parent.appendChild(BoxBuffer("free"));  // an open child
+  EXPECT_EQ(parent.broken(), "children are appended to closed boxes");
+  BoxBuffer child("trak");
+  child.close(4);
+  BoxBuffer top("moov");
+  top.close(8);
+  top.appendChild(child);
+  EXPECT_EQ(top.broken(), "box size differs from its layout");
+  EXPECT_EQ(closedBox().bytes(), test::Hex("0000000c 'free' 00000000"));
 }
 
 std::vector<std::uint8_t> Box(std::uint32_t size, std::string_view type,
