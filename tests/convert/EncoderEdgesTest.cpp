@@ -58,9 +58,8 @@ TEST(EncoderEdgesTest, HeldPicturesReachTheFileWhenDrainedBeforeWriting) {
   AudioTrackBuffer noAudio;
   ASSERT_NE(ThreeGpWriter(noAudio, video, dir.file("held.wmv"), FileKind::ThreeGp), 0u);
   grabber.CloseVideoEncoder();
-  const auto facts = test::ProbeFile(dir.file("held.3gp"));
-  ASSERT_EQ(facts.video.size(), 1u);
-  EXPECT_EQ(facts.video[0].frames, kFrames);
+  EXPECT_EQ(test::Probe(dir.file("held.3gp"), "stream=nb_read_packets", {"-count_packets"}),
+            std::to_string(kFrames));
 }
 
 // EncodeTemporaryWav that finds no WAV, or one without PCM, says so and

@@ -4,7 +4,7 @@
 #include <set>
 #include <tuple>
 
-#include "common/TestSupport.h"
+#include "common/MediaFixtures.h"
 #include "convert/ConversionParameters.h"
 #include "convert/StillCapture.h"
 #include "source/MediaSource.h"
@@ -105,8 +105,8 @@ TEST_F(StillCaptureCommand, SavesThePictureAtTheCaptureSize) {
     EXPECT_EQ(test::ReadFileText(users), "mine");
     EXPECT_TRUE(Files(work_.path()).empty());
     const std::string jpeg = out.file("00m01s500.jpg");
-    EXPECT_EQ(test::Probe(jpeg, {"-show_entries", "stream=width,height"}),
-              "width=" + std::to_string(c.width) + "\nheight=" + std::to_string(c.height) + "\n");
+    EXPECT_EQ(test::Probe(jpeg, "stream=width,height"),
+              std::to_string(c.width) + "," + std::to_string(c.height));
     // red above blue, read back as top-down RGB
     const test::CommandResult raw = test::RunCommand(
         {"ffmpeg", "-v", "error", "-i", jpeg, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});

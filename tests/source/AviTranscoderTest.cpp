@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <set>
 
-#include "SourceMedia.h"
 #include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"

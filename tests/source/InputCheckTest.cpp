@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "SourceMedia.h"
+#include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
 

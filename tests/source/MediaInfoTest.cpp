@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "SourceMedia.h"
 #include "common/MediaFixtures.h"
 #include "source/MediaSource.h"
 

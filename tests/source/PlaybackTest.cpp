@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "General/MediaTypes.h"
-#include "SourceMedia.h"
+#include "common/MediaFixtures.h"
 #include "source/MediaSource.h"
 #include "source/VideoFrameSink.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "SourceMedia.h"
+#include "common/MediaFixtures.h"
 #include "source/MediaSource.h"
 
 namespace zel {
