@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <set>
 
 #include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
@@ -17,15 +16,6 @@ using test::RecordingNotifier;
 using test::TempDir;
 using test::Tone;
 using test::Video;
-
-// The codecs of a file's streams, in name order.
-std::string Codecs(const std::string& path) {
-  std::set<std::string> codecs;
-  for (auto& stream : test::ProbeStreams(path)) codecs.insert(stream["codec_name"]);
-  std::string names;
-  for (const std::string& codec : codecs) names += (names.empty() ? "" : " ") + codec;
-  return names;
-}
 
 // Whatever the AVI holds becomes wmv2 and wmav2; a missing part is told.
 TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
@@ -57,7 +47,7 @@ TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
     EXPECT_EQ(notifier.messages(),
               c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(test::DecodeErrors(wmv), "");
-    EXPECT_EQ(Codecs(wmv), c.codecs);
+    EXPECT_EQ(test::Probe(wmv, "stream=codec_name"), c.codecs);
   }
   // The result opens as a conversion source with the input's properties.
   MediaSource source;
