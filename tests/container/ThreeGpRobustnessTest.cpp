@@ -146,21 +146,18 @@ TEST(ThreeGpClockTest, SystemClockPlus2082902400) {
   for (const BoxNode* box : w.findType("mdhd")) EXPECT_EQ(w.u32(box->payloadOffset + 4), clock);
 }
 
-TEST(RobustnessTest, NoTrackWritesNothing) {
-  TempDir dir;
-  Segment s;
-  RecordingNotifier notifier;
-  EXPECT_EQ(Write(s, dir.file("n.avi"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-  EXPECT_TRUE(notifier.messages().empty());
-}
-
 std::vector<std::string> WriteFailure(const std::string& path) {
   return {"ファイル書き込み失敗[" + path + "]"};
 }
 
-TEST(RobustnessTest, MissingFolderIsReported) {
+// Without a track nothing is written, silently; a missing folder is told.
+TEST(RobustnessTest, NoTrackOrNoFolder) {
   TempDir dir;
+  RecordingNotifier silent;
+  EXPECT_EQ(Write(Segment(), dir.file("n.avi"), FileKind::ThreeGp, ContainerMode::Both, &silent),
+            0u);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(silent.messages().empty());
   auto s = WorkedExample();
   for (FileKind kind : {FileKind::ThreeGp, FileKind::ThreeG2}) {
     RecordingNotifier notifier;
@@ -212,6 +209,24 @@ TEST(RobustnessTest, ALinkAtTheTargetIsReplacedNotFollowed) {
   EXPECT_NE(Write(*s, dir.file("full.avi"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
   EXPECT_TRUE(notifier.messages().empty());
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link)));
+}
+
+// A store whose samples add up to more than 4 GiB cannot be written: its
+// offsets would wrap. The total must be seen whole, not cut to 32 bits (here
+// it would be cut to 48 bytes and pass).
+TEST(RobustnessTest, MoreThanFourGibibytesOfSamplesIsRefused) {
+  Segment s;
+  SetMpeg4Video(s);
+  constexpr std::size_t kBig = 0xFFFFFFF0u;
+  s.video.samples.prepareAppend(kBig + 64);
+  s.video.samples.commitSample(kBig);
+  s.addVideo(64, false);
+  ASSERT_EQ(s.video.samples.totalBytes(), std::uint64_t{kBig} + 64);
+  TempDir dir;
+  RecordingNotifier notifier;
+  EXPECT_EQ(Write(s, dir.file("huge.wmv"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
+  EXPECT_EQ(notifier.messages(), WriteFailure(dir.file("huge.3gp")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace
