@@ -8,34 +8,15 @@
 #include <vector>
 
 #include "common/MediaFixtures.h"
-#include "common/TestSupport.h"
+#include "common/VideoEncoding.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
-#include "convert/ConversionParameters.h"
-#include "convert/VideoEncoderContext.h"
-#include "convert/VideoPath.h"
 #include "convert/WorkFiles.h"
 
 namespace zel {
 namespace {
 
 using test::ProbeFields;
-using test::RecordingNotifier;
-
-// A YV12 frame with a gradient background and a bright box moving right.
-std::vector<std::uint8_t> MovingFrame(int w, int h, int n) {
-  std::vector<std::uint8_t> f(static_cast<std::size_t>(w) * h * 3 / 2);
-  const int boxX = (4 * n) % (w - 32), boxY = h / 3;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      bool inBox = x >= boxX && x < boxX + 32 && y >= boxY && y < boxY + 32;
-      f[y * w + x] = static_cast<std::uint8_t>(inBox ? 235 : 16 + (x + 2 * y) % 160);
-    }
-  const std::size_t luma = static_cast<std::size_t>(w) * h;
-  std::fill(f.begin() + luma, f.begin() + luma * 5 / 4, 90);  // V
-  std::fill(f.begin() + luma * 5 / 4, f.end(), 160);          // U
-  return f;
-}
 
 struct Case {
   const char* name;
@@ -57,28 +38,14 @@ class EncodedFileTest : public ::testing::TestWithParam<Case> {};
 TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   const Case& c = GetParam();
   test::TempDir dir;
-  RecordingNotifier notifier;
-  ConversionState state;
-  ConversionParameters params;
-  params.videoKind = c.video;
-  params.frameRate = 15;
-  params.width = c.width;
-  params.height = c.height;
-  VideoEncoderContext context;
-  AudioParameterBlock block;
-  ResetVideoEncoderContext(context, params, block);
-  VideoSegmentInfo info;
-  ASSERT_TRUE(SetUpVideoSegment(context, {333333, 320, 240}, 20000000, info, notifier));
-  VideoTrackBuffer video;
-  VideoGrabber grabber(video, state);
-  ASSERT_TRUE(grabber.OpenVideoEncoder(context, info, notifier));
-  for (int n = 0; n < 60; ++n) {
-    std::vector<std::uint8_t> f = MovingFrame(320, 240, n);
-    grabber.BufferCB(n / 30.0, f.data(), f.size());
-  }
-  grabber.CloseVideoEncoder();
+  test::EncodingSegment s(c.video, 15, c.width, c.height, {333333, 320, 240}, 20000000);
+  ASSERT_TRUE(s.ok);
+  for (int n = 0; n < 60; ++n) s.Deliver(n, 30.0);
+  s.grabber.CloseVideoEncoder();
+  VideoTrackBuffer& video = s.store;
+  AudioParameterBlock& block = s.audio;
   ASSERT_EQ(video.samples.sampleCount(), 30u);
-  EXPECT_EQ(grabber.flushedPackets(), 0u);  // no B-frames: every picture came out at once
+  EXPECT_EQ(s.grabber.flushedPackets(), 0u);  // no B-frames: every picture came out at once
   EXPECT_EQ(video.syncSamples, (std::vector<std::uint32_t>{1, 13, 25}));
   EXPECT_EQ(video.stream.bitRate, 200000);
   EXPECT_EQ(video.stream.encoderName, c.videoCodec);
@@ -94,12 +61,12 @@ TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   AudioTrackBuffer audio;
   AudioSegmentInfo audioInfo;
   SetUpAudioSegment(block, c.audio, c.rate, c.channels, 44100, 2, audioInfo);
-  AudioEncoder encoder(audio, state);
-  ASSERT_TRUE(encoder.OpenAudioEncoder(block, audioInfo, c.audio, notifier));
-  encoder.EncodeTemporaryWav(dir.path().string(), notifier);
+  AudioEncoder encoder(audio, s.state);
+  ASSERT_TRUE(encoder.OpenAudioEncoder(block, audioInfo, c.audio, s.notifier));
+  encoder.EncodeTemporaryWav(dir.path().string(), s.notifier);
   encoder.CloseAudioEncoder();
   ASSERT_GT(audio.samples.sampleCount(), 0u);
-  EXPECT_TRUE(notifier.messages().empty());
+  EXPECT_TRUE(s.notifier.messages().empty());
 
   const std::string base = dir.file("clip.wmv"), path = ThreeGpOutputPath(base, c.kind);
   WriterOptions options;

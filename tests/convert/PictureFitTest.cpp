@@ -3,18 +3,12 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include <cmath>
 #include <vector>
 
-#include "common/TestSupport.h"
-#include "convert/ConversionParameters.h"
+#include "common/VideoEncoding.h"
+#include "container/ThreeGpWriter.h"
 #include "convert/PictureFit.h"
-#include "convert/VideoEncoderContext.h"
-#include "convert/VideoPath.h"
 
 namespace zel {
 namespace {
@@ -64,44 +58,27 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
       {{false, false}, {16, 235}, -1, -1, false},
   };
   for (const Case& c : cases) {
-    ConversionParameters params;
-    params.videoKind = VideoKind::Mpeg4;
-    params.frameRate = 10;
-    params.width = 176;
-    params.height = 144;
-    VideoEncoderContext context;
-    AudioParameterBlock audio;
-    ResetVideoEncoderContext(context, params, audio);
-    context.get()->flags |= AV_CODEC_FLAG_QSCALE;  // a fine quantiser: values survive the coding
-    context.get()->global_quality = 2 * FF_QP2LAMBDA;
-    test::RecordingNotifier notifier;
-    VideoSegmentInfo info;
-    ASSERT_TRUE(
-        SetUpVideoSegment(context, {1000000, 1280, 720}, 10000000, info, notifier, c.scaling));
-    ConversionState state;
-    VideoTrackBuffer video;
-    VideoGrabber grabber(video, state);
-    ASSERT_TRUE(grabber.OpenVideoEncoder(context, info, notifier));
+    // a fine quantiser: values survive the coding
+    test::EncodingSegment s(VideoKind::Mpeg4, 10, 176, 144, {1000000, 1280, 720}, 10000000,
+                            c.scaling, [](AVCodecContext* context) {
+                              context->flags |= AV_CODEC_FLAG_QSCALE;
+                              context->global_quality = 2 * FF_QP2LAMBDA;
+                            });
+    ASSERT_TRUE(s.ok);
     std::vector<std::uint8_t> frame(1280 * 720 * 3 / 2, 128);
     for (int i = 0; i < 1280 * 720; ++i) frame[i] = c.pattern[i % 2];
-    grabber.BufferCB(0.0, frame.data(), frame.size());
-    grabber.FlushVideoEncoder();
-    ASSERT_EQ(video.samples.sampleCount(), 1u);
-    // decode the one picture back
-    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
-    AVCodecContext* d = avcodec_alloc_context3(decoder);
-    d->extradata = static_cast<std::uint8_t*>(av_mallocz(video.stream.decoderConfig.size() + 64));
-    std::copy(video.stream.decoderConfig.begin(), video.stream.decoderConfig.end(), d->extradata);
-    d->extradata_size = static_cast<int>(video.stream.decoderConfig.size());
-    ASSERT_EQ(avcodec_open2(d, decoder, nullptr), 0);
-    AVPacket* packet = av_packet_alloc();
-    av_new_packet(packet, static_cast<int>(video.samples.totalBytes()));
-    std::copy_n(video.samples.data(), video.samples.totalBytes(), packet->data);
-    AVFrame* picture = av_frame_alloc();
-    ASSERT_EQ(avcodec_send_packet(d, packet), 0);
-    avcodec_send_packet(d, nullptr);
-    ASSERT_EQ(avcodec_receive_frame(d, picture), 0);
-    const auto luma = [&](int x, int y) { return picture->data[0][y * picture->linesize[0] + x]; };
+    s.grabber.BufferCB(0.0, frame.data(), frame.size());
+    s.grabber.FlushVideoEncoder();
+    ASSERT_EQ(s.store.samples.sampleCount(), 1u);
+    // the one picture decoded back by ffmpeg: its luma plane
+    test::TempDir dir;
+    ASSERT_NE(ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("fit.wmv"), FileKind::ThreeGp),
+              0u);
+    const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", dir.file("fit.3gp"),
+                                              "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
+                                .out;
+    ASSERT_EQ(yuv.size(), 176u * 144 * 3 / 2);
+    const auto luma = [&](int x, int y) { return static_cast<std::uint8_t>(yuv[y * 176 + x]); };
     if (c.topRowLuma >= 0) EXPECT_NEAR(luma(88, 2), c.topRowLuma, 4);
     double sum = 0, squares = 0;
     for (int x = 8; x < 168; ++x) {
@@ -111,10 +88,6 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
     const double mean = sum / 160, spread = std::sqrt(squares / 160 - mean * mean);
     if (c.middleMean >= 0) EXPECT_NEAR(mean, c.middleMean, 6);
     EXPECT_EQ(spread < 25, c.even) << spread;
-    av_frame_free(&picture);
-    av_packet_free(&packet);
-    avcodec_free_context(&d);
-    grabber.CloseVideoEncoder();
   }
 }
 

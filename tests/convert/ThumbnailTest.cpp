@@ -1,13 +1,20 @@
+// Thumbnails: the BMP they pass through, the scaler, and the JPEG a real
+// reader decodes.
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <set>
 #include <vector>
 
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
+#include "convert/BmpFile.h"
+#include "convert/ImageScaling.h"
 #include "convert/JpegFile.h"
 #include "convert/Thumbnail.h"
 
@@ -163,6 +170,207 @@ TEST(ThumbnailTest, FailuresWriteNothing) {
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 4, 4));
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 0, 4));
   EXPECT_FALSE(std::filesystem::exists(dir.file("a.jpg")));
+}
+
+using test::Hex;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+// The header of a 5x2 image: 30 pixel bytes (rows of 15, unpadded), 88 in all.
+const std::string kHeader5x2 =
+    "'BM' 58000000 00000000 3a000000"                // type, file size, reserved, offset 58
+    "28000000 05000000 02000000 0100 1800 00000000"  // header size, 5 x 2 bottom-up, 24 bits
+    "1e000000 00000000 00000000 00000000 00000000"   // image size, resolutions, colours
+    "00000000";                                      // the one colour entry
+
+Bytes Sequence(std::size_t size, std::uint8_t first = 0) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
+  return bytes;
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(BmpFileTest, WritesTheHeaderAndUnpaddedRowsByteForByte) {
+  TempDir dir;
+  const Bytes pixels = Sequence(30, 1);
+  ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), 5, 2, pixels.data(), pixels.size()));
+  EXPECT_EQ(ReadFileBytes(dir.file("f.bmp")), Concat(Hex(kHeader5x2), pixels));
+  EXPECT_EQ(BuildBmpHeader(5, 2), Hex(kHeader5x2));
+  for (auto [w, h] : {std::pair{0, 2}, {4, 0}, {-4, 2}, {100000, 100000}})  // the last: > 32 bits
+    EXPECT_TRUE(BuildBmpHeader(w, h).empty()) << w << "x" << h;
+}
+
+TEST(BmpFileTest, ReadsBackWhatItWrote) {
+  TempDir dir;
+  for (const auto& [w, h] : {std::pair{1, 1}, {5, 2}, {4, 2}, {7, 3}, {2, 9}}) {
+    const Bytes pixels = Sequence(static_cast<std::size_t>(w * h * 3), 7);
+    ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), w, h, pixels.data(), pixels.size()));
+    const std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
+    ASSERT_TRUE(image) << w << "x" << h;
+    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels),
+              std::make_tuple(w, h, pixels));
+  }
+}
+
+// Other writers pad rows to four bytes and may store them top-down.
+TEST(BmpFileTest, ReadsPaddedAndTopDownRows) {
+  TempDir dir;
+  const Bytes bottom = Sequence(15, 100), top = Sequence(15, 200);
+  Bytes file = Hex(kHeader5x2);
+  file[34] = 32;  // image size of two padded 16-byte rows
+  file = Concat(Concat(Concat(Concat(file, bottom), {0}), top), {0});
+  for (bool topDown : {false, true}) {
+    if (topDown) file[22] = 0xFE, file[23] = file[24] = file[25] = 0xFF;  // height -2
+    WriteFileBytes(dir.file("f.bmp"), file);
+    std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->height, 2);
+    EXPECT_EQ(image->pixels, topDown ? Concat(top, bottom) : Concat(bottom, top));
+  }
+}
+
+TEST(BmpFileTest, RejectsMalformedFiles) {
+  TempDir dir;
+  const Bytes good = Concat(Hex(kHeader5x2), Sequence(30));
+  const std::pair<std::size_t, std::uint8_t> damage[] = {
+      {0, 'X'},    // type
+      {28, 32},    // 32 bits per pixel
+      {30, 1},     // compressed
+      {18, 0},     // width 0
+      {21, 0x7F},  // an enormous width the file cannot hold
+      {10, 0xFF},  // pixels beyond the end of the file
+  };
+  EXPECT_FALSE(ReadBmpFile(dir.file("missing.bmp")));
+  const auto reads = [&](const Bytes& file) {
+    WriteFileBytes(dir.file("f.bmp"), file);
+    return ReadBmpFile(dir.file("f.bmp")).has_value();
+  };
+  EXPECT_TRUE(reads(good));
+  EXPECT_FALSE(reads(Bytes(good.begin(), good.end() - 1)));  // one byte short
+  EXPECT_FALSE(reads(Bytes(good.begin(), good.begin() + 20)));
+  EXPECT_FALSE(reads({}));
+  for (auto [at, value] : damage) {
+    Bytes bad = good;
+    bad[at] = value;
+    EXPECT_FALSE(reads(bad)) << at;
+  }
+}
+
+// Short pixels, a missing folder and a bad size write nothing.
+TEST(BmpFileTest, FailedWritesLeaveNothing) {
+  TempDir dir;
+  const Bytes pixels = Sequence(4 * 2 * 3);
+  EXPECT_FALSE(WriteBmpFile(dir.file("short.bmp"), 4, 2, pixels.data(), pixels.size() - 1));
+  EXPECT_FALSE(WriteBmpFile(dir.file("no/such/f.bmp"), 4, 2, pixels.data(), pixels.size()));
+  EXPECT_FALSE(WriteBmpFile(dir.file("zero.bmp"), 0, 2, pixels.data(), pixels.size()));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// A YV12 frame at the source size: luma 50 on the top row, 200 on the bottom,
+// neutral chroma, written bottom-up; RGB24 frames are copied as they are.
+TEST(BmpFileTest, ThumbnailBmpFromYv12OrRgb24) {
+  TempDir dir;
+  const VideoSegmentInfo info = FrameSizes(6, 2, 6, 2);
+  Bytes yv12(6 * 2 * 3 / 2, 128);
+  std::fill(yv12.begin(), yv12.begin() + 6, 50);
+  std::fill(yv12.begin() + 6, yv12.begin() + 12, 200);
+  ASSERT_TRUE(WriteThumbnailBmp(info, false, yv12.data(), yv12.size(), dir.file("yv12.bmp")));
+  EXPECT_EQ(ReadFileBytes(dir.file("yv12.bmp")),
+            Concat(BuildBmpHeader(6, 2), Concat(Bytes(18, 200), Bytes(18, 50))));
+  const Bytes rgb = Sequence(6 * 2 * 3, 3);
+  ASSERT_TRUE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size(), dir.file("rgb.bmp")));
+  EXPECT_EQ(ReadFileBytes(dir.file("rgb.bmp")), Concat(BuildBmpHeader(6, 2), rgb));
+  // A frame shorter than the source size writes nothing.
+  EXPECT_FALSE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size() - 1, dir.file("short.bmp")));
+  EXPECT_FALSE(WriteThumbnailBmp(info, false, yv12.data(), yv12.size() - 1, dir.file("short.bmp")));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "short.bmp"));
+}
+
+Bytes Scale(const Bytes& source, int sw, int sh, int dw, int dh, int channels) {
+  return ScaleBilinear(source.data(), source.size(), sw, sh, dw, dh, channels);
+}
+
+Bytes Repeat(const Bytes& pixel, std::size_t times) {
+  Bytes out;
+  for (std::size_t i = 0; i < times; ++i) out.insert(out.end(), pixel.begin(), pixel.end());
+  return out;
+}
+
+// Pixel centres map onto each other; samples beyond the border repeat the
+// edge pixel.
+TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
+  struct Case {
+    Bytes source;
+    int sw, sh, dw, dh, channels;
+    Bytes expected;
+  };
+  const Bytes fifteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  const Case cases[] = {
+      {fifteen, 5, 1, 5, 1, 3, fifteen},  // equal sizes copy
+      {fifteen, 1, 5, 1, 5, 3, fifteen},
+      // centres of 4 outputs over 2 inputs fall at -0.25, 0.25, 0.75, 1.25
+      {{0, 255}, 2, 1, 4, 1, 1, {0, 64, 191, 255}},
+      {{0, 255}, 1, 2, 1, 4, 1, {0, 64, 191, 255}},
+      // halving averages 2x2 blocks
+      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150},
+       4,
+       4,
+       2,
+       2,
+       1,
+       {25, 45, 105, 125}},
+      // pure B then pure R in B, G, R order: channels stay apart
+      {{255, 0, 0, 0, 0, 255}, 2, 1, 4, 1, 3, {255, 0, 0, 191, 0, 64, 64, 0, 191, 0, 0, 255}},
+      {{10, 20, 30}, 1, 1, 7, 5, 3, Repeat({10, 20, 30}, 35)},
+      {Bytes(7 * 5 * 3, 9), 7, 5, 1, 1, 3, {9, 9, 9}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Scale(c.source, c.sw, c.sh, c.dw, c.dh, c.channels), c.expected)
+        << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh;
+}
+
+// Odd sizes: a uniform image stays uniform, and flipping the rows of the
+// source flips those of the result (positions mirror to within 1/65536).
+TEST(ThumbnailScalingTest, UniformStaysUniformAndRowOrderDoesNotMatter) {
+  std::mt19937 random(7);
+  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48},
+                                       {641, 479, 64, 48},
+                                       {3, 7, 2, 9},
+                                       {64, 48, 5, 3},
+                                       {2, 1, 1, 2},
+                                       {320, 240, 64, 48},
+                                       {13, 9, 64, 48},
+                                       {5, 3, 4, 7},
+                                       {176, 144, 128, 96}}) {
+    const std::size_t row = static_cast<std::size_t>(sw) * 3,
+                      outRow = static_cast<std::size_t>(dw) * 3;
+    const Bytes uniform = Scale(Bytes(row * sh, 77), sw, sh, dw, dh, 3);
+    EXPECT_EQ(uniform, Bytes(outRow * dh, 77));
+    Bytes source(row * sh), flipped(source.size());
+    for (auto& b : source) b = static_cast<std::uint8_t>(random());
+    for (int y = 0; y < sh; ++y)
+      std::copy_n(source.begin() + y * row, row, flipped.begin() + (sh - 1 - y) * row);
+    const Bytes a = Scale(source, sw, sh, dw, dh, 3), b = Scale(flipped, sw, sh, dw, dh, 3);
+    for (int y = 0; y < dh; ++y)
+      for (std::size_t i = 0; i < outRow; ++i)
+        ASSERT_LE(std::abs(a[y * outRow + i] - b[(dh - 1 - y) * outRow + i]), 1);
+  }
+}
+
+TEST(ThumbnailScalingTest, RefusesInvalidInput) {
+  const Bytes source(4 * 4 * 3, 1);
+  EXPECT_TRUE(Scale(source, 4, 4, 0, 4, 3).empty());
+  EXPECT_TRUE(Scale(source, 4, 4, 4, -1, 3).empty());
+  EXPECT_TRUE(Scale(source, 0, 4, 4, 4, 3).empty());
+  EXPECT_TRUE(Scale(source, 4, 4, 4, 4, 0).empty());
+  EXPECT_TRUE(Scale(source, 5, 4, 2, 2, 3).empty());  // source shorter than 5 x 4
+  EXPECT_TRUE(ScaleBilinear(source.data(), source.size() - 1, 4, 4, 2, 2, 3).empty());
+  EXPECT_TRUE(ScaleBilinear(nullptr, 0, 4, 4, 2, 2, 3).empty());
+  EXPECT_TRUE(Scale(source, 4, 4, 1 << 21, 1, 3).empty());
 }
 
 }  // namespace
