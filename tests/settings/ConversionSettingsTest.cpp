@@ -1,12 +1,32 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <tuple>
 
 #include "common/TestSupport.h"
 #include "settings/ConversionSettings.h"
+#include "settings/ValueLists.h"
 
 namespace zel {
 namespace {
+
+// Every lookup takes the list's first entry for an index outside it; an
+// unknown format reads the list of no format; H.263 has no 320x240.
+TEST(ValueListsTest, LookupsClampOutsideTheList) {
+  // clang-format off
+  const std::pair<int, int> cases[] = {
+      {ClampIndex(2, 3), 2}, {ClampIndex(3, 3), 0}, {ClampIndex(-1, 3), 0},
+      {ClampIndex(INT_MIN, 3), 0}, {ClampIndex(INT_MAX, 3), 0}, {ClampIndex(0, 0), 0},
+      {ListValue({}, 5), 0}, {SampleRateHz(kAudioFormatAac, 4), 8000},
+      {SampleRateHz(kAudioFormatAmr, 3), 8000}, {SampleRateHz(-3, 2), 0}, {SampleRateHz(7, 0), 0},
+      {ChannelCount(kAudioFormatAmr, 1), 1}, {ChannelCount(kAudioFormatAac, -1), 1},
+      {FrameWidth(9), 128}, {FrameRateFps(31), 0}, {CaptureWidth(-1), 0}, {MeasureStepMs(7), 1000},
+      {AudioFormatValue(-3), 0}, {VideoFormatValue(3), 0}, {int(FrameSizeList(99).size()), 1},
+      {int(FrameSizeList(kVideoFormatH263).size()), 2}};
+  // clang-format on
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
+}
 
 using test::ReadFileText;
 using test::TempDir;

@@ -61,23 +61,13 @@ TEST(IniFileTest, ValuesRoundTripAndLineBreaksCannotAddKeys) {
 }
 
 TEST(IniFileTest, ParseProfileIntLikeTheWindowsReader) {
+  // clang-format off
   const std::pair<const char*, int> cases[] = {
-      {"0", 0},
-      {"12", 12},
-      {"-3", -3},
-      {"+5", 5},
-      {"  7", 7},
-      {"30sec", 30},
-      {"abc", 0},
-      {"", 0},
-      {"-", 0},
-      {"1.9", 1},
-      {"2147483647", INT_MAX},
-      {"2147483648", INT_MAX},
-      {"99999999999999999999999999", INT_MAX},
-      {"-2147483648", INT_MIN},
-      {"-99999999999999999999999999", INT_MIN},
-  };
+      {"0", 0}, {"12", 12}, {"-3", -3}, {"+5", 5}, {"  7", 7}, {"30sec", 30}, {"abc", 0}, {"", 0},
+      {"-", 0}, {"1.9", 1}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
+      {"99999999999999999999999999", INT_MAX}, {"-2147483648", INT_MIN},
+      {"-99999999999999999999999999", INT_MIN}};
+  // clang-format on
   for (const auto& [text, value] : cases) EXPECT_EQ(ParseProfileInt(text), value) << text;
 }
 
