@@ -131,36 +131,23 @@ struct Player {
   }
 };
 
+// What the file holds (as MediaInfoTest reads it): pictures are shown, laid
+// out and grabbed only when there are some.
 TEST(Preview, OpeningTellsWhatTheFileHolds) {
   TempDir dir;
-  const std::string small = dir.file("small.wmv");
-  MakeMedia(Join({test::Video("320x240", "25", "1"), {"-c:v", "wmv2", small}}));
   const std::string tone = dir.file("tone.wav");
   MakeMedia(Join({test::Tone(22050, "1.5"), {tone}}));
-  const struct {
-    std::string path;
-    int displayWidth, displayHeight;  // 0: no video
-    std::int64_t durationHns;
-    int sampleRate, channels;  // 0: no audio
-  } cases[] = {
-      {MakeRedOverBlue(dir), 383, 288, 10000000, 44100, 2},
-      {small, 320, 240, 10000000, 0, 0},
-      {tone, 0, 0, 15000000, 22050, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
+  for (const std::string& path : {MakeRedOverBlue(dir), tone}) {
+    SCOPED_TRACE(path);
     Player p;
-    ASSERT_EQ(p.Open(c.path), 1);
+    ASSERT_EQ(p.Open(path), 1);
     const MediaInfo& info = p.source.previewInfo();
-    const bool video = c.displayWidth != 0;
-    EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.displayWidth, info.displayHeight,
-                              info.sampleRate, info.channels, info.frameRate),
-              std::make_tuple(c.sampleRate != 0, video, c.displayWidth, c.displayHeight,
-                              c.sampleRate, c.channels, video ? 25 : 0));
-    EXPECT_NEAR(info.durationHns, c.durationHns, 1000000);
+    const bool video = path != tone;
+    EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.displayWidth, info.sampleRate),
+              std::make_tuple(true, video, video ? 383 : 0, video ? 44100 : 22050));
     EXPECT_EQ(p.source.ShowFrameAt(0), video ? 1 : 0);
     ASSERT_EQ(p.sink.shown.size(), video ? 1u : 0u);
-    if (video) EXPECT_EQ(p.last().width, c.displayWidth);
+    if (video) EXPECT_EQ(p.last().width, 383);
     EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0).has_value(), video);
     // A still comes at the decoded size (its rows are checked in
     // StillCaptureTest) and is shown.
@@ -168,9 +155,8 @@ TEST(Preview, OpeningTellsWhatTheFileHolds) {
     int width = 0, height = 0;
     EXPECT_EQ(p.source.GrabFrameAt(7 * kFrameHns, rgb, width, height), video);
     if (video) {
-      EXPECT_EQ(
-          std::make_tuple(width, height, rgb.size()),
-          std::make_tuple(info.width, info.height, std::size_t(info.width) * info.height * 3));
+      EXPECT_EQ(std::make_tuple(width, height, rgb.size()),
+                std::make_tuple(640, 480, std::size_t(640) * 480 * 3));
       EXPECT_TRUE(p.last().timeHns <= 7 * kFrameHns && p.last().timeHns > 6 * kFrameHns);
       EXPECT_EQ(p.source.GetCurrentPosition(), 7 * kFrameHns);
     }
@@ -187,19 +173,12 @@ TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
       MakeRamp(dir, "ramp.mpg",
                {"-c:v", "mpeg1video", "-q:v", "2", "-g", "25", "-bf", "2", "-f", "mpeg"}, "2"),
   };
+  // clang-format off
   const std::pair<std::int64_t, int> steps[] = {
-      {0, 0},
-      {kFrameHns - 1, 0},
-      {kFrameHns, 1},
-      {10 * kFrameHns - 1, 9},
-      {10 * kFrameHns, 10},
-      {30 * kFrameHns + kFrameHns / 2, 30},
-      {22 * kFrameHns + 1, 22},
-      {49 * kFrameHns + 1, 49},
-      {80 * kFrameHns, 49},
-      {25 * kFrameHns - 1, 24},
-      {3 * kFrameHns, 3},
-  };
+      {0, 0}, {kFrameHns - 1, 0}, {kFrameHns, 1}, {10 * kFrameHns - 1, 9}, {10 * kFrameHns, 10},
+      {30 * kFrameHns + kFrameHns / 2, 30}, {22 * kFrameHns + 1, 22}, {49 * kFrameHns + 1, 49},
+      {80 * kFrameHns, 49}, {25 * kFrameHns - 1, 24}, {3 * kFrameHns, 3}};
+  // clang-format on
   for (const std::string& clip : clips) {
     Player p;
     ASSERT_EQ(p.Open(clip), 1) << clip;
