@@ -8,5 +8,5 @@ out="${1:-$root/out/shots}"
 build="${BUILD_DIR:-$root/build}"
 [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$build" -j2 page-shots >/dev/null
-QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tests/app/page-shots" "$out"
+QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tools/page-shots" "$out"
 ls "$out"/*.png

@@ -1,11 +1,20 @@
+// What reaches the window's thread from others: the pictures of playback,
+// paced by the controller, and the messages, captions and progress of the
+// conversion thread, each box waited for.
+#include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 #include <vector>
 
+#include "MessageBoxNotifier.h"
 #include "app/playback/PlaybackController.h"
-#include "common/TestSupport.h"
+#include "common/MediaFixtures.h"
 #include "source/MediaSource.h"
 
 namespace zel::app {
@@ -27,26 +36,44 @@ class RecordingSink final : public PreviewSink {
 class PlaybackControllerTest : public QObject {
   Q_OBJECT
 
-  test::TempDir dir_;
-  std::string clip_;  // 3 s, 25 fps, with sound
-
+  // The preview of a clip of 3 s at 25 fps, with sound.
   struct Preview {
+    Preview() {
+      const std::string clip =
+          test::Media("clip.wmv", test::Join({test::Video("160x120", "25", "3"),
+                                              test::Tone(44100, "3"),
+                                              {"-c:v", "wmv2", "-c:a", "wmav2"}}));
+      QCOMPARE(source.OpenPreview(clip, &sink, notifier), 1);
+    }
     MediaSource source;
     RecordingSink sink;
     test::RecordingNotifier notifier;
   };
 
- private slots:
-  void initTestCase() {
-    clip_ = dir_.file("clip.wmv");
-    const test::CommandResult made =
-        test::RunCommand({"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
-                          "testsrc2=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
-                          "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "wmv2", "-c:a",
-                          "wmav2", clip_});
-    QCOMPARE(made.exitCode, 0);
+  // What the test saw of the last box, and the click that answers it once
+  // its modal loop runs.
+  struct SeenBox {
+    bool onUiThread = false;
+    QString title, text;
+    QMessageBox::StandardButtons buttons;
+    bool callerWaiting = false;
+  };
+
+  static void AnswerBoxes(MessageBoxNotifier& notifier, SeenBox& seen,
+                          const std::atomic<bool>& returned) {
+    QObject::connect(&notifier, &MessageBoxNotifier::messageBoxShown, [&](QMessageBox* box) {
+      seen.onUiThread = QThread::currentThread() == qApp->thread();
+      seen.title = box->windowTitle();
+      seen.text = box->text();
+      seen.buttons = box->standardButtons();
+      QTimer::singleShot(50, box, [&, box] {
+        seen.callerWaiting = !returned;
+        box->button(QMessageBox::Ok)->click();
+      });
+    });
   }
 
+ private slots:
   void playsToTheEndByItself_data() {
     QTest::addColumn<Sound>("sound");
     // Silent is what runs without an audio device (CI); the default output
@@ -58,7 +85,6 @@ class PlaybackControllerTest : public QObject {
   void playsToTheEndByItself() {
     QFETCH(Sound, sound);
     Preview p;
-    QCOMPARE(p.source.OpenPreview(clip_, &p.sink, p.notifier), 1);
     const std::int64_t endHns = p.source.previewInfo().durationHns;
     PlaybackController controller(p.source, sound);
     QSignalSpy finished(&controller, &PlaybackController::finished);
@@ -91,7 +117,6 @@ class PlaybackControllerTest : public QObject {
 
   void stopsInTheMiddle() {
     Preview p;
-    QCOMPARE(p.source.OpenPreview(clip_, &p.sink, p.notifier), 1);
     PlaybackController controller(p.source, Sound::DefaultOutput);
     QSignalSpy finished(&controller, &PlaybackController::finished);
     QSignalSpy moved(&controller, &PlaybackController::positionChanged);
@@ -118,6 +143,61 @@ class PlaybackControllerTest : public QObject {
     PlaybackController controller(source);
     QVERIFY(!controller.play(0, 10'000'000));
     QVERIFY(!controller.isPlaying());
+  }
+
+  void messageFromAWorkerWaitsForTheUser() {
+    std::atomic<bool> returned = false;
+    int result = 0;
+    SeenBox seen;
+    std::jthread worker;  // joined last: a notifier that goes releases a waiting caller
+    MessageBoxNotifier notifier;
+    AnswerBoxes(notifier, seen, returned);
+    worker = std::jthread([&] {
+      result = notifier.showMessage("変換を中断しました。");
+      returned = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(returned, 10000);
+    QVERIFY(seen.onUiThread);
+    QVERIFY(seen.callerWaiting);
+    QCOMPARE(seen.title, "Zel");
+    QCOMPARE(seen.text, "変換を中断しました。");
+    QCOMPARE(seen.buttons, QMessageBox::Ok);
+    QCOMPARE(result, 1);
+  }
+
+  void messageOnTheUiThreadIsShownThere() {
+    std::atomic<bool> returned = false;
+    SeenBox seen;
+    MessageBoxNotifier notifier;
+    AnswerBoxes(notifier, seen, returned);
+    QCOMPARE(notifier.showMessage("ok"), 1);
+    QVERIFY(seen.onUiThread);
+    QCOMPARE(seen.text, "ok");
+  }
+
+  void captionAndProgressArriveOnTheUiThread() {
+    MessageBoxNotifier notifier;
+    QStringList seen;
+    // Connected without a context object: only an emission on the UI thread
+    // runs these there.
+    QObject::connect(&notifier, &MessageBoxNotifier::captionChanged, [&](const QString& caption) {
+      seen << QString("%1 %2").arg(caption).arg(QThread::currentThread() == qApp->thread());
+    });
+    QObject::connect(&notifier, &MessageBoxNotifier::progressChanged,
+                     [&](int index, int count, qint64 done, qint64 total) {
+                       seen << QString("%1/%2 %3/%4 %5")
+                                   .arg(index)
+                                   .arg(count)
+                                   .arg(done)
+                                   .arg(total)
+                                   .arg(QThread::currentThread() == qApp->thread());
+                     });
+    std::jthread([&] {
+      notifier.setCaption("12% sample.wmv");
+      notifier.reportProgress(
+          {.segmentIndex = 1, .segmentCount = 3, .doneHns = 50, .totalHns = 120});
+    }).join();
+    QTRY_COMPARE(seen, QStringList({"12% sample.wmv 1", "1/3 50/120 1"}));
   }
 };
 

@@ -17,13 +17,8 @@
 
 namespace zel::app::test {
 
+using zel::test::Media;
 using zel::test::TempDir;
-
-// Media made once per test program (see MakeFixture for the names).
-inline std::string Media(const std::string& name) {
-  static TempDir folder;
-  return zel::test::MakeFixture(folder.path().string(), name);
-}
 
 struct SeenBox {
   QString text;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "common/TestSupport.h"
 
@@ -9,43 +10,40 @@ namespace zel {
 namespace {
 
 // Where the children of a box begin, counted from its payload, for the boxes
-// that hold children; nullopt for leaf boxes.
+// of our files that hold children; nullopt for leaf boxes.
 std::optional<std::uint64_t> ChildrenStart(std::string_view type) {
   static constexpr std::string_view kPlain[] = {"moov", "trak", "edts", "mdia", "minf",
-                                                "dinf", "stbl", "udta", "drm ", "mvex",
-                                                "moof", "traf", "mfra", "tref"};
+                                                "dinf", "stbl", "udta", "drm "};
   if (std::find(std::begin(kPlain), std::end(kPlain), type) != std::end(kPlain)) return 0;
-  if (type == "stsd" || type == "dref") return 8;  // version/flags, entry count
-  if (type == "meta") return 4;                    // version/flags
-  // Sample entries: visual 78 bytes of fields, audio 28.
-  if (type == "mp4v" || type == "s263" || type == "avc1" || type == "h263") return 78;
-  if (type == "mp4a" || type == "samr" || type == "sawb") return 28;
+  if (type == "stsd" || type == "dref") return 8;   // version/flags, entry count
+  if (type == "mp4v" || type == "s263") return 78;  // visual sample entries
+  if (type == "mp4a" || type == "samr") return 28;  // audio sample entries
   return std::nullopt;
 }
 
 // Walks one step of a path ("trak[1]") over a level of boxes.
 void Collect(const std::vector<BoxNode>& level, std::string_view path,
              std::vector<const BoxNode*>& out) {
-  std::size_t slash = path.find('/');
-  std::string_view step = path.substr(0, slash), type = step;
+  const std::size_t slash = path.find('/');
+  std::string_view type = path.substr(0, slash);
   std::optional<std::size_t> index;
-  if (std::size_t open = step.find('['); open != std::string_view::npos) {
-    std::string_view digits = step.substr(open + 1);
-    if (!digits.ends_with(']')) return;
-    digits.remove_suffix(1);
+  if (const std::size_t open = type.find('['); open != std::string_view::npos) {
+    if (type.back() != ']') return;
     std::size_t value = 0;
-    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (ec != std::errc{} || ptr != digits.data() + digits.size()) return;
-    type = step.substr(0, open);
+    const char* last = type.data() + type.size() - 1;
+    auto [ptr, ec] = std::from_chars(type.data() + open + 1, last, value);
+    if (ec != std::errc{} || ptr != last) return;
+    type = type.substr(0, open);
     index = value;
   }
   std::size_t seen = 0;
   for (const BoxNode& node : level) {
     if (node.type != type || (index && *index != seen++)) continue;
-    if (slash == std::string_view::npos)
+    if (slash == std::string_view::npos) {
       out.push_back(&node);
-    else
+    } else {
       Collect(node.children, path.substr(slash + 1), out);
+    }
   }
 }
 
@@ -68,50 +66,33 @@ void Outline(const std::vector<BoxNode>& level, std::size_t depth, std::string& 
 }  // namespace
 
 BoxWalker::BoxWalker(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {
-  walk(0, bytes_.size(), 0, roots_);
+  Walk(0, bytes_.size(), 0, roots_);
 }
 
 BoxWalker BoxWalker::FromFile(const std::filesystem::path& path) {
-  if (!std::filesystem::is_regular_file(path)) {
-    BoxWalker empty({});
-    empty.problems_.push_back("cannot read " + path.string());
-    return empty;
-  }
-  return BoxWalker(test::ReadFileBytes(path));
+  if (std::filesystem::is_regular_file(path)) return BoxWalker(test::ReadFileBytes(path));
+  BoxWalker empty({});
+  empty.problems_.push_back("cannot read " + path.string());
+  return empty;
 }
 
-void BoxWalker::walk(std::uint64_t begin, std::uint64_t end, int depth, std::vector<BoxNode>& out) {
-  auto problem = [&](const std::string& what, std::uint64_t at) {
+void BoxWalker::Walk(std::uint64_t begin, std::uint64_t end, int depth, std::vector<BoxNode>& out) {
+  const auto problem = [&](const std::string& what, std::uint64_t at) {
     problems_.push_back(what + " at " + std::to_string(at));
   };
   if (depth > 32) return problem("boxes nested too deeply", begin);
   for (std::uint64_t at = begin; at < end;) {
     if (end - at < 8) return problem(std::to_string(end - at) + " stray bytes", at);
-    BoxNode node;
-    node.offset = at;
-    node.type = text(at + 4, 4);
-    node.headerSize = 8;
-    std::uint64_t size = *read32(at);
-    if (size == 1) {
-      if (end - at < 16) return problem("largesize cut off", at);
-      size = *read64(at + 8);
-      node.headerSize = 16;
-    } else if (size == 0) {
-      size = end - at;  // the box runs to the end of its parent
-    }
-    if (size < node.headerSize) return problem("box '" + node.type + "' too small", at);
-    node.payloadOffset = at + node.headerSize;
-    if (size > end - at) {
-      node.size = end - at;  // kept, clamped, but not entered
-      out.push_back(std::move(node));
-      return problem("box runs past its parent", at);
-    }
-    node.size = size;
-    if (auto start = ChildrenStart(node.type)) {
-      if (*start <= node.payloadSize())
-        walk(node.payloadOffset + *start, node.end(), depth + 1, node.children);
-      else
+    BoxNode node{text(at + 4, 4), at, Read(at, 4), at + 8, {}};
+    // Our files need neither a 64-bit size (1) nor one that runs to the end (0).
+    if (node.size < 8) return problem("box '" + node.type + "' too small", at);
+    if (node.size > end - at) return problem("box '" + node.type + "' runs past its parent", at);
+    if (const auto start = ChildrenStart(node.type)) {
+      if (*start <= node.size - 8) {
+        Walk(node.payloadOffset + *start, node.end(), depth + 1, node.children);
+      } else {
         problem("box '" + node.type + "' too small for its fields", at);
+      }
     }
     at = node.end();
     out.push_back(std::move(node));
@@ -119,14 +100,9 @@ void BoxWalker::walk(std::uint64_t begin, std::uint64_t end, int depth, std::vec
 }
 
 const BoxNode* BoxWalker::find(std::string_view path) const {
-  auto all = findAll(path);
-  return all.empty() ? nullptr : all.front();
-}
-
-std::vector<const BoxNode*> BoxWalker::findAll(std::string_view path) const {
   std::vector<const BoxNode*> out;
   if (!path.empty()) Collect(roots_, path, out);
-  return out;
+  return out.empty() ? nullptr : out.front();
 }
 
 std::vector<const BoxNode*> BoxWalker::findType(std::string_view type) const {
@@ -135,22 +111,11 @@ std::vector<const BoxNode*> BoxWalker::findType(std::string_view type) const {
   return out;
 }
 
-std::optional<std::uint64_t> BoxWalker::read(std::uint64_t offset, std::size_t n) const {
-  if (offset > bytes_.size() || bytes_.size() - offset < n) return std::nullopt;
-  std::uint64_t value = 0;
+std::uint32_t BoxWalker::Read(std::uint64_t offset, std::size_t n) const {
+  if (offset > bytes_.size() || bytes_.size() - offset < n) return 0;
+  std::uint32_t value = 0;
   for (std::size_t i = 0; i < n; ++i) value = (value << 8) | bytes_[offset + i];
   return value;
-}
-
-std::optional<std::uint8_t> BoxWalker::read8(std::uint64_t offset) const { return read(offset, 1); }
-std::optional<std::uint16_t> BoxWalker::read16(std::uint64_t offset) const {
-  return read(offset, 2);
-}
-std::optional<std::uint32_t> BoxWalker::read32(std::uint64_t offset) const {
-  return read(offset, 4);
-}
-std::optional<std::uint64_t> BoxWalker::read64(std::uint64_t offset) const {
-  return read(offset, 8);
 }
 
 std::string BoxWalker::text(std::uint64_t offset, std::size_t n) const {

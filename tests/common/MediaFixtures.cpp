@@ -3,93 +3,74 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <sstream>
-
-#include "common/TestSupport.h"
 
 namespace zel::test {
 
 namespace {
 
-const std::map<std::string, std::vector<std::string>>& Recipes() {
-  static const std::map<std::string, std::vector<std::string>> recipes = {
-      {"clip.wmv",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30000/1001:duration=4", "-f", "lavfi",
-        "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-ac", "2", "-c:v", "wmv2", "-b:v",
-        "800k", "-c:a", "wmav2", "-b:a", "128k"}},
-      {"clip10.wmv",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30000/1001:duration=10", "-f", "lavfi",
-        "-i", "sine=frequency=440:sample_rate=44100:duration=10", "-ac", "2", "-c:v", "wmv2",
-        "-b:v", "800k", "-c:a", "wmav2", "-b:a", "128k"}},
-      {"video.wmv",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=3", "-c:v", "wmv2"}},
-      {"song.wma",
-       {"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=3", "-ac", "2", "-c:a",
-        "wmav2", "-b:a", "128k"}},
-      {"mono8k.wav",
-       {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000:duration=3", "-c:a",
-        "pcm_s16le"}},
-      {"stereo44.wav",
-       {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-ac", "2", "-c:a",
-        "pcm_s16le"}},
-      {"surround.wav",
-       {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-af",
-        "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0", "-c:a", "pcm_s16le"}},
-      {"deep24.wav",
-       {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-ac", "2", "-c:a",
-        "pcm_s24le"}},
-      {"layer2.mpg",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=3", "-f", "lavfi", "-i",
-        "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "mpeg1video", "-c:a", "mp2",
-        "-f", "mpeg"}},
-      {"layer3.mpg",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=3", "-f", "lavfi", "-i",
-        "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "mpeg1video", "-c:a",
-        "libmp3lame", "-f", "mpeg"}},
-      {"silent.mpg",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=3", "-c:v", "mpeg1video", "-f",
-        "mpeg"}},
-      {"clip.avi",
-       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=3", "-f", "lavfi", "-i",
-        "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
+std::vector<std::string> Recipe(const std::string& name) {
+  const auto wmv = [](const std::string& seconds) {
+    return Join({Video("320x240", "30000/1001", seconds), Tone(44100, seconds),
+                 {"-ac", "2", "-c:v", "wmv2", "-b:v", "800k", "-c:a", "wmav2", "-b:a", "128k"}});
   };
-  return recipes;
-}
-
-double ToDouble(const std::string& s) {
-  try {
-    return std::stod(s);
-  } catch (...) {
-    return -1;
-  }
+  const auto wav = [](int rate, std::vector<std::string> options) {
+    return Join({Tone(rate, "3"), options});
+  };
+  const auto mpeg = [](std::vector<std::string> audio) {
+    return Join({Video("320x240", "25", "3"), audio, {"-c:v", "mpeg1video", "-f", "mpeg"}});
+  };
+  const std::map<std::string, std::vector<std::string>> recipes = {
+      {"clip.wmv", wmv("4")},
+      {"clip10.wmv", wmv("10")},
+      {"video.wmv", Join({Video("320x240", "25", "3"), {"-c:v", "wmv2"}})},
+      {"song.wma", wav(44100, {"-ac", "2", "-c:a", "wmav2", "-b:a", "128k"})},
+      {"mono8k.wav", wav(8000, {"-c:a", "pcm_s16le"})},
+      {"stereo44.wav", wav(44100, {"-ac", "2", "-c:a", "pcm_s16le"})},
+      {"surround.wav", wav(48000, {"-af", "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0"})},
+      {"deep24.wav", wav(44100, {"-ac", "2", "-c:a", "pcm_s24le"})},
+      {"layer2.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "mp2"}}))},
+      {"layer3.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "libmp3lame"}}))},
+      {"silent.mpg", mpeg({})},
+      {"clip.avi", Join({Video("320x240", "25", "3"), Tone(44100, "3"),
+                         {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}})},
+  };
+  const auto it = recipes.find(name);
+  EXPECT_NE(it, recipes.end()) << "no recipe for " << name;
+  return it == recipes.end() ? std::vector<std::string>{} : it->second;
 }
 
 }  // namespace
 
-std::string MakeFixture(const std::string& folder, const std::string& name) {
-  std::string path = (std::filesystem::path(folder) / name).string();
+std::string MakeWmv(const TempDir& dir, const std::string& name, const std::string& seconds,
+                    int keyInterval) {
+  const std::string path = dir.file(name);
+  MakeMedia(Join({Video("176x144", "25", seconds), Tone(44100, seconds),
+                  {"-c:v", "wmv2", "-b:v", "600k", "-g", std::to_string(keyInterval), "-c:a",
+                   "wmav2", "-b:a", "128k", "-ac", "2", path}}));
+  return path;
+}
+
+std::string Media(const std::string& name, std::vector<std::string> args) {
+  static TempDir folder;
+  const std::string path = folder.file(name);
   if (std::filesystem::exists(path)) return path;
-  auto it = Recipes().find(name);
-  EXPECT_NE(it, Recipes().end()) << "no recipe for " << name;
-  if (it == Recipes().end()) return path;
-  std::vector<std::string> args = it->second;
+  if (args.empty()) args = Recipe(name);
   args.push_back(path);
   MakeMedia(args);
   return path;
 }
 
-FileFacts ProbeFile(const std::string& path) {
-  FileFacts facts;
-  if (RunCommand({"ffprobe", "-v", "error", path}).exitCode != 0) return facts;
-  facts.readable = true;
-  for (ProbeFields& f : ProbeStreams(path, {"-count_packets"})) {
-    StreamFacts s{f["codec_name"], ToDouble(f["duration"]),
-                  static_cast<long>(ToDouble(f["nb_read_packets"]))};
-    if (f["codec_type"] == "video") facts.video.push_back(s);
-    if (f["codec_type"] == "audio") facts.audio.push_back(s);
-  }
-  return facts;
+std::string Probe(const std::string& path, const std::string& entries,
+                  const std::vector<std::string>& extra) {
+  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                                   "csv=p=0"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back(path);
+  std::string out = RunCommand(argv).out;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  for (char& c : out) c = c == '\n' ? ' ' : c;
+  return out;
 }
 
 std::vector<ProbeFields> ProbeSections(const std::string& path,

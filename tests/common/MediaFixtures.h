@@ -7,9 +7,31 @@
 #include <string>
 #include <vector>
 
+#include "common/TestSupport.h"
+
 namespace zel::test {
 
-// Makes `name` in folder (once per folder) and returns its path. Known names:
+// ffmpeg input arguments: test pictures, a 440 Hz tone; Join strings them.
+inline std::vector<std::string> Video(const std::string& size, const std::string& rate,
+                                      const std::string& seconds) {
+  return {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=" + rate + ":duration=" + seconds};
+}
+inline std::vector<std::string> Tone(int rateHz, const std::string& seconds) {
+  return {"-f", "lavfi", "-i",
+          "sine=frequency=440:sample_rate=" + std::to_string(rateHz) + ":duration=" + seconds};
+}
+inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// A 176x144 25 fps WMV (wmv2 + wmav2 stereo) with a key frame every keyInterval frames.
+std::string MakeWmv(const TempDir& dir, const std::string& name, const std::string& seconds,
+                    int keyInterval = 50);
+
+// A file made once per test program in a shared folder: given args, what
+// ffmpeg makes of them; without, one of these:
 //   clip.wmv        4 s 320x240 29.97 fps wmv2 + wmav2 44.1 kHz stereo
 //   clip10.wmv      10 s, as clip.wmv
 //   video.wmv       3 s wmv2 without sound
@@ -22,25 +44,16 @@ namespace zel::test {
 //   layer3.mpg      3 s MPEG-1 video + MP3 audio
 //   silent.mpg      3 s MPEG-1 video, no audio
 //   clip.avi        3 s mpeg4 + pcm_s16le AVI
-std::string MakeFixture(const std::string& folder, const std::string& name);
+std::string Media(const std::string& name, std::vector<std::string> args = {});
 
-struct StreamFacts {
-  std::string codec;
-  double duration = -1;  // seconds
-  long frames = -1;      // packets counted by ffprobe
-};
+// ffprobe -show_entries <entries> -of csv=p=0 <extra> path: one line per
+// stream, fields in ffprobe's order, lines joined by blanks ("mpeg4,176
+// aac,8000,1"); empty when ffprobe fails.
+std::string Probe(const std::string& path, const std::string& entries,
+                  const std::vector<std::string>& extra = {});
 
-struct FileFacts {
-  bool readable = false;
-  std::vector<StreamFacts> video;
-  std::vector<StreamFacts> audio;
-};
-
-// ffprobe -count_packets on every stream of path.
-FileFacts ProbeFile(const std::string& path);
-
-// One section of ffprobe's output ("stream", "packet", "format") as
-// key/value pairs, e.g. fields["codec_name"] == "mpeg4".
+// One section of ffprobe's output ("stream", "packet") as key/value pairs,
+// e.g. fields["codec_name"] == "mpeg4".
 using ProbeFields = std::map<std::string, std::string>;
 
 // ffprobe -v error -of compact <args> path: the sections of the given kind,

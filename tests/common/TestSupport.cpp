@@ -110,13 +110,6 @@ std::string DecodeErrors(const std::string& path) {
   return r.err;
 }
 
-std::string Probe(const std::string& path, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-of", "default=nw=1"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back(path);
-  return RunCommand(argv).out;
-}
-
 std::vector<std::uint8_t> Hex(std::string_view text) {
   std::vector<std::uint8_t> out;
   auto byte = [](std::string_view digits) {
@@ -139,6 +132,21 @@ std::vector<std::uint8_t> Hex(std::string_view text) {
       i += 2;
     }
   }
+  return out;
+}
+
+std::vector<std::uint8_t> WavBytes(int rate, int channels, const std::vector<std::uint8_t>& pcm,
+                                   const std::vector<std::uint8_t>& beforeData,
+                                   std::int64_t dataLength) {
+  std::vector<std::uint8_t> out = Hex("'RIFF' 00000000 'WAVEfmt ' 10000000 0100");
+  const auto put = [&out](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  put(channels, 2), put(rate, 4), put(rate * channels * 2, 4), put(channels * 2, 2), put(16, 2);
+  out.insert(out.end(), beforeData.begin(), beforeData.end());
+  out.insert(out.end(), {'d', 'a', 't', 'a'});
+  put(static_cast<std::uint32_t>(dataLength < 0 ? pcm.size() : dataLength), 4);
+  out.insert(out.end(), pcm.begin(), pcm.end());
   return out;
 }
 

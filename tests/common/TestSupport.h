@@ -58,12 +58,15 @@ void MakeMedia(const std::vector<std::string>& args);
 // Lines that "ffmpeg -v error -i path -f null -" prints (empty: decoded cleanly).
 std::string DecodeErrors(const std::string& path);
 
-// ffprobe -v error -of default=nw=1 <args> path; returns stdout.
-std::string Probe(const std::string& path, const std::vector<std::string>& args);
-
 // Bytes written as text: hex digits ("0000001c"), 'quoted' characters
 // ('ftyp'), and HH*N for N bytes of HH ("00*24"); blanks separate fields.
 std::vector<std::uint8_t> Hex(std::string_view text);
+
+// A 16-bit PCM RIFF/WAVE file: the fmt chunk, `beforeData` (other chunks),
+// then the data chunk, whose length word is pcm's size unless given.
+std::vector<std::uint8_t> WavBytes(int rate, int channels, const std::vector<std::uint8_t>& pcm,
+                                   const std::vector<std::uint8_t>& beforeData = {},
+                                   std::int64_t dataLength = -1);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 std::string ReadFileText(const std::filesystem::path& path);

@@ -1,5 +1,6 @@
-// Inputs the plain layout does not cover: look-alike bytes, long stores, long
-// decoder configurations, names, the clock and failing writes.
+// The box buffer's byte layout, marks and checks; and what the plain layout
+// does not cover: look-alike bytes, long stores, long decoder configurations,
+// names, the clock and failing writes.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,13 +10,89 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
 #include "common/TestSupport.h"
+#include "container/BoxBuffer.h"
 #include "container/ContainerFixtures.h"
 #include "container/ThreeGpBoxes.h"
 
 namespace zel::test {
 namespace {
+
+TEST(BoxBufferTest, FieldsAreBigEndian) {
+  BoxBuffer box = BoxBuffer::Full("test", 1, 0x020304);
+  box.put8(0xAB);
+  box.put16(0x1234);
+  box.put32(0xDEADBEEF);
+  box.putFourcc("ab");
+  const std::uint8_t raw[] = {9, 8};
+  box.putBytes(raw, 2);
+  box.putZeros(3);
+  box.close(28);
+  EXPECT_EQ(box.bytes(), Hex("0000001c 'test' 01020304 ab 1234 deadbeef 'ab' 0000 0908 000000"));
+}
+
+TEST(BoxBufferTest, ChildrenFollowFieldsAndCarryTheirMarks) {
+  BoxBuffer leaf("leaf");
+  leaf.put32(7);
+  leaf.mark(PatchMark::VideoChunkOffsets);
+  leaf.put32(0);
+  leaf.close(16);
+  BoxBuffer middle = BoxBuffer::Full("midl", 0, 0);
+  middle.close(12);
+  middle.appendChild(leaf);
+  BoxBuffer top("topp");
+  top.put16(0x5555);
+  top.close(10);
+  top.appendChild(middle);
+  EXPECT_EQ(middle.markOffset(PatchMark::VideoChunkOffsets), 24u);
+  ASSERT_EQ(top.markOffset(PatchMark::VideoChunkOffsets), 10u + 24u);
+  EXPECT_FALSE(top.markOffset(PatchMark::AudioChunkOffsets));
+  top.patch32(*top.markOffset(PatchMark::VideoChunkOffsets), 0x01020304);
+  top.patch16(8, 0x6666);
+  EXPECT_EQ(top.bytes(), Hex("00000026 'topp' 6666 0000001c 'midl' 00000000 00000010 'leaf' "
+                             "00000007 01020304"));
+}
+
+// The checks stay on in test builds (RelWithDebInfo defines NDEBUG): a box
+// laid out wrong is marked broken, nothing is written outside it, and a
+// parent inherits its child's fault.
+TEST(BoxBufferTest, LayoutErrorsMarkTheBoxBroken) {
+  auto closedBox = [] {
+    BoxBuffer box("free");
+    box.put32(0);
+    box.close(12);
+    return box;
+  };
+  const auto brokenBy = [](const std::function<void(BoxBuffer&)>& wrong, BoxBuffer box) {
+    wrong(box);
+    return box.broken();
+  };
+  EXPECT_EQ(closedBox().broken(), "");
+  const std::pair<std::function<void(BoxBuffer&)>, const char*> wrongs[] = {
+      {[](BoxBuffer& b) { b.patch32(9, 1); }, "patched field outside the box"},
+      {[](BoxBuffer& b) { b.patch16(11, 1); }, "patched field outside the box"},
+      {[](BoxBuffer& b) { b.patch16(~std::size_t{0}, 1); }, "patched field outside the box"},
+      {[](BoxBuffer& b) { b.put8(1); }, "fields go before the children"},
+  };
+  for (const auto& [wrong, reason] : wrongs) EXPECT_EQ(brokenBy(wrong, closedBox()), reason);
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.close(12); }, BoxBuffer("free")),
+            "box size differs from its layout");
+  EXPECT_EQ(brokenBy([&](BoxBuffer& b) { b.appendChild(closedBox()); }, BoxBuffer("moov")),
+            "children are appended to closed boxes");
+  BoxBuffer parent("moov");
+  parent.close(8);
+  parent.appendChild(BoxBuffer("free"));  // an open child
+  EXPECT_EQ(parent.broken(), "children are appended to closed boxes");
+  BoxBuffer child("trak");
+  child.close(4);
+  BoxBuffer top("moov");
+  top.close(8);
+  top.appendChild(child);
+  EXPECT_EQ(top.broken(), "box size differs from its layout");
+  EXPECT_EQ(closedBox().bytes(), test::Hex("0000000c 'free' 00000000"));
+}
 
 const std::string kVideoStbl = "moov/trak[0]/mdia/minf/stbl/";
 const std::string kAudioStbl = "moov/trak[1]/mdia/minf/stbl/";
@@ -146,21 +223,18 @@ TEST(ThreeGpClockTest, SystemClockPlus2082902400) {
   for (const BoxNode* box : w.findType("mdhd")) EXPECT_EQ(w.u32(box->payloadOffset + 4), clock);
 }
 
-TEST(RobustnessTest, NoTrackWritesNothing) {
-  TempDir dir;
-  Segment s;
-  RecordingNotifier notifier;
-  EXPECT_EQ(Write(s, dir.file("n.avi"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-  EXPECT_TRUE(notifier.messages().empty());
-}
-
 std::vector<std::string> WriteFailure(const std::string& path) {
   return {"ファイル書き込み失敗[" + path + "]"};
 }
 
-TEST(RobustnessTest, MissingFolderIsReported) {
+// Without a track nothing is written, silently; a missing folder is told.
+TEST(RobustnessTest, NoTrackOrNoFolder) {
   TempDir dir;
+  RecordingNotifier silent;
+  EXPECT_EQ(Write(Segment(), dir.file("n.avi"), FileKind::ThreeGp, ContainerMode::Both, &silent),
+            0u);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(silent.messages().empty());
   auto s = WorkedExample();
   for (FileKind kind : {FileKind::ThreeGp, FileKind::ThreeG2}) {
     RecordingNotifier notifier;
@@ -212,6 +286,24 @@ TEST(RobustnessTest, ALinkAtTheTargetIsReplacedNotFollowed) {
   EXPECT_NE(Write(*s, dir.file("full.avi"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
   EXPECT_TRUE(notifier.messages().empty());
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link)));
+}
+
+// A store whose samples add up to more than 4 GiB cannot be written: its
+// offsets would wrap. The total must be seen whole, not cut to 32 bits (here
+// it would be cut to 48 bytes and pass).
+TEST(RobustnessTest, MoreThanFourGibibytesOfSamplesIsRefused) {
+  Segment s;
+  SetMpeg4Video(s);
+  constexpr std::size_t kBig = 0xFFFFFFF0u;
+  s.video.samples.prepareAppend(kBig + 64);
+  s.video.samples.commitSample(kBig);
+  s.addVideo(64, false);
+  ASSERT_EQ(s.video.samples.totalBytes(), std::uint64_t{kBig} + 64);
+  TempDir dir;
+  RecordingNotifier notifier;
+  EXPECT_EQ(Write(s, dir.file("huge.wmv"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
+  EXPECT_EQ(notifier.messages(), WriteFailure(dir.file("huge.3gp")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace

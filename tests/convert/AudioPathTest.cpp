@@ -18,15 +18,7 @@ using test::RecordingNotifier;
 using test::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr char kNoTemporaryFile[] = "テンポラリファイルの取得に失敗しました。";
 constexpr char kNoPcm[] = "m_prev_buffer_sizeサイズが0です";
-
-void PutLe32(Bytes& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void PutTag(Bytes& out, const char* tag) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(tag[i]));
-}
 
 // A 440 Hz tone, 16-bit little-endian, channels interleaved.
 Bytes Tone(int rate, int channels, std::size_t bytes) {
@@ -41,25 +33,9 @@ Bytes Tone(int rate, int channels, std::size_t bytes) {
   return pcm;
 }
 
-// RIFF/WAVE with a fmt chunk, an optional chunk before the data, and a data
-// chunk whose length word may lie.
-Bytes Wav(int rate, int channels, const Bytes& pcm, const Bytes& chunkBeforeData = {},
-          std::uint32_t dataLength = 0xFFFFFFFFu) {
-  Bytes out;
-  PutTag(out, "RIFF");
-  PutLe32(out, 0);
-  PutTag(out, "WAVE");
-  PutTag(out, "fmt ");
-  PutLe32(out, 16);
-  out.insert(out.end(), {1, 0, static_cast<std::uint8_t>(channels), 0});
-  PutLe32(out, static_cast<std::uint32_t>(rate));
-  PutLe32(out, static_cast<std::uint32_t>(rate * channels * 2));
-  out.insert(out.end(), {static_cast<std::uint8_t>(channels * 2), 0, 16, 0});
-  out.insert(out.end(), chunkBeforeData.begin(), chunkBeforeData.end());
-  PutTag(out, "data");
-  PutLe32(out, dataLength == 0xFFFFFFFFu ? static_cast<std::uint32_t>(pcm.size()) : dataLength);
-  out.insert(out.end(), pcm.begin(), pcm.end());
-  return out;
+Bytes Wav(int rate, int channels, const Bytes& pcm, const Bytes& beforeData = {},
+          std::int64_t dataLength = -1) {
+  return test::WavBytes(rate, channels, pcm, beforeData, dataLength);
 }
 
 struct Fixture {
@@ -76,9 +52,9 @@ struct Fixture {
     SetUpAudioSegment(block, kind, rate, channels, sourceRate, sourceChannels, info);
     return encoder.OpenAudioEncoder(block, info, kind, notifier);
   }
-  void encode(const Bytes& wavFile) {
+  bool encode(const Bytes& wavFile) {
     test::WriteFileBytes(TemporaryWavPath(dir.path().string(), state.segmentIndex), wavFile);
-    encoder.EncodeTemporaryWav(dir.path().string(), notifier);
+    return encoder.EncodeTemporaryWav(dir.path().string(), notifier);
   }
 };
 
@@ -143,11 +119,12 @@ TEST(AudioPath, RefusedAacConfigurationShowsMessage) {
 // Frames start at byte offsets 0, 2F, 4F... below length - F (F samples a
 // frame): a trailing frame counts when more than half of it exists. The PCM
 // starts after the first "data" tag, wherever it lies, its length cut to the
-// file; less than one second of source gives no frames.
+// file; less than one second of source gives no frames. A WAV without PCM
+// fails the encode, so that the driver never writes the segment as one with
+// sound.
 TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
-  Bytes list;  // a LIST chunk whose text holds "data" and a length of 20000
-  PutTag(list, "LIST"), PutLe32(list, 12), PutTag(list, "INFO"), PutTag(list, "data");
-  PutLe32(list, 20000);
+  // a LIST chunk whose text holds "data" and a length of 20000
+  const Bytes list = test::Hex("'LIST' 0c000000 'INFO' 'data' 204e0000");
   const Bytes noTag = test::Hex("'RIFF' 04000000 'WAVE'");
   struct Case {
     const char* name;
@@ -188,7 +165,7 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
     SCOPED_TRACE(c.name);
     Fixture f;
     ASSERT_TRUE(f.open(c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels));
-    f.encode(c.file);
+    EXPECT_EQ(f.encode(c.file), c.message == nullptr);
     EXPECT_EQ(f.notifier.messages(),
               c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(f.store.samples.sampleCount(), c.frames);
@@ -217,7 +194,7 @@ TEST(AudioPath, AmrFramesAre32BytesAndTheCaptionNamesTheSegment) {
 }
 
 // Closing keeps the track for the writer until the next open; a missing file
-// is told.
+// is told and fails the encode.
 TEST(AudioPath, TrackStaysUntilTheNextOpen) {
   Fixture f;
   ASSERT_TRUE(f.open(AudioKind::Aac, 8000, 1, 8000, 1));
@@ -227,8 +204,9 @@ TEST(AudioPath, TrackStaysUntilTheNextOpen) {
   ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
   EXPECT_EQ(f.store.samples.sampleCount(), 0u);
   EXPECT_EQ(f.store.kind, AudioKind::AmrNb);
-  f.encoder.EncodeTemporaryWav(f.dir.file("nowhere"), f.notifier);
-  EXPECT_EQ(f.notifier.messages(), std::vector<std::string>{kNoTemporaryFile});
+  EXPECT_FALSE(f.encoder.EncodeTemporaryWav(f.dir.file("nowhere"), f.notifier));
+  EXPECT_EQ(f.notifier.messages(),
+            std::vector<std::string>{"テンポラリファイルの取得に失敗しました。"});
   EXPECT_EQ(f.store.samples.sampleCount(), 0u);
 }
 

@@ -1,42 +1,40 @@
+// Thumbnails: the BMP they pass through, the scaler, the JPEG a real reader
+// decodes; and stills captured from the preview.
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <optional>
-#include <ostream>
+#include <random>
 #include <set>
 #include <vector>
 
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
+#include "convert/BmpFile.h"
+#include "convert/ConversionParameters.h"
+#include "convert/ImageScaling.h"
 #include "convert/JpegFile.h"
+#include "convert/StillCapture.h"
 #include "convert/Thumbnail.h"
+#include "source/MediaSource.h"
 
 namespace zel {
 namespace {
 
-using test::TempDir;
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using test::Hex;
+using test::ReadFileBytes;
+using test::RecordingNotifier;
+using test::TempDir;
+using test::WriteFileBytes;
 
-// A JPEG as the real readers see it: ffprobe's size and pixel format, and
-// ffmpeg's top-down R, G, B pixels.
-struct Decoded {
-  int width = 0, height = 0;
-  std::string pixelFormat;  // yuvj444p: full-resolution chroma
-  std::string rgb;
-  const std::uint8_t* at(int x, int y) const {
-    return reinterpret_cast<const std::uint8_t*>(rgb.data()) + (y * width + x) * 3;
-  }
-};
-
-std::optional<Decoded> DecodeJpeg(const std::string& path) {
-  auto streams = test::ProbeStreams(path);
-  if (streams.size() != 1 || streams[0]["codec_name"] != "mjpeg") return std::nullopt;
-  Decoded d{std::stoi(streams[0]["width"]), std::stoi(streams[0]["height"]), streams[0]["pix_fmt"],
-            test::RunCommand(
-                {"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
-                .out};
-  if (d.rgb.size() != static_cast<std::size_t>(d.width) * d.height * 3) return std::nullopt;
-  return d;
+// ffmpeg's top-down R, G, B pixels of a picture.
+std::string Rgb(const std::string& path) {
+  return test::RunCommand(
+             {"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
+      .out;
 }
 
 VideoSegmentInfo Info(int width, int height) { return FrameSizes(width, height, width, height); }
@@ -57,47 +55,28 @@ std::set<std::string> FilesIn(const std::filesystem::path& dir) {
   return names;
 }
 
-void ExpectNear(const std::uint8_t* rgb, int r, int g, int b, int tolerance) {
-  EXPECT_NEAR(rgb[0], r, tolerance);
-  EXPECT_NEAR(rgb[1], g, tolerance);
-  EXPECT_NEAR(rgb[2], b, tolerance);
+// A grey frame gives a grey JPEG of the output size, full chroma; only the
+// JPEG is left.
+TEST(ThumbnailTest, GreyFrameGivesGreyJpegOfTheOutputSize) {
+  const std::tuple<int, int, int, int> sizes[] = {
+      {320, 240, 64, 48}, {320, 240, 128, 96}, {320, 240, 320, 240},
+      {176, 144, 64, 48}, {5, 3, 64, 48},      {1, 1, 64, 48},
+      {1, 1, 1, 1},       {7, 5, 3, 2},        {641, 479, 128, 96}};
+  for (const auto& [w, h, outW, outH] : sizes) {
+    SCOPED_TRACE(::testing::Message() << w << "x" << h << " to " << outW << "x" << outH);
+    TempDir dir;
+    const Bytes frame = Yv12(w, h, 128, 128, 128);
+    ASSERT_EQ(WriteThumbnail(Info(w, h), false, frame.data(), frame.size(), outW, outH,
+                             dir.file("sample_00")),
+              1);
+    EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"sample_00.jpg"});
+    EXPECT_EQ(test::Probe(dir.file("sample_00.jpg"), "stream=width,height,pix_fmt"),
+              std::to_string(outW) + "," + std::to_string(outH) + ",yuvj444p");
+    const std::string rgb = Rgb(dir.file("sample_00.jpg"));
+    ASSERT_EQ(rgb.size(), std::size_t(outW) * outH * 3);
+    for (char value : rgb) ASSERT_NEAR(static_cast<std::uint8_t>(value), 128, 1);
+  }
 }
-
-struct SizeCase {
-  int sourceWidth, sourceHeight, outputWidth, outputHeight;
-};
-
-std::ostream& operator<<(std::ostream& out, const SizeCase& c) {
-  return out << c.sourceWidth << "x" << c.sourceHeight << " to " << c.outputWidth << "x"
-             << c.outputHeight;
-}
-
-class ThumbnailSizeTest : public ::testing::TestWithParam<SizeCase> {};
-
-// Only the JPEG is left, full chroma, the output size.
-TEST_P(ThumbnailSizeTest, GreyFrameGivesGreyJpegOfTheOutputSize) {
-  const SizeCase c = GetParam();
-  TempDir dir;
-  const std::string base = dir.file("sample_00");
-  const Bytes frame = Yv12(c.sourceWidth, c.sourceHeight, 128, 128, 128);
-  ASSERT_EQ(WriteThumbnail(Info(c.sourceWidth, c.sourceHeight), false, frame.data(), frame.size(),
-                           c.outputWidth, c.outputHeight, base),
-            1);
-  EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"sample_00.jpg"});
-  const std::optional<Decoded> jpeg = DecodeJpeg(base + ".jpg");
-  ASSERT_TRUE(jpeg);
-  EXPECT_EQ(jpeg->width, c.outputWidth);
-  EXPECT_EQ(jpeg->height, c.outputHeight);
-  EXPECT_EQ(jpeg->pixelFormat, "yuvj444p");
-  for (char value : jpeg->rgb) ASSERT_NEAR(static_cast<std::uint8_t>(value), 128, 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, ThumbnailSizeTest,
-                         ::testing::Values(SizeCase{320, 240, 64, 48}, SizeCase{320, 240, 128, 96},
-                                           SizeCase{320, 240, 320, 240}, SizeCase{176, 144, 64, 48},
-                                           SizeCase{5, 3, 64, 48}, SizeCase{1, 1, 64, 48},
-                                           SizeCase{1, 1, 1, 1}, SizeCase{7, 5, 3, 2},
-                                           SizeCase{641, 479, 128, 96}));
 
 // Bottom-up B, G, R input, the lower half blue and the upper half red, keeps
 // its colours and rows, scaled or at the source size.
@@ -112,32 +91,19 @@ TEST(ThumbnailTest, ChannelAndRowOrderSurviveRgb24Input) {
     ASSERT_EQ(
         WriteThumbnail(Info(w, h), true, frame.data(), frame.size(), outW, outH, dir.file("still")),
         1);
-    const std::optional<Decoded> jpeg = DecodeJpeg(dir.file("still.jpg"));
-    ASSERT_TRUE(jpeg);
+    const std::string rgb = Rgb(dir.file("still.jpg"));
+    ASSERT_EQ(rgb.size(), std::size_t(outW) * outH * 3);
     for (int y = 0; y < outH; ++y) {
       if (std::abs(2 * y + 1 - outH) <= outH / 4) continue;  // the edge rings at any quality
       for (int x = 0; x < outW; ++x) {
         SCOPED_TRACE(::testing::Message() << x << "," << y);
-        ExpectNear(jpeg->at(x, y), y < outH / 2 ? 255 : 0, 0, y < outH / 2 ? 0 : 255, 12);
+        const std::uint8_t* at = reinterpret_cast<const std::uint8_t*>(&rgb[(y * outW + x) * 3]);
+        EXPECT_NEAR(at[0], y < outH / 2 ? 255 : 0, 12);
+        EXPECT_NEAR(at[1], 0, 12);
+        EXPECT_NEAR(at[2], y < outH / 2 ? 0 : 255, 12);
       }
     }
   }
-}
-
-// Pure red in YV12: luma 81, Cr 240 in the second plane, Cb 90 in the third.
-TEST(ThumbnailTest, RedYv12FrameStaysRed) {
-  TempDir dir;
-  const std::string base = dir.file("red");
-  test::WriteFileBytes(base + ".jpg", Bytes(5000, 'x'));  // an older thumbnail is replaced
-  const Bytes frame = Yv12(176, 144, 81, 240, 90);
-  ASSERT_EQ(WriteThumbnail(Info(176, 144), false, frame.data(), frame.size(), 128, 96, base), 1);
-  const std::optional<Decoded> jpeg = DecodeJpeg(base + ".jpg");
-  ASSERT_TRUE(jpeg);
-  const std::uint8_t* centre = jpeg->at(64, 48);
-  EXPECT_TRUE(centre[0] > 200 && centre[1] < 100 && centre[2] < 100)
-      << +centre[0] << "," << +centre[1] << "," << +centre[2];
-  EXPECT_EQ(std::make_tuple(jpeg->width, jpeg->height), std::make_tuple(128, 96));
-  EXPECT_EQ(test::DecodeErrors(base + ".jpg"), "");
 }
 
 TEST(ThumbnailTest, FailuresWriteNothing) {
@@ -163,6 +129,323 @@ TEST(ThumbnailTest, FailuresWriteNothing) {
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 4, 4));
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 0, 4));
   EXPECT_FALSE(std::filesystem::exists(dir.file("a.jpg")));
+}
+
+// The header of a 5x2 image: 30 pixel bytes (rows of 15, unpadded), 88 in all.
+const std::string kHeader5x2 =
+    "'BM' 58000000 00000000 3a000000"                // type, file size, reserved, offset 58
+    "28000000 05000000 02000000 0100 1800 00000000"  // header size, 5 x 2 bottom-up, 24 bits
+    "1e000000 00000000 00000000 00000000 00000000"   // image size, resolutions, colours
+    "00000000";                                      // the one colour entry
+
+Bytes Sequence(std::size_t size, std::uint8_t first = 0) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
+  return bytes;
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(BmpFileTest, WritesTheHeaderAndUnpaddedRowsByteForByte) {
+  TempDir dir;
+  const Bytes pixels = Sequence(30, 1);
+  ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), 5, 2, pixels.data(), pixels.size()));
+  EXPECT_EQ(ReadFileBytes(dir.file("f.bmp")), Concat(Hex(kHeader5x2), pixels));
+  EXPECT_EQ(BuildBmpHeader(5, 2), Hex(kHeader5x2));
+  for (auto [w, h] : {std::pair{0, 2}, {4, 0}, {-4, 2}, {100000, 100000}})  // the last: > 32 bits
+    EXPECT_TRUE(BuildBmpHeader(w, h).empty()) << w << "x" << h;
+}
+
+TEST(BmpFileTest, ReadsBackWhatItWrote) {
+  TempDir dir;
+  for (const auto& [w, h] : {std::pair{1, 1}, {5, 2}, {4, 2}, {7, 3}, {2, 9}}) {
+    const Bytes pixels = Sequence(static_cast<std::size_t>(w * h * 3), 7);
+    ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), w, h, pixels.data(), pixels.size()));
+    const std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
+    ASSERT_TRUE(image) << w << "x" << h;
+    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels),
+              std::make_tuple(w, h, pixels));
+  }
+}
+
+// Other writers pad rows to four bytes and may store them top-down.
+TEST(BmpFileTest, ReadsPaddedAndTopDownRows) {
+  TempDir dir;
+  const Bytes bottom = Sequence(15, 100), top = Sequence(15, 200);
+  Bytes file = Hex(kHeader5x2);
+  file[34] = 32;  // image size of two padded 16-byte rows
+  file = Concat(Concat(Concat(Concat(file, bottom), {0}), top), {0});
+  for (bool topDown : {false, true}) {
+    if (topDown) file[22] = 0xFE, file[23] = file[24] = file[25] = 0xFF;  // height -2
+    WriteFileBytes(dir.file("f.bmp"), file);
+    std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->height, 2);
+    EXPECT_EQ(image->pixels, topDown ? Concat(top, bottom) : Concat(bottom, top));
+  }
+}
+
+TEST(BmpFileTest, RejectsMalformedFiles) {
+  TempDir dir;
+  const Bytes good = Concat(Hex(kHeader5x2), Sequence(30));
+  const std::pair<std::size_t, std::uint8_t> damage[] = {
+      {0, 'X'},    // type
+      {28, 32},    // 32 bits per pixel
+      {30, 1},     // compressed
+      {18, 0},     // width 0
+      {21, 0x7F},  // an enormous width the file cannot hold
+      {10, 0xFF},  // pixels beyond the end of the file
+  };
+  EXPECT_FALSE(ReadBmpFile(dir.file("missing.bmp")));
+  const auto reads = [&](const Bytes& file) {
+    WriteFileBytes(dir.file("f.bmp"), file);
+    return ReadBmpFile(dir.file("f.bmp")).has_value();
+  };
+  EXPECT_TRUE(reads(good));
+  EXPECT_FALSE(reads(Bytes(good.begin(), good.end() - 1)));  // one byte short
+  EXPECT_FALSE(reads(Bytes(good.begin(), good.begin() + 20)));
+  EXPECT_FALSE(reads({}));
+  for (auto [at, value] : damage) {
+    Bytes bad = good;
+    bad[at] = value;
+    EXPECT_FALSE(reads(bad)) << at;
+  }
+}
+
+// Short pixels, a missing folder and a bad size write nothing.
+TEST(BmpFileTest, FailedWritesLeaveNothing) {
+  TempDir dir;
+  const Bytes pixels = Sequence(4 * 2 * 3);
+  EXPECT_FALSE(WriteBmpFile(dir.file("short.bmp"), 4, 2, pixels.data(), pixels.size() - 1));
+  EXPECT_FALSE(WriteBmpFile(dir.file("no/such/f.bmp"), 4, 2, pixels.data(), pixels.size()));
+  EXPECT_FALSE(WriteBmpFile(dir.file("zero.bmp"), 0, 2, pixels.data(), pixels.size()));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// A YV12 frame at the source size: luma 50 on the top row, 200 on the bottom,
+// neutral chroma, written bottom-up; RGB24 frames are copied as they are.
+TEST(BmpFileTest, ThumbnailBmpFromYv12OrRgb24) {
+  TempDir dir;
+  const VideoSegmentInfo info = FrameSizes(6, 2, 6, 2);
+  Bytes yv12(6 * 2 * 3 / 2, 128);
+  std::fill(yv12.begin(), yv12.begin() + 6, 50);
+  std::fill(yv12.begin() + 6, yv12.begin() + 12, 200);
+  ASSERT_TRUE(WriteThumbnailBmp(info, false, yv12.data(), yv12.size(), dir.file("yv12.bmp")));
+  EXPECT_EQ(ReadFileBytes(dir.file("yv12.bmp")),
+            Concat(BuildBmpHeader(6, 2), Concat(Bytes(18, 200), Bytes(18, 50))));
+  const Bytes rgb = Sequence(6 * 2 * 3, 3);
+  ASSERT_TRUE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size(), dir.file("rgb.bmp")));
+  EXPECT_EQ(ReadFileBytes(dir.file("rgb.bmp")), Concat(BuildBmpHeader(6, 2), rgb));
+  // A frame shorter than the source size writes nothing.
+  EXPECT_FALSE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size() - 1, dir.file("short.bmp")));
+  EXPECT_FALSE(WriteThumbnailBmp(info, false, yv12.data(), yv12.size() - 1, dir.file("short.bmp")));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "short.bmp"));
+}
+
+Bytes Scale(const Bytes& source, int sw, int sh, int dw, int dh, int channels) {
+  return ScaleBilinear(source.data(), source.size(), sw, sh, dw, dh, channels);
+}
+
+Bytes Repeat(const Bytes& pixel, std::size_t times) {
+  Bytes out;
+  for (std::size_t i = 0; i < times; ++i) out.insert(out.end(), pixel.begin(), pixel.end());
+  return out;
+}
+
+// Pixel centres map onto each other; samples beyond the border repeat the
+// edge pixel.
+TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
+  struct Case {
+    Bytes source;
+    int sw, sh, dw, dh, channels;
+    Bytes expected;
+  };
+  const Bytes fifteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  const Case cases[] = {
+      {fifteen, 5, 1, 5, 1, 3, fifteen},  // equal sizes copy
+      {fifteen, 1, 5, 1, 5, 3, fifteen},
+      // centres of 4 outputs over 2 inputs fall at -0.25, 0.25, 0.75, 1.25
+      {{0, 255}, 2, 1, 4, 1, 1, {0, 64, 191, 255}},
+      {{0, 255}, 1, 2, 1, 4, 1, {0, 64, 191, 255}},
+      // halving averages 2x2 blocks
+      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150},
+       4,
+       4,
+       2,
+       2,
+       1,
+       {25, 45, 105, 125}},
+      // pure B then pure R in B, G, R order: channels stay apart
+      {{255, 0, 0, 0, 0, 255}, 2, 1, 4, 1, 3, {255, 0, 0, 191, 0, 64, 64, 0, 191, 0, 0, 255}},
+      {{10, 20, 30}, 1, 1, 7, 5, 3, Repeat({10, 20, 30}, 35)},
+      {Bytes(7 * 5 * 3, 9), 7, 5, 1, 1, 3, {9, 9, 9}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Scale(c.source, c.sw, c.sh, c.dw, c.dh, c.channels), c.expected)
+        << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh;
+}
+
+// Odd sizes: a uniform image stays uniform, and flipping the rows of the
+// source flips those of the result (positions mirror to within 1/65536).
+TEST(ThumbnailScalingTest, UniformStaysUniformAndRowOrderDoesNotMatter) {
+  std::mt19937 random(7);
+  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48},
+                                       {641, 479, 64, 48},
+                                       {3, 7, 2, 9},
+                                       {64, 48, 5, 3},
+                                       {2, 1, 1, 2},
+                                       {320, 240, 64, 48},
+                                       {13, 9, 64, 48},
+                                       {5, 3, 4, 7},
+                                       {176, 144, 128, 96}}) {
+    const std::size_t row = static_cast<std::size_t>(sw) * 3,
+                      outRow = static_cast<std::size_t>(dw) * 3;
+    const Bytes uniform = Scale(Bytes(row * sh, 77), sw, sh, dw, dh, 3);
+    EXPECT_EQ(uniform, Bytes(outRow * dh, 77));
+    Bytes source(row * sh), flipped(source.size());
+    for (auto& b : source) b = static_cast<std::uint8_t>(random());
+    for (int y = 0; y < sh; ++y)
+      std::copy_n(source.begin() + y * row, row, flipped.begin() + (sh - 1 - y) * row);
+    const Bytes a = Scale(source, sw, sh, dw, dh, 3), b = Scale(flipped, sw, sh, dw, dh, 3);
+    for (int y = 0; y < dh; ++y)
+      for (std::size_t i = 0; i < outRow; ++i)
+        ASSERT_LE(std::abs(a[y * outRow + i] - b[(dh - 1 - y) * outRow + i]), 1);
+  }
+}
+
+TEST(ThumbnailScalingTest, RefusesInvalidInput) {
+  const Bytes source(4 * 4 * 3, 1);
+  EXPECT_TRUE(Scale(source, 4, 4, 0, 4, 3).empty());
+  EXPECT_TRUE(Scale(source, 4, 4, 4, -1, 3).empty());
+  EXPECT_TRUE(Scale(source, 0, 4, 4, 4, 3).empty());
+  EXPECT_TRUE(Scale(source, 4, 4, 4, 4, 0).empty());
+  EXPECT_TRUE(Scale(source, 5, 4, 2, 2, 3).empty());  // source shorter than 5 x 4
+  EXPECT_TRUE(ScaleBilinear(source.data(), source.size() - 1, 4, 4, 2, 2, 3).empty());
+  EXPECT_TRUE(ScaleBilinear(nullptr, 0, 4, 4, 2, 2, 3).empty());
+  EXPECT_TRUE(Scale(source, 4, 4, 1 << 21, 1, 3).empty());
+}
+
+TEST(StillImageName, MinutesSecondsMilliseconds) {
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {834'560'000, "01m23s456"},
+      {37'230'040'000, "62m03s004"},  // 1:02:03.004
+      {60'050'070'000, "100m05s007"},
+      {9'000'000'000'000'000'000, "15000000000m00s000"}};
+  for (const auto& [positionHns, name] : cases) EXPECT_EQ(StillImageName(positionHns), name);
+}
+
+std::set<std::string> Files(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
+}
+
+// The preview of a file, red above blue (rows taken upside down or at a
+// wrong width show), at 1.5004567 s: "00m01s500".
+struct Capture {
+  explicit Capture(const std::string& file = "qvga.wmv", std::string size = "320x120") {
+    if (file != "tone.wav") {
+      const std::string half = size + ":r=25:d=2";
+      path = test::Media(
+          file, {"-f", "lavfi", "-i",
+                 "color=c=red:s=" + half + "[a];color=c=blue:s=" + half + "[b];[a][b]vstack[out0]",
+                 "-c:v", "wmv2", "-q:v", "2"});
+    } else {
+      path = test::Media(file, {"-f", "lavfi", "-i", "sine=duration=2"});
+    }
+    EXPECT_EQ(preview.OpenPreview(path, nullptr, notifier), 1);
+    EXPECT_EQ(preview.ShowFrameAt(15'004'567), preview.previewInfo().hasVideo ? 1 : 0);
+  }
+  CaptureCommandResult Run(int capturesize, const std::string& folder, bool playing = false) {
+    return CaptureCommand(preview, state, params, capturesize, folder, work.path().string(),
+                          playing, notifier);
+  }
+  std::string path;
+  TempDir out, work;
+  MediaSource preview;
+  RecordingNotifier notifier;
+  ConversionState state;
+  ConversionParameters params;
+};
+
+TEST(StillCaptureCommand, SavesThePictureAtTheCaptureSize) {
+  const struct {
+    const char* file;
+    const char* half;
+    int capturesize;
+    bool playing;
+    int width, height;
+  } cases[] = {{"vga.wmv", "640x240", 0, false, 383, 288},  // the display size of 640x480
+               {"vga.wmv", "640x240", 1, true, 64, 48},
+               {"qvga.wmv", "320x120", 2, false, 128, 96},
+               {"qvga.wmv", "320x120", 0, false, 320, 240},
+               {"qvga.wmv", "320x120", 7, false, 320, 240}};  // outside the list: display size
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " size " + std::to_string(c.capturesize));
+    Capture s(c.file, c.half);
+    test::WriteFileBytes(s.out.file("00m01s500.bmp"), {'m', 'i', 'n', 'e'});  // not ours
+    const CaptureCommandResult r = s.Run(c.capturesize, s.out.path(), c.playing);
+    EXPECT_EQ(r.result, StillCaptureResult::kWritten);
+    EXPECT_EQ(r.cursorMs, 1500);
+    EXPECT_EQ(s.notifier.messages(), c.playing ? std::vector<std::string>{}
+                                               : std::vector<std::string>{text::kStillCaptured});
+    EXPECT_EQ(std::make_pair(s.params.thumbWidth, s.params.thumbHeight),
+              std::make_pair(c.width, c.height));
+    EXPECT_FALSE(s.state.rgb24Input);  // describes the conversion's frames, not ours
+    EXPECT_EQ(Files(s.out.path()), (std::set<std::string>{"00m01s500.bmp", "00m01s500.jpg"}));
+    EXPECT_EQ(test::ReadFileText(s.out.file("00m01s500.bmp")), "mine");
+    EXPECT_TRUE(Files(s.work.path()).empty());
+    // red above blue, read back as top-down RGB
+    const std::string raw =
+        test::RunCommand({"ffmpeg", "-v", "error", "-i", s.out.file("00m01s500.jpg"), "-f",
+                          "rawvideo", "-pix_fmt", "rgb24", "-"})
+            .out;
+    ASSERT_EQ(raw.size(), std::size_t(c.width) * c.height * 3);
+    const auto at = [&](int y, int i) {
+      return static_cast<std::uint8_t>(raw[(y * c.width + c.width / 2) * 3 + i]);
+    };
+    EXPECT_TRUE(at(c.height / 4, 0) > 200 && at(c.height / 4, 2) < 60);
+    EXPECT_TRUE(at(c.height * 3 / 4, 0) < 60 && at(c.height * 3 / 4, 2) > 200);
+  }
+}
+
+TEST(StillCaptureCommand, FailuresSaySoAndLeaveNoFiles) {
+  Capture s;
+  fs::create_directory(s.out.file("00m01s500.jpg"));  // a folder where the image would go
+  const std::pair<std::string, StillCaptureResult> cases[] = {
+      {s.out.file("missing"), StillCaptureResult::kNoFolder},
+      {"", StillCaptureResult::kNoFolder},
+      {s.out.path().string(), StillCaptureResult::kNotWritten}};
+  for (const auto& [folder, result] : cases) EXPECT_EQ(s.Run(1, folder).result, result) << folder;
+  EXPECT_EQ(s.notifier.messages(), std::vector<std::string>(3, text::kStillNotCaptured));
+  EXPECT_EQ(Files(s.out.path()), std::set<std::string>{"00m01s500.jpg"});
+  EXPECT_TRUE(Files(s.work.path()).empty());
+  EXPECT_FALSE(CaptureTookPicture(StillCaptureResult::kNoFolder));
+  EXPECT_TRUE(CaptureTookPicture(StillCaptureResult::kNotWritten));
+}
+
+// A capture is refused while converting; without pictures there is nothing
+// to capture or refuse.
+TEST(StillCaptureCommand, RefusedDuringAConversionNothingWithoutPictures) {
+  Capture s;
+  s.state.converting = true;
+  EXPECT_TRUE(s.Run(1, s.out.path()).refused);
+  EXPECT_EQ(s.notifier.messages(), (std::vector<std::string>{text::kStillRefusedWhileConverting,
+                                                             text::kStillNotCaptured}));
+  EXPECT_EQ(s.params.thumbWidth, 0);
+  Capture tone("tone.wav");
+  tone.state.converting = true;
+  EXPECT_EQ(tone.Run(0, tone.out.path()).result, StillCaptureResult::kNothing);
+  MediaSource nothing;
+  EXPECT_EQ(CaptureCommand(nothing, tone.state, tone.params, 0, tone.out.path(), tone.work.path(),
+                           false, tone.notifier)
+                .result,
+            StillCaptureResult::kNothing);
+  EXPECT_TRUE(tone.notifier.messages().empty());
+  EXPECT_TRUE(Files(s.out.path()).empty() && Files(tone.out.path()).empty());
 }
 
 }  // namespace

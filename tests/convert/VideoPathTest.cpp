@@ -1,83 +1,41 @@
+// The video path: segment set-up, the output clock and the encoder;
+// keepaspect and smoothscale (where the picture goes in the frame, what the
+// encoder is given); real encodes of both paths written as 3GP and 3G2 and
+// read back by ffprobe and ffmpeg: every packet where the stores held it,
+// with its time, size and key flag.
+
 #include <gtest/gtest.h>
 
-#include "convert/VideoPath.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
+#include <cmath>
+#include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
-#include "common/TestSupport.h"
-#include "convert/ConversionParameters.h"
-#include "convert/VideoEncoderContext.h"
+#include "common/MediaFixtures.h"
+#include "common/VideoEncoding.h"
+#include "container/ThreeGpWriter.h"
+#include "convert/AudioPath.h"
+#include "convert/PictureFit.h"
+#include "convert/WorkFiles.h"
 
 namespace zel {
 namespace {
 
-using test::RecordingNotifier;
-
-ConversionParameters Params(VideoKind kind, int frameRate, int width, int height) {
-  ConversionParameters p;
-  p.videoKind = kind;
-  p.frameRate = frameRate;
-  p.width = width;
-  p.height = height;
-  return p;
-}
-
-// A YV12 frame whose content moves with n.
-std::vector<std::uint8_t> Frame(int w, int h, int n) {
-  std::vector<std::uint8_t> f(static_cast<std::size_t>(w) * h * 3 / 2);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) f[y * w + x] = static_cast<std::uint8_t>((x + y + 3 * n) & 0xff);
-  for (std::size_t i = static_cast<std::size_t>(w) * h; i < f.size(); ++i)
-    f[i] = static_cast<std::uint8_t>(100 + (n & 31));
-  return f;
-}
-
-// One encoder and grabber over a segment, frames delivered by the test.
-class Segment {
- public:
-  Segment(VideoKind kind, int frameRate, int width, int height, std::int64_t frameDurationHns,
-          int sourceWidth, int sourceHeight, std::int64_t lengthHns = 100000000) {
-    ResetVideoEncoderContext(context, Params(kind, frameRate, width, height), audio);
-    VideoSourceFormat source{frameDurationHns, sourceWidth, sourceHeight};
-    ok = SetUpVideoSegment(context, source, lengthHns, info, notifier) &&
-         grabber.OpenVideoEncoder(context, info, notifier);
-  }
-  // Delivers frame n at n / fps seconds; returns how many pictures it encoded.
-  std::uint32_t Deliver(int n, double fps) {
-    std::uint32_t before = grabber.frameCount();
-    std::vector<std::uint8_t> f = Frame(info.sourceWidth, info.sourceHeight, n);
-    grabber.BufferCB(n / fps, f.data(), f.size());
-    return grabber.frameCount() - before;
-  }
-
-  VideoEncoderContext context;
-  AudioParameterBlock audio;
-  ConversionState state;
-  VideoTrackBuffer store;
-  VideoGrabber grabber{store, state};
-  RecordingNotifier notifier;
-  VideoSegmentInfo info;
-  bool ok = false;
-};
-
-struct SetUpCase {
-  const char* name;
-  VideoKind kind;
-  int frameRate, width, height;  // settings
-  std::int64_t sourceDurationHns;
-  int sourceWidth, sourceHeight;
-  int sourceFrameRate, targetFrameRate, targetWidth, targetHeight, frameCount;  // 0: refused
-};
+using test::EncodingSegment;
+using test::ProbeFields;
 
 // Rates and sizes of 0 take the source's; H.263 takes five sizes only.
 TEST(SetUpVideoSegment, ResolvesRatesSizesAndChecksH263) {
   using enum VideoKind;
-  const SetUpCase cases[] = {
+  const struct {
+    const char* name;
+    VideoKind kind;
+    int frameRate, width, height;  // settings
+    std::int64_t sourceDurationHns;
+    int sourceWidth, sourceHeight;
+    int sourceFrameRate, targetFrameRate, targetWidth, targetHeight, frameCount;  // 0: refused
+  } cases[] = {
       {"duration 0 is 30 fps", Mpeg4, 15, 176, 144, 0, 320, 240, 30, 15, 176, 144, 150},
       {"29.97 truncates", Mpeg4, 0, 0, 0, 333667, 320, 240, 29, 29, 320, 240, 290},
       {"settings 0 take the source's", Mpeg4, 0, 0, 0, 400000, 160, 120, 25, 25, 160, 120, 250},
@@ -87,18 +45,17 @@ TEST(SetUpVideoSegment, ResolvesRatesSizesAndChecksH263) {
       {"h263 qcif", H263, 15, 176, 144, 333333, 320, 240, 30, 15, 176, 144, 150},
       {"h263 sqcif", H263, 10, 128, 96, 333333, 320, 240, 30, 10, 128, 96, 100},
   };
-  for (const SetUpCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Segment s(c.kind, c.frameRate, c.width, c.height, c.sourceDurationHns, c.sourceWidth,
-              c.sourceHeight);
-    const bool ok = s.ok;
-    const VideoSegmentInfo& info = s.info;
-    ASSERT_EQ(ok, c.frameCount != 0);
-    if (!ok) {
+    EncodingSegment s(c.kind, c.frameRate, c.width, c.height,
+                      {c.sourceDurationHns, c.sourceWidth, c.sourceHeight});
+    ASSERT_EQ(s.ok, c.frameCount != 0);
+    if (!s.ok) {
       EXPECT_EQ(s.notifier.messages(),
                 std::vector<std::string>{"h263:128x96,176x144,352x288,704x576,1408x1152\n"});
       continue;
     }
+    const VideoSegmentInfo& info = s.info;
     EXPECT_TRUE(s.notifier.messages().empty());
     EXPECT_EQ(std::make_tuple(info.sourceFrameRate, info.targetFrameRate, info.targetWidth,
                               info.targetHeight, info.frameCount, info.bitRate),
@@ -114,19 +71,15 @@ TEST(SetUpVideoSegment, ResolvesRatesSizesAndChecksH263) {
 // The output clock drops frames of a faster source and repeats those of a
 // slower one: per delivered frame, the pictures it gave.
 TEST(VideoGrabber, OutputClockDropsAndRepeats) {
-  struct Case {
-    std::int64_t frameDurationHns;
-    double fps;
-    std::string pictures;
-  };
-  for (const Case& c :
-       {Case{333333, 30.0, "101010101010101010101010101010"}, Case{1000000, 10.0, "11212121212"}}) {
-    Segment s(VideoKind::Mpeg4, 15, 128, 96, c.frameDurationHns, 128, 96);
+  for (auto [frameDurationHns, fps, pictures] :
+       {std::tuple{333333, 30.0, "101010101010101010101010101010"},
+        {1000000, 10.0, "11212121212"}}) {
+    EncodingSegment s(VideoKind::Mpeg4, 15, 128, 96, {frameDurationHns, 128, 96});
     ASSERT_TRUE(s.ok);
-    std::string pictures;
-    for (int n = 0; n < static_cast<int>(c.pictures.size()); ++n)
-      pictures += std::to_string(s.Deliver(n, c.fps));
-    EXPECT_EQ(pictures, c.pictures);
+    std::string given;
+    for (int n = 0; n < static_cast<int>(std::strlen(pictures)); ++n)
+      given += std::to_string(s.Deliver(n, fps));
+    EXPECT_EQ(given, pictures);
     s.grabber.CloseVideoEncoder();
     EXPECT_EQ(s.grabber.flushedPackets(), 0u);  // no B-frames: every picture came out at once
     EXPECT_EQ(s.store.samples.sampleCount(), s.grabber.frameCount());
@@ -137,41 +90,35 @@ TEST(VideoGrabber, OutputClockDropsAndRepeats) {
 }
 
 // The first delivered frame is kept raw; elapsed time counts from its clock.
-TEST(VideoGrabber, FirstFrameIsKeptRawWithItsTime) {
-  Segment s(VideoKind::Mpeg4, 15, 128, 96, 333333, 160, 120);
+// Short buffers and frames after an abort encode nothing; the caption shows
+// the segment and the time.
+TEST(VideoGrabber, FirstFrameShortBuffersAbortAndCaption) {
+  EncodingSegment s(VideoKind::Mpeg4, 15, 128, 96, {333333, 160, 120});
   ASSERT_TRUE(s.ok);
-  std::vector<std::uint8_t> first = Frame(160, 120, 7), second = Frame(160, 120, 8);
-  s.grabber.BufferCB(2.5, first.data(), first.size());
+  test::RecordingNotifier window;
+  s.state.statusWindow = &window;
+  s.state.segmentIndex = 3;
+  const std::vector<std::uint8_t> first = test::MovingFrame(160, 120, 7),
+                                  second = test::MovingFrame(160, 120, 8);
+  s.grabber.BufferCB(65.5, first.data(), first.size() - 1);
+  s.state.abortRequested = true;
+  s.grabber.BufferCB(65.5, first.data(), first.size());
+  EXPECT_EQ(s.grabber.frameCount(), 0u);
+  s.state.abortRequested = false;
+  s.grabber.BufferCB(65.5, first.data(), first.size());
   EXPECT_EQ(s.grabber.frameCount(), 1u);
+  EXPECT_EQ(window.captions().back(), "file:000003 video 変換中 sampletime:01:05");
   ASSERT_EQ(s.grabber.firstFrame().size(), 160u * 120 * 3);
-  s.grabber.BufferCB(2.5 + 1 / 30.0, second.data(), second.size());
+  s.grabber.BufferCB(65.5 + 1 / 30.0, second.data(), second.size());
   EXPECT_EQ(s.grabber.frameCount(), 1u);
-  s.grabber.BufferCB(2.5 + 2 / 30.0 + 1e-7, second.data(), second.size());
+  s.grabber.BufferCB(65.5 + 2 / 30.0 + 1e-7, second.data(), second.size());
   EXPECT_EQ(s.grabber.frameCount(), 2u);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), s.grabber.firstFrame().begin()));
 }
 
-TEST(VideoGrabber, ShortBuffersAndAbortEncodeNothingAndTheCaptionShowsTheTime) {
-  Segment s(VideoKind::Mpeg4, 15, 128, 96, 333333, 160, 120);
-  ASSERT_TRUE(s.ok);
-  RecordingNotifier window;
-  s.state.statusWindow = &window;
-  s.state.segmentIndex = 3;
-  std::vector<std::uint8_t> f = Frame(160, 120, 0);
-  s.grabber.BufferCB(65.5, f.data(), f.size() - 1);
-  EXPECT_EQ(s.grabber.frameCount(), 0u);
-  s.state.abortRequested = true;
-  s.grabber.BufferCB(65.5, f.data(), f.size());
-  EXPECT_EQ(s.grabber.frameCount(), 0u);
-  s.state.abortRequested = false;
-  s.grabber.BufferCB(65.5, f.data(), f.size());
-  EXPECT_EQ(s.grabber.frameCount(), 1u);
-  EXPECT_EQ(window.captions().back(), "file:000003 video 変換中 sampletime:01:05");
-}
-
 // A segment of length 0 reserves 200000 bytes; noise at CIF needs far more.
 TEST(VideoGrabber, DataOutgrowsItsEstimateWithoutLoss) {
-  Segment s(VideoKind::Mpeg4, 15, 352, 288, 666666, 352, 288, 0);
+  EncodingSegment s(VideoKind::Mpeg4, 15, 352, 288, {666666, 352, 288}, 0);
   ASSERT_TRUE(s.ok);
   ASSERT_EQ(s.info.frameCount, 0);
   std::mt19937 rng(7);
@@ -189,20 +136,219 @@ TEST(VideoGrabber, DataOutgrowsItsEstimateWithoutLoss) {
 }
 
 TEST(VideoGrabber, RefusalToOpenIsReported) {
-  VideoEncoderContext context;
-  AudioParameterBlock audio;
-  ResetVideoEncoderContext(context, Params(VideoKind::Mpeg4, 15, 176, 144), audio);
-  RecordingNotifier notifier;
-  VideoSegmentInfo info;
-  ASSERT_TRUE(SetUpVideoSegment(context, {333333, 176, 144}, 10000000, info, notifier));
-  context.get()->pix_fmt = AV_PIX_FMT_RGB24;  // the encoder takes only yuv420p
-  ConversionState state;
-  VideoTrackBuffer store;
-  VideoGrabber grabber(store, state);
-  EXPECT_FALSE(grabber.OpenVideoEncoder(context, info, notifier));
-  ASSERT_EQ(notifier.messages().size(), 1u);
-  EXPECT_NE(notifier.messages()[0].find("mpeg4"), std::string::npos) << notifier.messages()[0];
+  EncodingSegment s(VideoKind::Mpeg4, 15, 176, 144, {333333, 176, 144}, 10000000, {},
+                    [](AVCodecContext* c) { c->pix_fmt = AV_PIX_FMT_RGB24; });  // yuv420p only
+  EXPECT_FALSE(s.ok);
+  ASSERT_EQ(s.notifier.messages().size(), 1u);
+  EXPECT_NE(s.notifier.messages()[0].find("mpeg4"), std::string::npos) << s.notifier.messages()[0];
 }
+
+// An encoder that holds pictures back (B-frames) gives them up when drained:
+// they must be in the store before the files are written.
+TEST(VideoGrabber, HeldPicturesReachTheFileWhenDrainedBeforeWriting) {
+  EncodingSegment s(VideoKind::Mpeg4, 10, 176, 144, {1000000, 176, 144}, 20000000, {},
+                    [](AVCodecContext* c) { c->max_b_frames = 2; });
+  ASSERT_TRUE(s.ok);
+  for (int n = 0; n < 20; ++n) s.Deliver(n, 10.0);
+  EXPECT_LT(s.store.samples.sampleCount(), 20u);
+  s.grabber.FlushVideoEncoder();
+  EXPECT_GT(s.grabber.flushedPackets(), 0u);
+  test::TempDir dir;
+  ASSERT_NE(ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("held.wmv"), FileKind::ThreeGp),
+            0u);
+  s.grabber.CloseVideoEncoder();
+  EXPECT_EQ(test::Probe(dir.file("held.3gp"), "stream=nb_read_packets", {"-count_packets"}), "20");
+}
+
+TEST(PictureFitTest, AreasKeepTheDisplayAspectWithEvenSizes) {
+  struct Case {
+    int sw, sh, sarNum, sarDen, tw, th;
+    bool keep;
+    PictureArea area;
+  } cases[] = {
+      {1280, 720, 1, 1, 176, 144, false, {0, 0, 176, 144}},  // off: the whole frame
+      {1280, 720, 1, 1, 176, 144, true, {0, 22, 176, 100}},  // 176 x 99 to the even 100
+      {1280, 720, 0, 0, 320, 240, true, {0, 30, 320, 180}},  // unknown pixels are square
+      {640, 480, 1, 1, 320, 240, true, {0, 0, 320, 240}},    // 4:3 fills a 4:3 frame
+      {640, 480, 1, 1, 176, 144, true, {0, 6, 176, 132}},
+      {720, 1280, 1, 1, 176, 144, true, {46, 0, 82, 144}},    // portrait: bars left and right
+      {720, 576, 12, 11, 320, 240, true, {0, 2, 320, 234}},   // PAL 4:3: wider pixels
+      {720, 576, 16, 11, 320, 240, true, {0, 32, 320, 176}},  // PAL 16:9
+      {333, 251, 1, 1, 128, 96, true, {0, 0, 128, 96}},       // odd sizes: 1.327 rounds to 96
+      {4000, 10, 1, 1, 128, 96, true, {0, 46, 128, 2}},       // never below 2 x 2
+      {10, 4000, 1, 1, 128, 96, true, {62, 0, 2, 96}},
+  };
+  for (const Case& c : cases) {
+    const PictureArea a = FitPicture(c.sw, c.sh, c.sarNum, c.sarDen, c.tw, c.th, c.keep);
+    EXPECT_EQ(a, c.area) << c.sw << "x" << c.sh << " " << c.sarNum << ":" << c.sarDen << " in "
+                         << c.tw << "x" << c.th << " -> " << a.x << "," << a.y << " " << a.width
+                         << "x" << a.height;
+    EXPECT_EQ(a.x % 2 + a.y % 2 + a.width % 2 + a.height % 2, 0);
+  }
+}
+
+// The picture the encoder gets: a bright 1280 x 720 frame in a 176 x 144
+// frame has black bars (Y 16, U and V 128) with keepaspect and none
+// without; smoothscale averages a pattern of alternating columns into an
+// even grey, where nearest neighbour picks single columns.
+TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
+  struct Case {
+    VideoScaling scaling;
+    std::uint8_t pattern[2];  // luma of even and odd source columns
+    int topRowLuma;           // a pixel of the first rows, decoded back
+    int middleMean;           // the mean of the middle row
+    bool even;                // the middle row is one grey, not single columns
+  } cases[] = {
+      {{false, false}, {235, 235}, 235, 235, true},
+      {{true, false}, {235, 235}, 16, 235, true},
+      {{false, true}, {16, 235}, -1, 125, true},
+      {{false, false}, {16, 235}, -1, -1, false},
+  };
+  for (const Case& c : cases) {
+    // a fine quantiser: values survive the coding
+    test::EncodingSegment s(VideoKind::Mpeg4, 10, 176, 144, {1000000, 1280, 720}, 10000000,
+                            c.scaling, [](AVCodecContext* context) {
+                              context->flags |= AV_CODEC_FLAG_QSCALE;
+                              context->global_quality = 2 * FF_QP2LAMBDA;
+                            });
+    ASSERT_TRUE(s.ok);
+    std::vector<std::uint8_t> frame(1280 * 720 * 3 / 2, 128);
+    for (int i = 0; i < 1280 * 720; ++i) frame[i] = c.pattern[i % 2];
+    s.grabber.BufferCB(0.0, frame.data(), frame.size());
+    s.grabber.FlushVideoEncoder();
+    ASSERT_EQ(s.store.samples.sampleCount(), 1u);
+    // the one picture decoded back by ffmpeg: its luma plane
+    test::TempDir dir;
+    ASSERT_NE(ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("fit.wmv"), FileKind::ThreeGp),
+              0u);
+    const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", dir.file("fit.3gp"),
+                                              "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
+                                .out;
+    ASSERT_EQ(yuv.size(), 176u * 144 * 3 / 2);
+    const auto luma = [&](int x, int y) { return static_cast<std::uint8_t>(yuv[y * 176 + x]); };
+    if (c.topRowLuma >= 0) EXPECT_NEAR(luma(88, 2), c.topRowLuma, 4);
+    double sum = 0, squares = 0;
+    for (int x = 8; x < 168; ++x) {
+      sum += luma(x, 72);
+      squares += luma(x, 72) * luma(x, 72);
+    }
+    const double mean = sum / 160, spread = std::sqrt(squares / 160 - mean * mean);
+    if (c.middleMean >= 0) EXPECT_NEAR(mean, c.middleMean, 6);
+    EXPECT_EQ(spread < 25, c.even) << spread;
+  }
+}
+
+struct Case {
+  const char* name;
+  FileKind kind;
+  VideoKind video;
+  int width, height;
+  AudioKind audio;
+  int rate, channels;  // 0: the source's (44100 Hz stereo)
+  const char *videoCodec, *audioCodec;
+  bool longConfig = false;  // MPEG-4 headers padded with user data to 200 bytes
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class EncodedFileTest : public ::testing::TestWithParam<Case> {};
+
+// Two seconds: 60 frames of 320x240 at 30 fps become 30 pictures at 15 fps,
+// a 44100 Hz stereo tone made by ffmpeg the segment's sound.
+TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
+  const Case& c = GetParam();
+  test::TempDir dir;
+  test::EncodingSegment s(c.video, 15, c.width, c.height, {333333, 320, 240}, 20000000);
+  ASSERT_TRUE(s.ok);
+  for (int n = 0; n < 60; ++n) s.Deliver(n, 30.0);
+  s.grabber.CloseVideoEncoder();
+  VideoTrackBuffer& video = s.store;
+  AudioParameterBlock& block = s.audio;
+  ASSERT_EQ(video.samples.sampleCount(), 30u);
+  EXPECT_EQ(s.grabber.flushedPackets(), 0u);  // no B-frames: every picture came out at once
+  EXPECT_EQ(video.syncSamples, (std::vector<std::uint32_t>{1, 13, 25}));
+  EXPECT_EQ(video.stream.bitRate, 200000);
+  EXPECT_EQ(video.stream.encoderName, c.videoCodec);
+  if (c.longConfig) {
+    auto& config = video.stream.decoderConfig;
+    ASSERT_LT(config.size(), 190u);
+    config.insert(config.end(), {0x00, 0x00, 0x01, 0xB2});
+    config.resize(200, 'Z');
+  }
+
+  test::MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", "-ac",
+                   "2", "-c:a", "pcm_s16le", TemporaryWavPath(dir.path().string(), 0)});
+  AudioTrackBuffer audio;
+  AudioSegmentInfo audioInfo;
+  SetUpAudioSegment(block, c.audio, c.rate, c.channels, 44100, 2, audioInfo);
+  AudioEncoder encoder(audio, s.state);
+  ASSERT_TRUE(encoder.OpenAudioEncoder(block, audioInfo, c.audio, s.notifier));
+  encoder.EncodeTemporaryWav(dir.path().string(), s.notifier);
+  encoder.CloseAudioEncoder();
+  ASSERT_GT(audio.samples.sampleCount(), 0u);
+  EXPECT_TRUE(s.notifier.messages().empty());
+
+  const std::string base = dir.file("clip.wmv"), path = ThreeGpOutputPath(base, c.kind);
+  WriterOptions options;
+  options.containerMode =
+      c.kind == FileKind::ThreeGp ? ContainerMode::ThreeGpOnly : ContainerMode::ThreeG2Only;
+  ASSERT_GT(ThreeGpWriter(audio, video, base, c.kind, options), 0u);
+  EXPECT_EQ(test::DecodeErrors(path), "");
+
+  std::vector<ProbeFields> streams = test::ProbeStreams(path, {"-count_frames"});
+  ASSERT_EQ(streams.size(), 2u);
+  ProbeFields& v = streams[0];
+  ProbeFields& a = streams[1];
+  EXPECT_EQ(v["codec_name"] + " " + v["width"] + "x" + v["height"] + " " + v["time_base"],
+            std::string(c.videoCodec) + " " + std::to_string(c.width) + "x" +
+                std::to_string(c.height) + " 1/90000");
+  EXPECT_EQ(v["nb_frames"] + " " + v["nb_read_frames"] + " " + v["duration"], "30 30 2.000000");
+  if (c.video == VideoKind::Mpeg4) {
+    EXPECT_EQ(v["extradata_size"], std::to_string(video.stream.decoderConfig.size()));
+  }
+  EXPECT_EQ(a["codec_name"] + " " + a["sample_rate"] + " " + a["channels"],
+            std::string(c.audioCodec) + " " + std::to_string(block.sampleRate) + " " +
+                std::to_string(block.channels));
+  EXPECT_EQ(a["nb_frames"], std::to_string(audio.samples.sampleCount()));
+  const double frameSeconds = double(block.frameLength) / block.sampleRate;
+  EXPECT_NEAR(std::stod(a["duration"]), audio.samples.sampleCount() * frameSeconds, 1e-3);
+  EXPECT_NEAR(std::stod(a["duration"]), 2.0, frameSeconds);
+
+  std::vector<ProbeFields> packets[2];
+  for (ProbeFields& p : test::ProbeSections(path, {"-show_packets"}, "packet"))
+    packets[p["stream_index"] == "0" ? 0 : 1].push_back(p);
+  ASSERT_EQ(packets[0].size(), video.samples.sampleCount());
+  ASSERT_EQ(packets[1].size(), audio.samples.sampleCount());
+  std::size_t key = 0;
+  for (std::size_t i = 0; i < packets[0].size(); ++i) {
+    const bool isKey = key < video.syncSamples.size() && video.syncSamples[key] == i + 1;
+    key += isKey;
+    EXPECT_EQ(packets[0][i]["pts"] + " " + packets[0][i]["duration"] + " " + packets[0][i]["size"] +
+                  " " + packets[0][i]["flags"].substr(0, 1),
+              std::to_string(i * 6000) + " 6000 " + std::to_string(video.samples.sampleSizes()[i]) +
+                  (isKey ? " K" : " _"))
+        << "video " << i;
+  }
+  for (std::size_t i = 0; i < packets[1].size(); ++i) {
+    const int n = block.frameLength;
+    EXPECT_EQ(packets[1][i]["pts"] + " " + packets[1][i]["duration"] + " " + packets[1][i]["size"],
+              std::to_string(i * n) + " " + std::to_string(n) + " " +
+                  std::to_string(audio.samples.sampleSizes()[i]))
+        << "audio " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, EncodedFileTest,
+    ::testing::Values(Case{"Mpeg4Aac3gp", FileKind::ThreeGp, VideoKind::Mpeg4, 176, 144,
+                           AudioKind::Aac, 8000, 1, "mpeg4", "aac"},
+                      Case{"Mpeg4AacLongConfig3g2", FileKind::ThreeG2, VideoKind::Mpeg4, 176, 144,
+                           AudioKind::Aac, 22050, 2, "mpeg4", "aac", true},
+                      Case{"H263Amr3gp", FileKind::ThreeGp, VideoKind::H263, 128, 96,
+                           AudioKind::AmrNb, 0, 0, "h263", "amr_nb"},
+                      Case{"H263Amr3g2", FileKind::ThreeG2, VideoKind::H263, 176, 144,
+                           AudioKind::AmrNb, 0, 0, "h263", "amr_nb"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace zel

@@ -1,15 +1,135 @@
-#include <gtest/gtest.h>
+// setup.ini: the ini file, the settings kept in it, files that are not what
+// they should be (each load says why; one that is no settings file is never
+// replaced); value lists and name patterns.
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <tuple>
 
 #include "common/TestSupport.h"
 #include "settings/ConversionSettings.h"
+#include "settings/IniFile.h"
+#include "settings/NamePattern.h"
+#include "settings/ValueLists.h"
 
 namespace zel {
 namespace {
 
+namespace fs = std::filesystem;
+using Outcome = SettingsLoad::Outcome;
 using test::ReadFileText;
 using test::TempDir;
+
+std::size_t Entries(const std::filesystem::path& dir) {
+  auto it = std::filesystem::directory_iterator(dir);
+  return static_cast<std::size_t>(std::distance(begin(it), end(it)));
+}
+
+TEST(IniFileTest, ReadsCrlfByteOrderMarkAndCaseInsensitiveNames) {
+  IniFile ini;
+  ini.parse("\xEF\xBB\xBF[ZEL]\r\nMpeg_Audio=2\r\n Edit = file_%02d \r\n");
+  EXPECT_EQ(ini.getInt("zel", "mpeg_audio"), 2);
+  EXPECT_EQ(ini.getString("Zel", "EDIT"), "file_%02d");
+  EXPECT_EQ(ini.get("zel", "missing"), std::nullopt);
+  EXPECT_EQ(ini.get("other", "mpeg_audio"), std::nullopt);
+  EXPECT_EQ(ini.getInt("zel", "missing", 42), 42);
+  EXPECT_EQ(ini.text(), "\xEF\xBB\xBF[ZEL]\nMpeg_Audio=2\n Edit = file_%02d \n");
+}
+
+// New keys follow the section's last key; unknown lines, the first of
+// repeated sections and keys, and new sections at the end.
+TEST(IniFileTest, SettingKeepsEverythingElseInPlace) {
+  IniFile ini;
+  ini.parse(
+      "; by hand\n[other]\nx=1\n[Zel]\n# note\nEDIT=old\na=1\na=2\n\n[ZEL]\nb=4\n[tail]\ny=2");
+  EXPECT_EQ(ini.get("zel", "b"), std::nullopt);
+  ini.set("zel", "edit", "new");
+  ini.set("zel", "a", "9");
+  ini.setInt("zel", "added", -7);
+  ini.set("fresh", "k", "v");
+  EXPECT_EQ(ini.text(),
+            "; by hand\n[other]\nx=1\n[Zel]\n# note\nEDIT=new\na=9\na=2\nadded=-7\n\n[ZEL]\nb=4\n"
+            "[tail]\ny=2\n[fresh]\nk=v\n");
+}
+
+TEST(IniFileTest, ValuesRoundTripAndLineBreaksCannotAddKeys) {
+  for (const std::string value :
+       {" /tmp/a dir ", "\"quoted\"", "'x'", "\"", "plain path", "/home/ユーザー/出力"}) {
+    IniFile out;
+    out.set("zel", "result", value);
+    IniFile in;
+    in.parse(out.text());
+    EXPECT_EQ(in.getString("zel", "result"), value) << out.text();
+  }
+  IniFile ini;
+  ini.set("zel", "result", "/tmp/a\n3gpfile=0\r\n[evil]");
+  ini.set("zel", "edit", "x\ry");
+  ini.set("zel", "plain", "/home/ユーザー/出力");
+  EXPECT_EQ(ini.text(), "[zel]\nresult=/tmp/a\nedit=x\nplain=/home/ユーザー/出力\n");
+}
+
+TEST(IniFileTest, ParseProfileIntLikeTheWindowsReader) {
+  // clang-format off
+  const std::pair<const char*, int> cases[] = {
+      {"0", 0}, {"12", 12}, {"-3", -3}, {"+5", 5}, {"  7", 7}, {"30sec", 30}, {"abc", 0}, {"", 0},
+      {"-", 0}, {"1.9", 1}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
+      {"99999999999999999999999999", INT_MAX}, {"-2147483648", INT_MIN},
+      {"-99999999999999999999999999", INT_MIN}};
+  // clang-format on
+  for (const auto& [text, value] : cases) EXPECT_EQ(ParseProfileInt(text), value) << text;
+}
+
+TEST(IniFileTest, SaveWritesANewFileOrReplacesAndLeavesNoTemporary) {
+  TempDir dir;
+  const auto path = dir.path() / "setup.ini";
+  IniFile ini;
+  ini.set("zel", "a", "1");
+  ASSERT_TRUE(ini.save(path));
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(path).permissions() & perms::all,
+            perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+  ini.set("zel", "a", "2");
+  ASSERT_TRUE(ini.save(path));
+  EXPECT_EQ(ReadFileText(path), "[zel]\na=2\n");
+  EXPECT_EQ(Entries(dir.path()), 1u);
+}
+
+TEST(IniFileTest, FailedSaveOrLoadLeavesNothing) {
+  TempDir dir;
+  IniFile ini;
+  ini.set("zel", "a", "1");
+  EXPECT_FALSE(ini.save(dir.path() / "missing" / "setup.ini"));
+  const auto notAFolder = dir.path() / "plain";
+  test::WriteFileBytes(notAFolder, {'x'});
+  EXPECT_FALSE(ini.save(notAFolder / "setup.ini"));
+  EXPECT_EQ(ReadFileText(notAFolder), "x");
+  EXPECT_EQ(Entries(dir.path()), 1u);
+  EXPECT_FALSE(ini.load(dir.path() / "none.ini"));
+  EXPECT_EQ(ini.text(), "");
+}
+
+// Every lookup takes the list's first entry for an index outside it; an
+// unknown format reads the list of no format; H.263 has no 320x240.
+TEST(ValueListsTest, LookupsClampOutsideTheList) {
+  // clang-format off
+  const std::pair<int, int> cases[] = {
+      {ClampIndex(2, 3), 2}, {ClampIndex(3, 3), 0}, {ClampIndex(-1, 3), 0},
+      {ClampIndex(INT_MIN, 3), 0}, {ClampIndex(INT_MAX, 3), 0}, {ClampIndex(0, 0), 0},
+      {ListValue({}, 5), 0}, {SampleRateHz(kAudioFormatAac, 4), 8000},
+      {SampleRateHz(kAudioFormatAmr, 3), 8000}, {SampleRateHz(-3, 2), 0}, {SampleRateHz(7, 0), 0},
+      {ChannelCount(kAudioFormatAmr, 1), 1}, {ChannelCount(kAudioFormatAac, -1), 1},
+      {FrameWidth(9), 128}, {FrameRateFps(31), 0}, {CaptureWidth(-1), 0}, {MeasureStepMs(7), 1000},
+      {AudioFormatValue(-3), 0}, {VideoFormatValue(3), 0}, {int(FrameSizeList(99).size()), 1},
+      {int(FrameSizeList(kVideoFormatH263).size()), 2}};
+  // clang-format on
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
+}
 
 void WriteText(const std::filesystem::path& path, const std::string& text) {
   test::WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
@@ -98,6 +218,113 @@ TEST(ConversionSettingsTest, UnwritableFolderKeepsTheOldStateAndReloadDefaults) 
   LoadSettings(s, missing);
   EXPECT_EQ(std::make_tuple(s.mpeg_audio, s.mpeg_video, s.file3gp, s.file3g2, s.framerate),
             std::make_tuple(1, 2, 1, 1, 12));
+}
+
+TEST(SettingsFileTest, EveryKindOfFileLoadsWithItsReason) {
+  test::TempDir dir;
+  const fs::path ini = SettingsFilePath(dir.path());
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    Outcome outcome;
+    const char* reason;
+    int mpegVideo;  // 2: the defaults; 0: every key read as 0
+  } cases[] = {
+      {"missing", [] {}, Outcome::Missing, "", 2},
+      {"folder", [&] { fs::create_directory(ini); }, Outcome::Refused, " is a folder;", 2},
+      {"device", [&] { fs::create_symlink("/dev/zero", ini); }, Outcome::Refused,
+       " is not a regular file;", 2},
+      {"fifo", [&] { ::mkfifo(ini.c_str(), 0600); }, Outcome::Refused, " is not a regular file;",
+       2},
+      {"too large", [&] { std::ofstream(ini) << std::string((1 << 20) + 1, ';'); },
+       Outcome::Refused, " is larger than 1 MiB;", 2},
+      {"no section", [&] { std::ofstream(ini) << "[Other]\nmpeg_video=1\n"; }, Outcome::NoSection,
+       " has no [zel] section", 0},
+      {"loaded", [&] { std::ofstream(ini) << "[ZEL]\r\nMPEG_VIDEO = 1\r\n"; }, Outcome::Loaded, "",
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(ini);
+    c.make();
+    ConversionSettings settings;
+    const SettingsLoad load = LoadSettings(settings, dir.path());
+    EXPECT_EQ(load.outcome, c.outcome);
+    EXPECT_EQ(settings.mpeg_video, c.mpegVideo);
+    const std::string why = DescribeSettingsLoad(load, ini);
+    EXPECT_EQ(why.empty(), *c.reason == '\0') << why;
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    // What cannot be read as a settings file is never replaced by one.
+    struct stat before {};
+    ::lstat(ini.c_str(), &before);
+    const bool saved = SaveSettings(settings, dir.path());
+    EXPECT_EQ(saved, c.outcome != Outcome::Refused);
+    if (!saved) {
+      struct stat after {};
+      ::lstat(ini.c_str(), &after);
+      EXPECT_EQ(before.st_ino, after.st_ino);
+      EXPECT_EQ(before.st_mode, after.st_mode);
+    }
+  }
+}
+
+// The keys beyond the described converter reach setup.ini only once one is
+// on, so a file saved with them off stays byte for byte what it was; once
+// there, they are kept up to date (also back at 0) and read back.
+TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
+  test::TempDir dir;
+  ConversionSettings settings;
+  ApplyDefaultSettings(settings);
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  const std::string plain = test::ReadFileText(SettingsFilePath(dir.path()));
+  EXPECT_EQ(plain.find("aspect"), std::string::npos);
+  settings.smoothscale = 1;
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
+            plain + "keepaspect=0\nsmoothscale=1\nanyinput=0\n");
+  settings.smoothscale = 0;
+  settings.anyinput = 1;
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  ConversionSettings loaded;
+  LoadSettings(loaded, dir.path());
+  EXPECT_EQ(loaded.smoothscale, 0);
+  EXPECT_EQ(loaded.anyinput, 1);
+  EXPECT_EQ(loaded.keepaspect, 0);
+}
+
+// Index 5 in safe patterns; a backslash is part of a Linux file name.
+TEST(NamePatternTest, SafePatternsFormatTheIndex) {
+  // clang-format off
+  const std::pair<const char*, const char*> cases[] = {
+      {"sample_%02d", "sample_05"}, {"%06d", "000005"}, {"%d", "5"}, {"%i", "5"},
+      {"%6d", "     5"}, {"%-4d|", "5   |"}, {"%.3d", "005"}, {"%+d", "+5"}, {"% d", " 5"},
+      {"%#d", "5"}, {"%02d%%", "05%"}, {"%%d", "%d"}, {"100%%_%d", "100%_5"}, {"fixed", "fixed"},
+      {"画像_%03d", "画像_005"}, {"back\\slash_%02d", "back\\slash_05"}};
+  // clang-format on
+  for (const auto& [pattern, name] : cases) {
+    EXPECT_TRUE(IsSafeNamePattern(pattern)) << pattern;
+    EXPECT_EQ(FormatSegmentName(pattern, 5), name) << pattern;
+  }
+  EXPECT_EQ(FormatSegmentName("file_%02d", 123), "file_123");
+  EXPECT_TRUE(IsSafeNamePattern("%999d"));
+  EXPECT_EQ(FormatSegmentName("%999d", 1).size(), 999u);
+}
+
+// Empty and unsafe patterns format as "%06d"; a pattern names a file in the
+// output folder, so a folder separator makes it unsafe too.
+TEST(NamePatternTest, UnsafePatternsFormatAsSixDigits) {
+  const char* patterns[] = {"%s",        "%n",       "%x",   "%u",  "%d%d", "%99999d", "%1000d",
+                            "%.1000d",   "%*d",      "%.*d", "%ld", "%lld", "%hd",     "%",
+                            "a%",        "%-",       "%05",  "%.3", "%p",   "%f",      "%s%d",
+                            "%d_%s",     "%02d%i",   "%1$d", "%c",  "%%%",  "x%%%s",   "../../x%d",
+                            "sub/dir%d", "/abs%02d", "a%d/"};
+  for (const char* pattern : patterns) {
+    EXPECT_FALSE(IsSafeNamePattern(pattern)) << pattern;
+    EXPECT_EQ(FormatSegmentName(pattern, 12), "000012") << pattern;
+  }
+  EXPECT_EQ(FormatSegmentName("", 12), "000012");
+  // An embedded NUL byte cannot smuggle a conversion past the check.
+  EXPECT_EQ(FormatSegmentName(std::string_view("%d\0%s", 5), 3), "000003");
 }
 
 }  // namespace
