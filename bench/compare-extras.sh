@@ -9,17 +9,8 @@
 #                 convert, are read by ffprobe and decode without errors; a file
 #                 with neither stream is still refused
 # Usage: bench/compare-extras.sh [RUNS]   (default 5)
-set -euo pipefail
-cd "$(dirname "$0")/.."
 runs=${1:-5}
-
-scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target zel-convert >/dev/null
-zel=$PWD/build/src/cli/zel-convert
-
-work=$(mktemp -d /tmp/zel-extras-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh" zel-extras
 cd "$work"
 make() { ffmpeg -nostdin -v error -y "$@"; }
 

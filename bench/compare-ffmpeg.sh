@@ -3,17 +3,8 @@
 # 60-second 320x240 29.97 fps WMV (wmv2 800 kbit/s, wmav2 128 kbit/s stereo
 # 44.1 kHz). Runs alternate; the medians of wall time and peak memory are
 # compared. Usage: bench/compare-ffmpeg.sh [RUNS]   (default 5)
-set -euo pipefail
-cd "$(dirname "$0")/.."
 runs=${1:-5}
-
-scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target zel-convert >/dev/null
-zel=$PWD/build/src/cli/zel-convert
-
-work=$(mktemp -d /tmp/zel-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh" zel-bench
 clip=$work/clip.wmv
 ffmpeg -nostdin -v error -y \
   -f lavfi -i "testsrc2=size=320x240:rate=30000/1001:duration=60" \
