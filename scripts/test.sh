@@ -34,7 +34,9 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs"
 echo "== build with the thread sanitizer (build-tsan/)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE_THREAD=ON \
   -DZEL_BUILD_APP=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan -j "$jobs"
+# only the programs of the tests it runs
+tsan_targets=$(ninja -C build-tsan -t targets all | sed -n 's/^\(test_\(source\|convert\)_[A-Za-z]*\): phony$/\1/p')
+cmake --build build-tsan -j "$jobs" --target $tsan_targets
 
 echo "== threaded tests with the thread sanitizer"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
