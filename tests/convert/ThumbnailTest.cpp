@@ -48,10 +48,9 @@ Bytes Yv12(int width, int height, std::uint8_t y, std::uint8_t v, std::uint8_t u
   return frame;
 }
 
-std::set<std::string> FilesIn(const std::filesystem::path& dir) {
+std::set<std::string> FilesIn(const fs::path& dir) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
   return names;
 }
 
@@ -120,15 +119,15 @@ TEST(ThumbnailTest, FailuresWriteNothing) {
   EXPECT_EQ(WriteThumbnail(info, false, frame.data(), frame.size(), 64, 48,
                            dir.file("no/such/folder/sample_00")),
             0);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(fs::is_empty(dir.path()));
   // The BMP can be written but the JPEG cannot: a folder stands in its place.
-  std::filesystem::create_directory(base + ".jpg");
+  fs::create_directory(base + ".jpg");
   EXPECT_EQ(WriteThumbnail(info, false, frame.data(), frame.size(), 64, 48, base), 0);
   EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"sample_00.jpg"});
   const Bytes pixels(4 * 4 * 3 - 1, 0);
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 4, 4));
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 0, 4));
-  EXPECT_FALSE(std::filesystem::exists(dir.file("a.jpg")));
+  EXPECT_FALSE(fs::exists(dir.file("a.jpg")));
 }
 
 // The header of a 5x2 image: 30 pixel bytes (rows of 15, unpadded), 88 in all.
@@ -149,26 +148,18 @@ Bytes Concat(Bytes a, const Bytes& b) {
   return a;
 }
 
+// Short pixels, a missing folder and a bad size write nothing.
 TEST(BmpFileTest, WritesTheHeaderAndUnpaddedRowsByteForByte) {
   TempDir dir;
   const Bytes pixels = Sequence(30, 1);
   ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), 5, 2, pixels.data(), pixels.size()));
   EXPECT_EQ(ReadFileBytes(dir.file("f.bmp")), Concat(Hex(kHeader5x2), pixels));
-  EXPECT_EQ(BuildBmpHeader(5, 2), Hex(kHeader5x2));
   for (auto [w, h] : {std::pair{0, 2}, {4, 0}, {-4, 2}, {100000, 100000}})  // the last: > 32 bits
     EXPECT_TRUE(BuildBmpHeader(w, h).empty()) << w << "x" << h;
-}
-
-TEST(BmpFileTest, ReadsBackWhatItWrote) {
-  TempDir dir;
-  for (const auto& [w, h] : {std::pair{1, 1}, {5, 2}, {4, 2}, {7, 3}, {2, 9}}) {
-    const Bytes pixels = Sequence(static_cast<std::size_t>(w * h * 3), 7);
-    ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), w, h, pixels.data(), pixels.size()));
-    const std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
-    ASSERT_TRUE(image) << w << "x" << h;
-    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels),
-              std::make_tuple(w, h, pixels));
-  }
+  EXPECT_FALSE(WriteBmpFile(dir.file("short.bmp"), 5, 2, pixels.data(), pixels.size() - 1));
+  EXPECT_FALSE(WriteBmpFile(dir.file("no/such/f.bmp"), 5, 2, pixels.data(), pixels.size()));
+  EXPECT_FALSE(WriteBmpFile(dir.file("zero.bmp"), 0, 2, pixels.data(), pixels.size()));
+  EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"f.bmp"});
 }
 
 // Other writers pad rows to four bytes and may store them top-down.
@@ -215,16 +206,6 @@ TEST(BmpFileTest, RejectsMalformedFiles) {
   }
 }
 
-// Short pixels, a missing folder and a bad size write nothing.
-TEST(BmpFileTest, FailedWritesLeaveNothing) {
-  TempDir dir;
-  const Bytes pixels = Sequence(4 * 2 * 3);
-  EXPECT_FALSE(WriteBmpFile(dir.file("short.bmp"), 4, 2, pixels.data(), pixels.size() - 1));
-  EXPECT_FALSE(WriteBmpFile(dir.file("no/such/f.bmp"), 4, 2, pixels.data(), pixels.size()));
-  EXPECT_FALSE(WriteBmpFile(dir.file("zero.bmp"), 0, 2, pixels.data(), pixels.size()));
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-}
-
 // A YV12 frame at the source size: luma 50 on the top row, 200 on the bottom,
 // neutral chroma, written bottom-up; RGB24 frames are copied as they are.
 TEST(BmpFileTest, ThumbnailBmpFromYv12OrRgb24) {
@@ -239,10 +220,6 @@ TEST(BmpFileTest, ThumbnailBmpFromYv12OrRgb24) {
   const Bytes rgb = Sequence(6 * 2 * 3, 3);
   ASSERT_TRUE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size(), dir.file("rgb.bmp")));
   EXPECT_EQ(ReadFileBytes(dir.file("rgb.bmp")), Concat(BuildBmpHeader(6, 2), rgb));
-  // A frame shorter than the source size writes nothing.
-  EXPECT_FALSE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size() - 1, dir.file("short.bmp")));
-  EXPECT_FALSE(WriteThumbnailBmp(info, false, yv12.data(), yv12.size() - 1, dir.file("short.bmp")));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "short.bmp"));
 }
 
 Bytes Scale(const Bytes& source, int sw, int sh, int dw, int dh, int channels) {
@@ -271,13 +248,10 @@ TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
       {{0, 255}, 2, 1, 4, 1, 1, {0, 64, 191, 255}},
       {{0, 255}, 1, 2, 1, 4, 1, {0, 64, 191, 255}},
       // halving averages 2x2 blocks
-      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150},
-       4,
-       4,
-       2,
-       2,
-       1,
+      // clang-format off
+      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150}, 4, 4, 2, 2, 1,
        {25, 45, 105, 125}},
+      // clang-format on
       // pure B then pure R in B, G, R order: channels stay apart
       {{255, 0, 0, 0, 0, 255}, 2, 1, 4, 1, 3, {255, 0, 0, 191, 0, 64, 64, 0, 191, 0, 0, 255}},
       {{10, 20, 30}, 1, 1, 7, 5, 3, Repeat({10, 20, 30}, 35)},
@@ -292,15 +266,11 @@ TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
 // source flips those of the result (positions mirror to within 1/65536).
 TEST(ThumbnailScalingTest, UniformStaysUniformAndRowOrderDoesNotMatter) {
   std::mt19937 random(7);
-  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48},
-                                       {641, 479, 64, 48},
-                                       {3, 7, 2, 9},
-                                       {64, 48, 5, 3},
-                                       {2, 1, 1, 2},
-                                       {320, 240, 64, 48},
-                                       {13, 9, 64, 48},
-                                       {5, 3, 4, 7},
-                                       {176, 144, 128, 96}}) {
+  // clang-format off
+  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48}, {641, 479, 64, 48}, {3, 7, 2, 9},
+                                       {64, 48, 5, 3}, {2, 1, 1, 2}, {320, 240, 64, 48},
+                                       {13, 9, 64, 48}, {5, 3, 4, 7}, {176, 144, 128, 96}}) {
+    // clang-format on
     const std::size_t row = static_cast<std::size_t>(sw) * 3,
                       outRow = static_cast<std::size_t>(dw) * 3;
     const Bytes uniform = Scale(Bytes(row * sh, 77), sw, sh, dw, dh, 3);
@@ -335,12 +305,6 @@ TEST(StillImageName, MinutesSecondsMilliseconds) {
       {60'050'070'000, "100m05s007"},
       {9'000'000'000'000'000'000, "15000000000m00s000"}};
   for (const auto& [positionHns, name] : cases) EXPECT_EQ(StillImageName(positionHns), name);
-}
-
-std::set<std::string> Files(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
 }
 
 // The preview of a file, red above blue (rows taken upside down or at a
@@ -395,14 +359,11 @@ TEST(StillCaptureCommand, SavesThePictureAtTheCaptureSize) {
     EXPECT_EQ(std::make_pair(s.params.thumbWidth, s.params.thumbHeight),
               std::make_pair(c.width, c.height));
     EXPECT_FALSE(s.state.rgb24Input);  // describes the conversion's frames, not ours
-    EXPECT_EQ(Files(s.out.path()), (std::set<std::string>{"00m01s500.bmp", "00m01s500.jpg"}));
+    EXPECT_EQ(FilesIn(s.out.path()), (std::set<std::string>{"00m01s500.bmp", "00m01s500.jpg"}));
     EXPECT_EQ(test::ReadFileText(s.out.file("00m01s500.bmp")), "mine");
-    EXPECT_TRUE(Files(s.work.path()).empty());
+    EXPECT_TRUE(FilesIn(s.work.path()).empty());
     // red above blue, read back as top-down RGB
-    const std::string raw =
-        test::RunCommand({"ffmpeg", "-v", "error", "-i", s.out.file("00m01s500.jpg"), "-f",
-                          "rawvideo", "-pix_fmt", "rgb24", "-"})
-            .out;
+    const std::string raw = Rgb(s.out.file("00m01s500.jpg"));
     ASSERT_EQ(raw.size(), std::size_t(c.width) * c.height * 3);
     const auto at = [&](int y, int i) {
       return static_cast<std::uint8_t>(raw[(y * c.width + c.width / 2) * 3 + i]);
@@ -421,8 +382,8 @@ TEST(StillCaptureCommand, FailuresSaySoAndLeaveNoFiles) {
       {s.out.path().string(), StillCaptureResult::kNotWritten}};
   for (const auto& [folder, result] : cases) EXPECT_EQ(s.Run(1, folder).result, result) << folder;
   EXPECT_EQ(s.notifier.messages(), std::vector<std::string>(3, text::kStillNotCaptured));
-  EXPECT_EQ(Files(s.out.path()), std::set<std::string>{"00m01s500.jpg"});
-  EXPECT_TRUE(Files(s.work.path()).empty());
+  EXPECT_EQ(FilesIn(s.out.path()), std::set<std::string>{"00m01s500.jpg"});
+  EXPECT_TRUE(FilesIn(s.work.path()).empty());
   EXPECT_FALSE(CaptureTookPicture(StillCaptureResult::kNoFolder));
   EXPECT_TRUE(CaptureTookPicture(StillCaptureResult::kNotWritten));
 }
@@ -445,7 +406,7 @@ TEST(StillCaptureCommand, RefusedDuringAConversionNothingWithoutPictures) {
                 .result,
             StillCaptureResult::kNothing);
   EXPECT_TRUE(tone.notifier.messages().empty());
-  EXPECT_TRUE(Files(s.out.path()).empty() && Files(tone.out.path()).empty());
+  EXPECT_TRUE(FilesIn(s.out.path()).empty() && FilesIn(tone.out.path()).empty());
 }
 
 }  // namespace
