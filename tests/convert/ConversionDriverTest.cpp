@@ -162,36 +162,30 @@ TEST_P(ConversionDriverTest, Converts) {
 using enum ConversionOutcome;
 const char* kAac = "mpeg4 aac,8000,1";
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Jobs, ConversionDriverTest,
     ::testing::Values(
-        Case{"WmvToBothKinds", "clip.wmv", [](Job& j) { j.settings.file3g2 = 1; },
-             Completed, {{"clip.3gp", 4, kAac, true}, {"clip.3g2", 4, kAac, true}}},
+        Case{"WmvToBothKinds", "clip.wmv", [](Job& j) { j.settings.file3g2 = 1; }, Completed,
+             {{"clip.3gp", 4, kAac, true}, {"clip.3g2", 4, kAac, true}}},
         Case{"MarksSelectTheRange", "clip.wmv",
              [](Job& j) { j.range.start = 10000000, j.range.end = 30000000; }, Completed,
              {{"clip.3gp", 2, kAac}}},
         // segments of 1, 1 and 0.7 s, each with the chosen rate and channels;
         // the last one, shorter than a second, has an empty sound track
-        Case{"SplittingNamesAndCutsSegments", "clip.wmv",
-             [](Job& j) {
-               j.settings.splittime = 10000000;
-               j.range.start = 5000000, j.range.end = 32000000;
-             },
-             Completed,
+        Case{"SplittingNamesAndCutsSegments", "clip.wmv", [](Job& j) {
+               j.settings.splittime = 10000000, j.range.start = 5000000, j.range.end = 32000000;
+             }, Completed,
              {{"clip00.3gp", 1, kAac}, {"clip01.3gp", 1, kAac}, {"clip02.3gp", 0.7, kAac}}},
         Case{"SplitLongerThanTheRangeStillNumbers", "clip.wmv",
              [](Job& j) { j.settings.splittime = 300000000; }, Completed,
              {{"clip00.3gp", 4, kAac, true}}},
-        Case{"H263AndAmr", "clip.wmv",
-             [](Job& j) {
+        Case{"H263AndAmr", "clip.wmv", [](Job& j) {
                j.settings.mpeg_video = 1, j.settings.framesize = 0, j.settings.mpeg_audio = 2;
-             },
-             Completed, {{"clip.3gp", 4, "h263 amr_nb,8000,1", true}}},
+             }, Completed, {{"clip.3gp", 4, "h263 amr_nb,8000,1", true}}},
         Case{"VideoOnly", "video.wmv", [](Job&) {}, Completed, {{"video.3gp", 3, "mpeg4"}}},
-        Case{"AudioOnly", "song.wma", [](Job&) {}, Completed,
-             {{"song.3gp", 3, "aac,8000,1", true}}},
-        Case{"MonoWav", "mono8k.wav", [](Job&) {}, Completed,
-             {{"mono8k.3gp", 3, "aac,8000,1"}}},
+        Case{"AudioOnly", "song.wma", [](Job&) {}, Completed, {{"song.3gp", 3, "aac,8000,1", true}}},
+        Case{"MonoWav", "mono8k.wav", [](Job&) {}, Completed, {{"mono8k.3gp", 3, "aac,8000,1"}}},
         Case{"StereoWav", "stereo44.wav",
              [](Job& j) { j.settings.samplerate = 2, j.settings.channels = 1; }, Completed,
              {{"stereo44.3gp", 3, "aac,22050,2"}}},
@@ -200,16 +194,12 @@ INSTANTIATE_TEST_SUITE_P(
              {{"surround.3gp", 3, "aac,16000,2"}}},
         Case{"DeepWav", "deep24.wav", [](Job& j) { j.settings.samplerate = 3; }, Completed,
              {{"deep24.3gp", 3, "aac,24000,1"}}},
-        Case{"MpegLayerTwo", "layer2.mpg", [](Job&) {}, Completed,
-             {{"layer2.3gp", 3, kAac}}},
+        Case{"MpegLayerTwo", "layer2.mpg", [](Job&) {}, Completed, {{"layer2.3gp", 3, kAac}}},
         // Decoding from a key frame 23 s before the start delivers nothing for
         // longer than the stall period; it is work all the same, not a stall.
-        Case{"SlowWorkIsNoStall", "distant.wmv",
-             [](Job& j) {
-               j.range.start = 235000000;
-               j.job.stallPeriod = std::chrono::milliseconds(100);
-             },
-             Completed, {{"distant.3gp", 1.5, "mpeg4"}}, "",
+        Case{"SlowWorkIsNoStall", "distant.wmv", [](Job& j) {
+               j.range.start = 235000000, j.job.stallPeriod = std::chrono::milliseconds(100);
+             }, Completed, {{"distant.3gp", 1.5, "mpeg4"}}, "",
              test::Join({test::Video("1280x720", "25", "25"), {"-c:v", "wmv2", "-g", "1000"}})},
         // A decoder that shows nothing for longer than the stall period (one
         // big picture against 1 ms) ends the job.
@@ -217,36 +207,33 @@ INSTANTIATE_TEST_SUITE_P(
              [](Job& j) { j.job.stallPeriod = std::chrono::milliseconds(1); }, Failed, {},
              "デコードが進まなくなったため、変換を中止しました。",
              test::Join({test::Video("1920x1080", "25", "2"), {"-c:v", "mpeg4", "-q:v", "2"}})},
-        Case{"StartBeyondTheEnd", "clip.wmv", [](Job& j) { j.range.start = 990000000; },
-             Failed, {}, "変換する範囲がありません。開始と終了の位置を確かめてください。"},
+        Case{"StartBeyondTheEnd", "clip.wmv", [](Job& j) { j.range.start = 990000000; }, Failed,
+             {}, "変換する範囲がありません。開始と終了の位置を確かめてください。"},
         Case{"NeitherSoundNorPictures", "clip.wmv",
              [](Job& j) { j.settings.mpeg_audio = j.settings.mpeg_video = 0; }, Failed, {},
              "変換できる音声も映像もありません。"},
         Case{"H263AtAnUnlistedSize", "clip.wmv",
              [](Job& j) { j.settings.mpeg_video = 1, j.settings.framesize = 2; }, Failed, {},
              "h263:128x96,176x144,352x288,704x576,1408x1152\n"},
-        Case{"NoContainerChosen", "clip.wmv", [](Job& j) { j.settings.file3gp = 0; },
-             Refused, {}, "変換するファイルが指定されていません。"},
-        Case{"UnwritableOutput", "clip.wmv", [](Job& j) { j.settings.result += "/gone"; },
-             Failed, {}, "ファイル書き込み失敗["},
-        Case{"MissingWorkFolder", "clip.wmv", [](Job& j) { j.workPath += "/gone"; }, Failed,
-             {}, "Can not Open Temporary wav file!"},
+        Case{"NoContainerChosen", "clip.wmv", [](Job& j) { j.settings.file3gp = 0; }, Refused, {},
+             "変換するファイルが指定されていません。"},
+        Case{"UnwritableOutput", "clip.wmv", [](Job& j) { j.settings.result += "/gone"; }, Failed,
+             {}, "ファイル書き込み失敗["},
+        Case{"MissingWorkFolder", "clip.wmv", [](Job& j) { j.workPath += "/gone"; }, Failed, {},
+             "Can not Open Temporary wav file!"},
         // a folder where the second thumbnail or the report should go
-        Case{"ThumbnailFailureFailsTheJob", "clip.wmv",
-             [](Job& j) {
+        Case{"ThumbnailFailureFailsTheJob", "clip.wmv", [](Job& j) {
                j.settings.logfile = 1, j.settings.splittime = 20000000;
                fs::create_directory(j.out.file("sample_01.jpg"));
-             },
-             Failed, {{"clip00.3gp", 2, kAac}, {"clip01.3gp", 2, kAac, true}},
+             }, Failed, {{"clip00.3gp", 2, kAac}, {"clip01.3gp", 2, kAac, true}},
              "サムネイル画像の書き込みに失敗しました["},
-        Case{"ReportFailureFailsTheJob", "clip.wmv",
-             [](Job& j) {
+        Case{"ReportFailureFailsTheJob", "clip.wmv", [](Job& j) {
                j.settings.logfile = 1, j.settings.splittime = 20000000;
                fs::remove(j.out.file("thumbnail.html"));
                fs::create_directory(j.out.file("thumbnail.html"));
-             },
-             Failed, {{"clip00.3gp", 2, kAac}}, "レポートの書き込みに失敗しました["}),
+             }, Failed, {{"clip00.3gp", 2, kAac}}, "レポートの書き込みに失敗しました["}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(ConversionDriverReport, ReportAndThumbnails) {
   Job j;

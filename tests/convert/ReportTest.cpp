@@ -15,28 +15,12 @@ using test::TempDir;
 // 65.25 s from a 44100 Hz stereo, 320x240, 29.97 fps input to AAC 8000 Hz mono
 // and MPEG-4 176x144 at 15 fps.
 ReportSegment TripSegment(const std::string& folder) {
-  ReportSegment s;
-  s.outputBasePath = folder + "/trip.wmv";
-  s.inputDurationHns = 652500000;
-  s.startHns = 0;
-  s.endHns = 652500000;
-  s.hasAudio = true;
-  s.sourceRate = 44100;
-  s.sourceChannels = 2;
-  s.targetRate = 8000;
-  s.targetChannels = 1;
-  s.audioBitRate = 32000;
-  s.hasVideo = true;
-  s.sourceFrameRate = 29;
-  s.sourceWidth = 320;
-  s.sourceHeight = 240;
-  s.targetFrameRate = 15;
-  s.targetWidth = 176;
-  s.targetHeight = 144;
-  s.videoBitRate = 200000;
-  s.containerSelected = true;
-  s.thumbnailBasePath = folder + "/sample_00";
-  return s;
+  // clang-format off
+  return {folder + "/trip.wmv", 652500000, 0, 652500000,
+          true, 44100, 2, 8000, 1, 32000,
+          true, 29, 320, 240, 15, 176, 144, 200000,
+          true, folder + "/sample_00"};
+  // clang-format on
 }
 
 std::string TripBlock(const std::string& folder) {
@@ -72,9 +56,8 @@ TEST(ReportTest, PathsArePrintedSafely) {
       {"/o\"ut<a>&b", "/o&quot;ut&lt;a&gt;&amp;b"},
       {"/ｆｏｌｄｅｒ\\x", "/ｆｏｌｄｅｒ\\x"},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(ReportOf(TripSegment(c.folder)), TripBlock(c.printed)) << c.folder;
-  }
 }
 
 TEST(ReportTest, SegmentsWithoutOneKindOrWithoutImage) {
@@ -129,23 +112,14 @@ TEST(ReportTest, AppendingStartingAndFailing) {
 }
 
 TEST(ReportTest, FormatsTimes) {
-  struct Case {
-    std::int64_t hns;
-    const char* text;
-  };
-  const Case cases[] = {
-      {0, "00:00.000"},
-      {599999999, "00:59.999"},
-      {9999, "00:00.000"},
-      {10000, "00:00.001"},
-      {std::int64_t{59} * 60 * 10000000 + 590000000 + 9990000, "59:59.999"},
-      {std::int64_t{100} * 60 * 10000000, "100:00.000"},
-      {std::int64_t{12345} * 60 * 10000000 + 70000, "12345:00.007"},
-      {-652500000, "00:00.000"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(FormatReportTime(c.hns), c.text) << c.hns;
-  }
+  constexpr std::int64_t kMinute = 60 * 10000000;
+  // clang-format off
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {0, "00:00.000"}, {599999999, "00:59.999"}, {9999, "00:00.000"}, {10000, "00:00.001"},
+      {59 * kMinute + 599990000, "59:59.999"}, {100 * kMinute, "100:00.000"},
+      {12345 * kMinute + 70000, "12345:00.007"}, {-652500000, "00:00.000"}};
+  // clang-format on
+  for (const auto& [hns, text] : cases) EXPECT_EQ(FormatReportTime(hns), text) << hns;
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ namespace zel {
 namespace {
 
 using test::Join;
-using test::MakeMedia;
 using test::RecordingNotifier;
 using test::TempDir;
 
@@ -25,28 +24,30 @@ constexpr std::int64_t kFrameHns = 400000;  // 25 fps
 constexpr std::int64_t kStepHns = 100000;   // the test clock's step, 10 ms
 
 // 160x120 at 25 fps; picture n is a flat grey of level 16 + 4 (n mod 50), so
-// the picture on show tells its number. With sound when `sound`.
-std::string MakeRamp(const TempDir& dir, const std::string& name, std::vector<std::string> codecs,
-                     const std::string& seconds = "3", bool sound = false) {
-  const std::string path = dir.file(name);
-  MakeMedia(Join({{"-f", "lavfi", "-i",
-                   "nullsrc=s=160x120:r=25:d=" + seconds +
-                       ",format=gray,geq=lum='16+4*mod(N\\,50)',format=yuv420p"},
-                  sound ? test::Tone(44100, seconds) : std::vector<std::string>{},
-                  codecs,
-                  {"-sc_threshold", "1000000000", path}}));
-  return path;
+// the picture on show tells its number. With sound when `sound`. Made once
+// per name.
+std::string Ramp(const std::string& name, std::vector<std::string> codecs,
+                 const std::string& seconds = "3", bool sound = false) {
+  return test::Media(name, Join({{"-f", "lavfi", "-i",
+                                  "nullsrc=s=160x120:r=25:d=" + seconds +
+                                      ",format=gray,geq=lum='16+4*mod(N\\,50)',format=yuv420p"},
+                                 sound ? test::Tone(44100, seconds) : std::vector<std::string>{},
+                                 codecs,
+                                 {"-sc_threshold", "1000000000"}}));
+}
+std::string Ramp() { return Ramp("ramp.wmv", {"-c:v", "wmv2", "-q:v", "2"}); }
+std::string RampWithSound() {
+  return Ramp("sound.wmv", {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2"}, "3", true);
 }
 
 // 640x480, red above blue, with sound.
-std::string MakeRedOverBlue(const TempDir& dir) {
-  const std::string path = dir.file("split.wmv");
-  MakeMedia(Join({{"-f", "lavfi", "-i",
-                   "color=c=red:s=640x240:r=25:d=1[a];color=c=blue:s=640x240:r=25:d=1[b];"
-                   "[a][b]vstack[out0]"},
-                  test::Tone(44100, "1"),
-                  {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2", "-ac", "2", path}}));
-  return path;
+std::string RedOverBlue() {
+  return test::Media("split.wmv",
+                     Join({{"-f", "lavfi", "-i",
+                            "color=c=red:s=640x240:r=25:d=1[a];color=c=blue:s=640x240:r=25:d=1[b];"
+                            "[a][b]vstack[out0]"},
+                           test::Tone(44100, "1"),
+                           {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2", "-ac", "2"}}));
 }
 
 struct Shown {
@@ -134,10 +135,8 @@ struct Player {
 // What the file holds (as MediaInfoTest reads it): pictures are shown, laid
 // out and grabbed only when there are some.
 TEST(Preview, OpeningTellsWhatTheFileHolds) {
-  TempDir dir;
-  const std::string tone = dir.file("tone.wav");
-  MakeMedia(Join({test::Tone(22050, "1.5"), {tone}}));
-  for (const std::string& path : {MakeRedOverBlue(dir), tone}) {
+  const std::string tone = test::Media("tone15.wav", test::Tone(22050, "1.5"));
+  for (const std::string& path : {RedOverBlue(), tone}) {
     SCOPED_TRACE(path);
     Player p;
     ASSERT_EQ(p.Open(path), 1);
@@ -167,11 +166,10 @@ TEST(Preview, OpeningTellsWhatTheFileHolds) {
 // Forwards and backwards, on and beside picture boundaries and key frames,
 // the last picture and after it.
 TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
-  TempDir dir;
   const std::vector<std::string> clips = {
-      MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "10"}, "2"),
-      MakeRamp(dir, "ramp.mpg",
-               {"-c:v", "mpeg1video", "-q:v", "2", "-g", "25", "-bf", "2", "-f", "mpeg"}, "2"),
+      Ramp("ramp10.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "10"}, "2"),
+      Ramp("ramp.mpg", {"-c:v", "mpeg1video", "-q:v", "2", "-g", "25", "-bf", "2", "-f", "mpeg"},
+           "2"),
   };
   // clang-format off
   const std::pair<std::int64_t, int> steps[] = {
@@ -197,9 +195,8 @@ TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
 }
 
 TEST(Preview, SteppingGoesOnWithTheOpenDecoder) {
-  TempDir dir;
   Player p;
-  ASSERT_EQ(p.Open(MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "200"}, "8")), 1);
+  ASSERT_EQ(p.Open(Ramp("ramp200.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "200"}, "8")), 1);
   ASSERT_EQ(p.source.ShowFrameAt(20 * kFrameHns), 1);
   const PreviewCounters before = p.source.previewCounters();
   for (int picture : {21, 22, 23, 27, 26, 24}) {
@@ -221,9 +218,8 @@ TEST(Preview, SteppingGoesOnWithTheOpenDecoder) {
 // The layout (LayoutVideoRect) sets the size of the pictures and shows the
 // same one again.
 TEST(Preview, LayoutSetsTheSizeOfThePictures) {
-  TempDir dir;
   Player p;
-  ASSERT_EQ(p.Open(MakeRedOverBlue(dir)), 1);
+  ASSERT_EQ(p.Open(RedOverBlue()), 1);
   EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0), (VideoRect{194, 12, 576, 300}));
   // centred in any area, also one smaller than the picture
   EXPECT_EQ(LayoutVideoRect({10, 20, 110, 80}, 200, 100, 0), (VideoRect{-40, 0, 160, 100}));
@@ -254,29 +250,25 @@ TEST(Preview, RefusingClosingAndOpeningAnother) {
     EXPECT_EQ(p.source.ClosePreview(), 0);
   }
   Player p;
-  ASSERT_EQ(p.Open(MakeRedOverBlue(dir)), 1);
+  ASSERT_EQ(p.Open(RedOverBlue()), 1);
   ASSERT_EQ(p.source.ShowFrameAt(10 * kFrameHns), 1);
   EXPECT_EQ(p.source.ClosePreview(), 1);
   EXPECT_EQ(p.source.ClosePreview(), 0);
   EXPECT_EQ(p.source.ShowFrameAt(0), 0);
   EXPECT_EQ(p.source.GetCurrentPosition(), 0);
   EXPECT_FALSE(p.source.previewInfo().hasVideo);
-  ASSERT_EQ(p.Open(MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2"})), 1);
+  ASSERT_EQ(p.Open(Ramp()), 1);
   ASSERT_EQ(p.source.ShowFrameAt(12 * kFrameHns), 1);
   EXPECT_EQ(std::make_pair(p.last().picture, p.last().width), std::make_pair(12, 160));
 }
 
 TEST(Playback, ARangePlaysToItsEndWithEveryPictureOnTime) {
-  TempDir dir;
-  const std::string tone = dir.file("tone.wav");
-  MakeMedia(Join({test::Tone(22050, "3"), {tone}}));
+  const std::string tone = test::Media("tone3.wav", test::Tone(22050, "3"));
   const std::string cases[] = {
-      MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "20", "-c:a", "wmav2"}, "3",
-               true),
-      MakeRamp(
-          dir, "ramp.mpg",
-          {"-c:v", "mpeg1video", "-q:v", "2", "-g", "12", "-bf", "2", "-c:a", "mp2", "-f", "mpeg"},
-          "3", true),
+      Ramp("ramp20.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "20", "-c:a", "wmav2"}, "3", true),
+      Ramp("sound.mpg",
+           {"-c:v", "mpeg1video", "-q:v", "2", "-g", "12", "-bf", "2", "-c:a", "mp2", "-f", "mpeg"},
+           "3", true),
       tone,
   };
   constexpr std::int64_t kStart = 5'000'000, kStop = 25'000'000;
@@ -320,9 +312,8 @@ TEST(Playback, ARangePlaysToItsEndWithEveryPictureOnTime) {
 }
 
 TEST(Playback, PicturesWhoseTimeHasPassedAreDroppedNotQueued) {
-  TempDir dir;
   Player p;
-  ASSERT_EQ(p.Open(MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2"})), 1);
+  ASSERT_EQ(p.Open(Ramp()), 1);
   ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
   while (p.sink.shown.empty()) p.Drive(0, 0);  // the first picture
   // The clock jumps a second ahead, as when the window's thread was held up.
@@ -343,11 +334,8 @@ TEST(Playback, PicturesWhoseTimeHasPassedAreDroppedNotQueued) {
 }
 
 TEST(Playback, StopHaltsAtOnceAndThePreviewGoesOn) {
-  TempDir dir;
   Player p;
-  ASSERT_EQ(
-      p.Open(MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2"}, "3", true)),
-      1);
+  ASSERT_EQ(p.Open(RampWithSound()), 1);
   ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
   p.Drive(0, 15'000'000);
   const std::size_t shown = p.sink.shown.size();
@@ -386,8 +374,7 @@ class HashingSink final : public VideoFrameSink {
 // preview plays it.
 TEST(Playback, AConversionDeliversTheSameWhilePlaybackRuns) {
   TempDir dir;
-  const std::string clip =
-      MakeRamp(dir, "ramp.wmv", {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2"}, "3", true);
+  const std::string clip = RampWithSound();
   std::vector<std::uint64_t> hashes;
   std::vector<std::vector<std::uint8_t>> wavs;
   for (const bool playing : {false, true}) {

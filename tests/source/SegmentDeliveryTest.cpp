@@ -131,12 +131,10 @@ TEST(SegmentDelivery, FramesArriveAsYv12WithVBeforeU) {
   ASSERT_EQ(s.sink.firstFrame.size(), 64u * 48 * 3 / 2);
   const std::uint8_t* y = s.sink.firstFrame.data();
   const std::uint8_t *v = y + 64 * 48, *u = v + 32 * 24;
-  for (auto [value, want] : {std::pair{y[0], 81},
-                             {y[64 * 48 - 1], 81},
-                             {v[0], 240},
-                             {v[32 * 24 - 1], 240},
-                             {u[0], 90},
-                             {u[32 * 24 - 1], 90}})
+  // clang-format off
+  for (auto [value, want] : {std::pair{y[0], 81}, {y[64 * 48 - 1], 81}, {v[0], 240},
+                             {v[32 * 24 - 1], 240}, {u[0], 90}, {u[32 * 24 - 1], 90}})
+    // clang-format on
     EXPECT_NEAR(value, want, 3);
 }
 
@@ -157,14 +155,10 @@ TEST(SegmentDelivery, WavHoldsTheSamplesOfTheSegment) {
       // 0.1234567 s to 0.2 s is 8820 - 5444 samples
       {"stereo.wav", {"-ac", "2"}, 44100, 2, 1234567, 2000000, 8820 - 5444, true},
       {"mono.wav", {"-ac", "1"}, 8000, 1, 0, 30000000, 24000, true},
-      {"surround.wav",
-       {"-af", "aformat=channel_layouts=5.1"},
-       48000,
-       2,
-       2500000,
-       15000000,
-       60000,
+      // clang-format off
+      {"surround.wav", {"-af", "aformat=channel_layouts=5.1"}, 48000, 2, 2500000, 15000000, 60000,
        false},
+      // clang-format on
       {"deep.wav", {"-ac", "2", "-c:a", "pcm_s24le"}, 22050, 2, 2500000, 15000000, 27562, false},
   };
   for (const auto& c : cases) {
