@@ -258,16 +258,6 @@ class MainDialogTest : public QObject {
     QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
   }
 
-  void conversionWithoutAnOutputKind() {
-    TestWindow w("[zel]\nmpeg_audio=1\nmpeg_video=2\n3gpfile=0\n3g2file=0\n");
-    w.drop(Media("clip.wmv"));
-    w.click(kConvertButton);
-    QVERIFY(w.waitUntilIdle());
-    QCOMPARE(w.texts(), QStringList{"変換するファイルが指定されていません。"});
-    QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
-    QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
-  }
-
   // The sheet's values are saved, read back and applied: ADJUSTFRAME lays
   // the picture over the whole preview area. A setup.ini that cannot be
   // written stays as it is, and the values chosen stay in use.

@@ -472,10 +472,6 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
   // clang-format off
   const ParamsCase cases[] = {
       {"fresh start", [](S&) {}, Aac, 8000, 1, Mpeg4, 320, 240, 0},
-      {"aac 24000 stereo", [](S& s) { s.samplerate = 3, s.channels = 1; },
-       Aac, 24000, 2, Mpeg4, 320, 240, 0},
-      {"aac 16000 mono", [](S& s) { s.samplerate = 1; },
-       Aac, 16000, 1, Mpeg4, 320, 240, 0},
       {"amr is 8000 Hz mono", [](S& s) { s.mpeg_audio = 2, s.samplerate = 3, s.channels = 1; },
        AmrNb, 8000, 1, Mpeg4, 320, 240, 0},
       {"no audio, no video", [](S& s) { s.mpeg_audio = s.mpeg_video = 0, s.samplerate = 2; },

@@ -1,8 +1,8 @@
 // The video path: segment set-up, the output clock and the encoder;
 // keepaspect and smoothscale (where the picture goes in the frame, what the
 // encoder is given); real encodes of both paths written as 3GP and 3G2 and
-// read back by ffprobe and ffmpeg: every packet where the stores held it,
-// with its time, size and key flag. And the audio path: segment set-up and
+// read back by ffprobe and ffmpeg (the tables themselves byte for byte are
+// in ThreeGpWriterTest). And the audio path: segment set-up and
 // the frames taken from the temporary WAV.
 
 #include <gtest/gtest.h>
@@ -318,29 +318,6 @@ TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   const double frameSeconds = double(block.frameLength) / block.sampleRate;
   EXPECT_NEAR(std::stod(a["duration"]), audio.samples.sampleCount() * frameSeconds, 1e-3);
   EXPECT_NEAR(std::stod(a["duration"]), 2.0, frameSeconds);
-
-  std::vector<ProbeFields> packets[2];
-  for (ProbeFields& p : test::ProbeSections(path, {"-show_packets"}, "packet"))
-    packets[p["stream_index"] == "0" ? 0 : 1].push_back(p);
-  ASSERT_EQ(packets[0].size(), video.samples.sampleCount());
-  ASSERT_EQ(packets[1].size(), audio.samples.sampleCount());
-  std::size_t key = 0;
-  for (std::size_t i = 0; i < packets[0].size(); ++i) {
-    const bool isKey = key < video.syncSamples.size() && video.syncSamples[key] == i + 1;
-    key += isKey;
-    EXPECT_EQ(packets[0][i]["pts"] + " " + packets[0][i]["duration"] + " " + packets[0][i]["size"] +
-                  " " + packets[0][i]["flags"].substr(0, 1),
-              std::to_string(i * 6000) + " 6000 " + std::to_string(video.samples.sampleSizes()[i]) +
-                  (isKey ? " K" : " _"))
-        << "video " << i;
-  }
-  for (std::size_t i = 0; i < packets[1].size(); ++i) {
-    const int n = block.frameLength;
-    EXPECT_EQ(packets[1][i]["pts"] + " " + packets[1][i]["duration"] + " " + packets[1][i]["size"],
-              std::to_string(i * n) + " " + std::to_string(n) + " " +
-                  std::to_string(audio.samples.sampleSizes()[i]))
-        << "audio " << i;
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
