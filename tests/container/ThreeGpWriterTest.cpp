@@ -1,6 +1,6 @@
 // The container writer: every written file laid out box by box and byte by
 // byte (the worked example in both kinds, the track combinations, codecs and
-// edge values); the box buffer's layout, marks and checks; and what the plain
+// edge values); the box buffer's layout checks; and what the plain
 // layout does not cover: look-alike bytes, long stores, long decoder
 // configurations, names, the clock and refused writes.
 
@@ -364,41 +364,6 @@ TEST_P(LayoutTest, BoxesByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(Files, LayoutTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(BoxBufferTest, FieldsAreBigEndian) {
-  BoxBuffer box = BoxBuffer::Full("test", 1, 0x020304);
-  box.put8(0xAB);
-  box.put16(0x1234);
-  box.put32(0xDEADBEEF);
-  box.putFourcc("ab");
-  const std::uint8_t raw[] = {9, 8};
-  box.putBytes(raw, 2);
-  box.putZeros(3);
-  box.close(28);
-  EXPECT_EQ(box.bytes(), Hex("0000001c 'test' 01020304 ab 1234 deadbeef 'ab' 0000 0908 000000"));
-}
-
-TEST(BoxBufferTest, ChildrenFollowFieldsAndCarryTheirMarks) {
-  BoxBuffer leaf("leaf");
-  leaf.put32(7);
-  leaf.mark(PatchMark::VideoChunkOffsets);
-  leaf.put32(0);
-  leaf.close(16);
-  BoxBuffer middle = BoxBuffer::Full("midl", 0, 0);
-  middle.close(12);
-  middle.appendChild(leaf);
-  BoxBuffer top("topp");
-  top.put16(0x5555);
-  top.close(10);
-  top.appendChild(middle);
-  EXPECT_EQ(middle.markOffset(PatchMark::VideoChunkOffsets), 24u);
-  ASSERT_EQ(top.markOffset(PatchMark::VideoChunkOffsets), 10u + 24u);
-  EXPECT_FALSE(top.markOffset(PatchMark::AudioChunkOffsets));
-  top.patch32(*top.markOffset(PatchMark::VideoChunkOffsets), 0x01020304);
-  top.patch16(8, 0x6666);
-  EXPECT_EQ(top.bytes(), Hex("00000026 'topp' 6666 0000001c 'midl' 00000000 00000010 'leaf' "
-                             "00000007 01020304"));
-}
 
 // The checks stay on in test builds (RelWithDebInfo defines NDEBUG): a box
 // laid out wrong is marked broken, nothing is written outside it, and a
