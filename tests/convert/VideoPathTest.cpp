@@ -15,19 +15,68 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
-#include "common/VideoEncoding.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
 #include "convert/ConversionParameters.h"
 #include "convert/PictureFit.h"
+#include "convert/VideoEncoderContext.h"
+#include "convert/VideoPath.h"
 #include "convert/WorkFiles.h"
 
 namespace zel {
 namespace {
 
-using test::EncodingSegment;
+// One video encoder over a segment, fed with frames made by the test.
+// A YV12 frame (planes Y, V, U) of a gradient with a bright box that moves
+// right with n; the chroma moves with n too.
+std::vector<std::uint8_t> MovingFrame(int w, int h, int n) {
+  std::vector<std::uint8_t> f(static_cast<std::size_t>(w) * h * 3 / 2);
+  const int boxX = (4 * n) % std::max(1, w - 32), boxY = h / 3;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool inBox = x >= boxX && x < boxX + 32 && y >= boxY && y < boxY + 32;
+      f[y * w + x] = static_cast<std::uint8_t>(inBox ? 235 : 16 + (x + 2 * y + 3 * n) % 160);
+    }
+  std::fill(f.begin() + w * h, f.end(), static_cast<std::uint8_t>(100 + (n & 31)));
+  return f;
+}
+
+struct EncodingSegment {
+  // tweak changes the encoder's context before it opens.
+  EncodingSegment(VideoKind kind, int frameRate, int width, int height, VideoSourceFormat source,
+                  std::int64_t lengthHns = 100000000, VideoScaling scaling = {},
+                  const std::function<void(AVCodecContext*)>& tweak = {}) {
+    ConversionParameters p;
+    p.videoKind = kind, p.frameRate = frameRate, p.width = width, p.height = height;
+    ResetVideoEncoderContext(context, p, audio);
+    ok = SetUpVideoSegment(context, source, lengthHns, info, notifier, scaling);
+    if (tweak) tweak(context.get());
+    ok = ok && grabber.OpenVideoEncoder(context, info, notifier);
+  }
+  // Delivers frame n at n / fps seconds; returns how many pictures it encoded.
+  std::uint32_t Deliver(int n, double fps) {
+    const std::uint32_t before = grabber.frameCount();
+    const std::vector<std::uint8_t> f = MovingFrame(info.sourceWidth, info.sourceHeight, n);
+    grabber.BufferCB(n / fps, f.data(), f.size());
+    return grabber.frameCount() - before;
+  }
+
+  VideoEncoderContext context;
+  AudioParameterBlock audio;
+  ConversionState state;
+  VideoTrackBuffer store;
+  VideoGrabber grabber{store, state};
+  test::RecordingNotifier notifier;
+  VideoSegmentInfo info;
+  bool ok = false;
+};
+
 using test::ProbeFields;
 
 // Rates and sizes of 0 take the source's; H.263 takes five sizes only.
@@ -103,8 +152,8 @@ TEST(VideoGrabber, FirstFrameShortBuffersAbortAndCaption) {
   test::RecordingNotifier window;
   s.state.statusWindow = &window;
   s.state.segmentIndex = 3;
-  const std::vector<std::uint8_t> first = test::MovingFrame(160, 120, 7),
-                                  second = test::MovingFrame(160, 120, 8);
+  const std::vector<std::uint8_t> first = MovingFrame(160, 120, 7),
+                                  second = MovingFrame(160, 120, 8);
   s.grabber.BufferCB(65.5, first.data(), first.size() - 1);
   s.state.abortRequested = true;
   s.grabber.BufferCB(65.5, first.data(), first.size());
@@ -211,11 +260,11 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
   };
   for (const Case& c : cases) {
     // a fine quantiser: values survive the coding
-    test::EncodingSegment s(VideoKind::Mpeg4, 10, 176, 144, {1000000, 1280, 720}, 10000000,
-                            c.scaling, [](AVCodecContext* context) {
-                              context->flags |= AV_CODEC_FLAG_QSCALE;
-                              context->global_quality = 2 * FF_QP2LAMBDA;
-                            });
+    EncodingSegment s(VideoKind::Mpeg4, 10, 176, 144, {1000000, 1280, 720}, 10000000, c.scaling,
+                      [](AVCodecContext* context) {
+                        context->flags |= AV_CODEC_FLAG_QSCALE;
+                        context->global_quality = 2 * FF_QP2LAMBDA;
+                      });
     ASSERT_TRUE(s.ok);
     std::vector<std::uint8_t> frame(1280 * 720 * 3 / 2, 128);
     for (int i = 0; i < 1280 * 720; ++i) frame[i] = c.pattern[i % 2];
@@ -263,7 +312,7 @@ class EncodedFileTest : public ::testing::TestWithParam<Case> {};
 TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
   const Case& c = GetParam();
   test::TempDir dir;
-  test::EncodingSegment s(c.video, 15, c.width, c.height, {333333, 320, 240}, 20000000);
+  EncodingSegment s(c.video, 15, c.width, c.height, {333333, 320, 240}, 20000000);
   ASSERT_TRUE(s.ok);
   for (int n = 0; n < 60; ++n) s.Deliver(n, 30.0);
   s.grabber.CloseVideoEncoder();
