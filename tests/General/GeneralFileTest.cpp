@@ -37,10 +37,10 @@ TEST(ErrorBoxTest, BoxesAreSystemModalAndReturnTheAnswer) {
 TEST(ErrorBoxTest, CodesOutsideTheTableReadAsUndefined) {
   for (std::uint32_t code : {1u, 12u, 0x3001u, 0x3003u, 0xFFFFu})
     EXPECT_NE(CommonDialogErrorText(code), "未定義のエラーです。") << code;
-  for (auto [code, text] : {std::pair{0u, "GNWN00000000"},
-                            {13u, "GNWN0000000D"},
-                            {0x3004u, "GNWN00003004"},
-                            {0xFFFFFFFFu, "GNWNFFFFFFFF"}})
+  // clang-format off
+  for (auto [code, text] : {std::pair{0u, "GNWN00000000"}, {13u, "GNWN0000000D"},
+                            {0x3004u, "GNWN00003004"}, {0xFFFFFFFFu, "GNWNFFFFFFFF"}})
+    // clang-format on
     EXPECT_EQ(FormatCommonDialogError(code), std::string(text) + " 未定義のエラーです。");
 }
 
@@ -75,22 +75,14 @@ TEST(GeneralFileTest, FileExistsPlainAndWithWildcards) {
   test::WriteFileBytes(dir.path() / "clip01.3gp", {1});
   test::WriteFileBytes(dir.path() / "[x].txt", {1});
   std::filesystem::create_directory(dir.path() / "sub");
+  // clang-format off
   const std::pair<std::string, bool> cases[] = {
-      {d, true},
-      {d + "/sub", true},
-      {d + "/clip01.3gp", true},
-      {d + "/clip02.3gp", false},
-      {d + "/missing/clip01.3gp", false},
-      {"", false},
-      {d + "/*.3gp", true},
-      {d + "/clip??.3gp", true},
-      {d + "/c*1*", true},
-      {d + "/[x].*", true},  // '[' is an ordinary byte
-      {d + "/clip?.3gp", false},
-      {d + "/*.3g2", false},
-      {d + "/missing/*", false},
-      {d + "/s*/x", false},  // wildcards in a folder do not search
-  };
+      {d, true}, {d + "/sub", true}, {d + "/clip01.3gp", true}, {d + "/clip02.3gp", false},
+      {d + "/missing/clip01.3gp", false}, {"", false}, {d + "/*.3gp", true},
+      {d + "/clip??.3gp", true}, {d + "/c*1*", true}, {d + "/[x].*", true},  // '[' is ordinary
+      {d + "/clip?.3gp", false}, {d + "/*.3g2", false}, {d + "/missing/*", false},
+      {d + "/s*/x", false}};  // wildcards in a folder do not search
+  // clang-format on
   for (const auto& [path, exists] : cases) EXPECT_EQ(GneFileExists(path), exists) << path;
 }
 

@@ -182,10 +182,8 @@ class SettingsSheetTest : public QObject {
   void pagesNeverShownKeepTheirSettings() {
     ConversionSettings settings = StartSettings();
     settings.mpeg_video = 0;  // would warn if the VIDEO page committed
-    settings.edit = "keep_%d";
-    settings.splittime = 70'000'000;
-    settings.logfile = 1;
-    settings.file3gp = 0;
+    settings.edit = "keep_%d", settings.splittime = 70'000'000;
+    settings.logfile = 1, settings.file3gp = 0;
     const ConversionSettings before = settings;
     Opened o(settings);
     o.choose(kEtcetra, "1017", "0.010");
@@ -223,14 +221,9 @@ class SettingsSheetTest : public QObject {
 
   void indexesThatSelectNothing() {
     ConversionSettings settings = StartSettings();
-    settings.mpeg_audio = 7;
-    settings.samplerate = 9;
-    settings.mpeg_video = -1;
-    settings.framesize = 5;
-    settings.framerate = 99;
-    settings.splittime = -30'000'000;
-    settings.measure = 8;
-    settings.capturesize = -2;
+    settings.mpeg_audio = 7, settings.samplerate = 9, settings.mpeg_video = -1;
+    settings.framesize = 5, settings.framerate = 99, settings.splittime = -30'000'000;
+    settings.measure = 8, settings.capturesize = -2;
     Opened o(settings);
     for (int page : {kAudio, kVideo, kFile, kEtcetra}) o.tabs->setCurrentIndex(page);
     // The format indexes are reset as their pages open; the others are

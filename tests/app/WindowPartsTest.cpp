@@ -258,8 +258,6 @@ class WindowPartsTest : public QObject {
     bar.setState(input);
     const QImage image = bar.grab().toImage();
     QCOMPARE(StripRuns(image), runs);
-    if (const QString shots = qEnvironmentVariable("ZEL_BAR_SHOTS"); !shots.isEmpty())
-      image.scaled(image.size() * 2).save(shots + "/" + QTest::currentDataTag() + ".png");
     if (!input.opened || input.durationHns == 0) return;
     const BarGeometry g = ComputeBarGeometry(770, 16, input);
     for (const BarBand& band : {g.range, g.played, g.startMark, g.endMark, g.cursor})

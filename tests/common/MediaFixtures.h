@@ -31,19 +31,8 @@ std::string MakeWmv(const TempDir& dir, const std::string& name, const std::stri
                     int keyInterval = 50);
 
 // A file made once per test program in a shared folder: given args, what
-// ffmpeg makes of them; without, one of these:
-//   clip.wmv        4 s 320x240 29.97 fps wmv2 + wmav2 44.1 kHz stereo
-//   clip10.wmv      10 s, as clip.wmv
-//   video.wmv       3 s wmv2 without sound
-//   song.wma        3 s wmav2 44.1 kHz stereo
-//   mono8k.wav      3 s 16-bit 8000 Hz mono
-//   stereo44.wav    3 s 16-bit 44100 Hz stereo
-//   surround.wav    3 s 16-bit 48000 Hz 5.1
-//   deep24.wav      3 s 24-bit 44100 Hz stereo
-//   layer2.mpg      3 s MPEG-1 video + MPEG-1 Layer II audio
-//   layer3.mpg      3 s MPEG-1 video + MP3 audio
-//   silent.mpg      3 s MPEG-1 video, no audio
-//   clip.avi        3 s mpeg4 + pcm_s16le AVI
+// ffmpeg makes of them; without, the recipe of that name in MediaFixtures.cpp
+// (clip.wmv: 4 s 320x240 29.97 fps wmv2 + wmav2 44.1 kHz stereo).
 std::string Media(const std::string& name, std::vector<std::string> args = {});
 
 // ffprobe -show_entries <entries> -of csv=p=0 <extra> path: one line per

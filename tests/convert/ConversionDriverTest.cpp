@@ -1,17 +1,24 @@
 // Whole conversions through the driver on files made at test time; every
-// output is decoded by ffmpeg and measured by ffprobe.
+// output is decoded by ffmpeg and measured by ffprobe. And what a job starts
+// from (the settings resolved to parameters) and leaves (the report's blocks).
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <set>
 #include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
 #include "convert/ConversionDriver.h"
 #include "convert/ConversionParameters.h"
+#include "convert/Report.h"
 #include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
 #include "source/MediaSource.h"
@@ -162,36 +169,30 @@ TEST_P(ConversionDriverTest, Converts) {
 using enum ConversionOutcome;
 const char* kAac = "mpeg4 aac,8000,1";
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Jobs, ConversionDriverTest,
     ::testing::Values(
-        Case{"WmvToBothKinds", "clip.wmv", [](Job& j) { j.settings.file3g2 = 1; },
-             Completed, {{"clip.3gp", 4, kAac, true}, {"clip.3g2", 4, kAac, true}}},
+        Case{"WmvToBothKinds", "clip.wmv", [](Job& j) { j.settings.file3g2 = 1; }, Completed,
+             {{"clip.3gp", 4, kAac, true}, {"clip.3g2", 4, kAac, true}}},
         Case{"MarksSelectTheRange", "clip.wmv",
              [](Job& j) { j.range.start = 10000000, j.range.end = 30000000; }, Completed,
              {{"clip.3gp", 2, kAac}}},
         // segments of 1, 1 and 0.7 s, each with the chosen rate and channels;
         // the last one, shorter than a second, has an empty sound track
-        Case{"SplittingNamesAndCutsSegments", "clip.wmv",
-             [](Job& j) {
-               j.settings.splittime = 10000000;
-               j.range.start = 5000000, j.range.end = 32000000;
-             },
-             Completed,
+        Case{"SplittingNamesAndCutsSegments", "clip.wmv", [](Job& j) {
+               j.settings.splittime = 10000000, j.range.start = 5000000, j.range.end = 32000000;
+             }, Completed,
              {{"clip00.3gp", 1, kAac}, {"clip01.3gp", 1, kAac}, {"clip02.3gp", 0.7, kAac}}},
         Case{"SplitLongerThanTheRangeStillNumbers", "clip.wmv",
              [](Job& j) { j.settings.splittime = 300000000; }, Completed,
              {{"clip00.3gp", 4, kAac, true}}},
-        Case{"H263AndAmr", "clip.wmv",
-             [](Job& j) {
+        Case{"H263AndAmr", "clip.wmv", [](Job& j) {
                j.settings.mpeg_video = 1, j.settings.framesize = 0, j.settings.mpeg_audio = 2;
-             },
-             Completed, {{"clip.3gp", 4, "h263 amr_nb,8000,1", true}}},
+             }, Completed, {{"clip.3gp", 4, "h263 amr_nb,8000,1", true}}},
         Case{"VideoOnly", "video.wmv", [](Job&) {}, Completed, {{"video.3gp", 3, "mpeg4"}}},
-        Case{"AudioOnly", "song.wma", [](Job&) {}, Completed,
-             {{"song.3gp", 3, "aac,8000,1", true}}},
-        Case{"MonoWav", "mono8k.wav", [](Job&) {}, Completed,
-             {{"mono8k.3gp", 3, "aac,8000,1"}}},
+        Case{"AudioOnly", "song.wma", [](Job&) {}, Completed, {{"song.3gp", 3, "aac,8000,1", true}}},
+        Case{"MonoWav", "mono8k.wav", [](Job&) {}, Completed, {{"mono8k.3gp", 3, "aac,8000,1"}}},
         Case{"StereoWav", "stereo44.wav",
              [](Job& j) { j.settings.samplerate = 2, j.settings.channels = 1; }, Completed,
              {{"stereo44.3gp", 3, "aac,22050,2"}}},
@@ -200,16 +201,12 @@ INSTANTIATE_TEST_SUITE_P(
              {{"surround.3gp", 3, "aac,16000,2"}}},
         Case{"DeepWav", "deep24.wav", [](Job& j) { j.settings.samplerate = 3; }, Completed,
              {{"deep24.3gp", 3, "aac,24000,1"}}},
-        Case{"MpegLayerTwo", "layer2.mpg", [](Job&) {}, Completed,
-             {{"layer2.3gp", 3, kAac}}},
+        Case{"MpegLayerTwo", "layer2.mpg", [](Job&) {}, Completed, {{"layer2.3gp", 3, kAac}}},
         // Decoding from a key frame 23 s before the start delivers nothing for
         // longer than the stall period; it is work all the same, not a stall.
-        Case{"SlowWorkIsNoStall", "distant.wmv",
-             [](Job& j) {
-               j.range.start = 235000000;
-               j.job.stallPeriod = std::chrono::milliseconds(100);
-             },
-             Completed, {{"distant.3gp", 1.5, "mpeg4"}}, "",
+        Case{"SlowWorkIsNoStall", "distant.wmv", [](Job& j) {
+               j.range.start = 235000000, j.job.stallPeriod = std::chrono::milliseconds(100);
+             }, Completed, {{"distant.3gp", 1.5, "mpeg4"}}, "",
              test::Join({test::Video("1280x720", "25", "25"), {"-c:v", "wmv2", "-g", "1000"}})},
         // A decoder that shows nothing for longer than the stall period (one
         // big picture against 1 ms) ends the job.
@@ -217,36 +214,33 @@ INSTANTIATE_TEST_SUITE_P(
              [](Job& j) { j.job.stallPeriod = std::chrono::milliseconds(1); }, Failed, {},
              "デコードが進まなくなったため、変換を中止しました。",
              test::Join({test::Video("1920x1080", "25", "2"), {"-c:v", "mpeg4", "-q:v", "2"}})},
-        Case{"StartBeyondTheEnd", "clip.wmv", [](Job& j) { j.range.start = 990000000; },
-             Failed, {}, "変換する範囲がありません。開始と終了の位置を確かめてください。"},
+        Case{"StartBeyondTheEnd", "clip.wmv", [](Job& j) { j.range.start = 990000000; }, Failed,
+             {}, "変換する範囲がありません。開始と終了の位置を確かめてください。"},
         Case{"NeitherSoundNorPictures", "clip.wmv",
              [](Job& j) { j.settings.mpeg_audio = j.settings.mpeg_video = 0; }, Failed, {},
              "変換できる音声も映像もありません。"},
         Case{"H263AtAnUnlistedSize", "clip.wmv",
              [](Job& j) { j.settings.mpeg_video = 1, j.settings.framesize = 2; }, Failed, {},
              "h263:128x96,176x144,352x288,704x576,1408x1152\n"},
-        Case{"NoContainerChosen", "clip.wmv", [](Job& j) { j.settings.file3gp = 0; },
-             Refused, {}, "変換するファイルが指定されていません。"},
-        Case{"UnwritableOutput", "clip.wmv", [](Job& j) { j.settings.result += "/gone"; },
-             Failed, {}, "ファイル書き込み失敗["},
-        Case{"MissingWorkFolder", "clip.wmv", [](Job& j) { j.workPath += "/gone"; }, Failed,
-             {}, "Can not Open Temporary wav file!"},
+        Case{"NoContainerChosen", "clip.wmv", [](Job& j) { j.settings.file3gp = 0; }, Refused, {},
+             "変換するファイルが指定されていません。"},
+        Case{"UnwritableOutput", "clip.wmv", [](Job& j) { j.settings.result += "/gone"; }, Failed,
+             {}, "ファイル書き込み失敗["},
+        Case{"MissingWorkFolder", "clip.wmv", [](Job& j) { j.workPath += "/gone"; }, Failed, {},
+             "Can not Open Temporary wav file!"},
         // a folder where the second thumbnail or the report should go
-        Case{"ThumbnailFailureFailsTheJob", "clip.wmv",
-             [](Job& j) {
+        Case{"ThumbnailFailureFailsTheJob", "clip.wmv", [](Job& j) {
                j.settings.logfile = 1, j.settings.splittime = 20000000;
                fs::create_directory(j.out.file("sample_01.jpg"));
-             },
-             Failed, {{"clip00.3gp", 2, kAac}, {"clip01.3gp", 2, kAac, true}},
+             }, Failed, {{"clip00.3gp", 2, kAac}, {"clip01.3gp", 2, kAac, true}},
              "サムネイル画像の書き込みに失敗しました["},
-        Case{"ReportFailureFailsTheJob", "clip.wmv",
-             [](Job& j) {
+        Case{"ReportFailureFailsTheJob", "clip.wmv", [](Job& j) {
                j.settings.logfile = 1, j.settings.splittime = 20000000;
                fs::remove(j.out.file("thumbnail.html"));
                fs::create_directory(j.out.file("thumbnail.html"));
-             },
-             Failed, {{"clip00.3gp", 2, kAac}}, "レポートの書き込みに失敗しました["}),
+             }, Failed, {{"clip00.3gp", 2, kAac}}, "レポートの書き込みに失敗しました["}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(ConversionDriverReport, ReportAndThumbnails) {
   Job j;
@@ -322,6 +316,218 @@ TEST(ConversionDriverGaps, SegmentsAcrossGapsKeepTheirPicturesAndSound) {
   EXPECT_NEAR(std::stod(late[0].at("duration")), 0.53, 0.07);
   EXPECT_NEAR(std::stod(late[1].at("duration")), 1.0, 0.13);
   EXPECT_FALSE(j.notifier.sawMessage("m_prev_buffer_sizeサイズが0です"));
+}
+
+using test::ReadFileText;
+using test::TempDir;
+
+// 65.25 s from a 44100 Hz stereo, 320x240, 29.97 fps input to AAC 8000 Hz mono
+// and MPEG-4 176x144 at 15 fps.
+ReportSegment TripSegment(const std::string& folder) {
+  // clang-format off
+  return {folder + "/trip.wmv", 652500000, 0, 652500000,
+          true, 44100, 2, 8000, 1, 32000,
+          true, 29, 320, 240, 15, 176, 144, 200000,
+          true, folder + "/sample_00"};
+  // clang-format on
+}
+
+std::string TripBlock(const std::string& folder) {
+  return "input file " + folder +
+         "/trip.wmv<BR>01:05.250<BR>audio<BR>samplerate 44100[Hz]<BR>channels STEREO<BR>"
+         "video<BR>framerate 29[fps]<BR>framesize 320x240<BR><HR>"
+         "starttime 00:00.000 endtime 01:05.250<BR>audio<BR>samplerate 08000[Hz]<BR>"
+         "channels MONO<BR>bitrate 32000[bps]<BR>video<BR>framerate 15[fps]<BR>"
+         "framesize 176x144<BR>bitrate 200000[bps]<BR><img src=\"" +
+         folder + "/sample_00.jpg\"><BR><HR><HR>";
+}
+
+std::string ReportOf(const ReportSegment& s) {
+  TempDir dir;
+  const std::string report = dir.file("thumbnail.html");
+  EXPECT_TRUE(AppendReport(report, s));
+  return ReadFileText(report);
+}
+
+TEST(ReportTest, WritesTheTripBlockByteForByte) {
+  EXPECT_EQ(ReportOf(TripSegment("/out")), TripBlock("/out"));
+}
+
+// Paths are text of the page and of its img attribute: printf conversions
+// print as they stand, and the four characters that would break the page are
+// entities; every other byte stays.
+TEST(ReportTest, PathsArePrintedSafely) {
+  struct Case {
+    const char* folder;
+    const char* printed;
+  } cases[] = {
+      {"/out/100%s%n%d", "/out/100%s%n%d"},
+      {"/o\"ut<a>&b", "/o&quot;ut&lt;a&gt;&amp;b"},
+      {"/ｆｏｌｄｅｒ\\x", "/ｆｏｌｄｅｒ\\x"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ReportOf(TripSegment(c.folder)), TripBlock(c.printed)) << c.folder;
+}
+
+TEST(ReportTest, SegmentsWithoutOneKindOrWithoutImage) {
+  ReportSegment audioOnly = TripSegment("/out");
+  audioOnly.hasVideo = false;
+  audioOnly.inputDurationHns = audioOnly.endHns = 30000000;
+  EXPECT_EQ(ReportOf(audioOnly),
+            "input file /out/trip.wmv<BR>00:03.000<BR>audio<BR>samplerate 44100[Hz]<BR>"
+            "channels STEREO<BR><HR>starttime 00:00.000 endtime 00:03.000<BR>audio<BR>"
+            "samplerate 08000[Hz]<BR>channels MONO<BR>bitrate 32000[bps]<BR>"
+            "<img src=\"/out/sample_00.jpg\"><BR><HR><HR>");
+
+  ReportSegment videoOnly = TripSegment("/out");
+  videoOnly.hasAudio = false;
+  videoOnly.targetFrameRate = 5;
+  EXPECT_EQ(ReportOf(videoOnly),
+            "input file /out/trip.wmv<BR>01:05.250<BR>video<BR>framerate 29[fps]<BR>"
+            "framesize 320x240<BR><HR>starttime 00:00.000 endtime 01:05.250<BR>video<BR>"
+            "framerate 05[fps]<BR>framesize 176x144<BR>bitrate 200000[bps]<BR>"
+            "<img src=\"/out/sample_00.jpg\"><BR><HR><HR>");
+
+  ReportSegment noImage = audioOnly;
+  noImage.sourceChannels = 1;
+  noImage.targetChannels = 2;
+  noImage.audioBitRate = 48000;
+  noImage.containerSelected = false;
+  EXPECT_EQ(ReportOf(noImage),
+            "input file /out/trip.wmv<BR>00:03.000<BR>audio<BR>samplerate 44100[Hz]<BR>"
+            "channels MONO<BR><HR>starttime 00:00.000 endtime 00:03.000<BR>audio<BR>"
+            "samplerate 08000[Hz]<BR>channels STEREO<BR>bitrate 48000[bps]<BR><HR><HR>");
+}
+
+// Blocks follow each other without anything between them; the first block of
+// a job replaces what the file held; a report that cannot be written leaves
+// the file as it was.
+TEST(ReportTest, AppendingStartingAndFailing) {
+  TempDir dir;
+  const std::string report = dir.file("thumbnail.html");
+  test::WriteFileBytes(report, {'o', 'l', 'd'});
+  ASSERT_TRUE(AppendReport(report, TripSegment("/a")));
+  EXPECT_EQ(ReadFileText(report), "old" + TripBlock("/a"));
+  ASSERT_TRUE(AppendReport(report, TripSegment("/b"), /*startNew=*/true));
+  ASSERT_TRUE(AppendReport(report, TripSegment("/c")));
+  EXPECT_EQ(ReadFileText(report), TripBlock("/b") + TripBlock("/c"));
+
+  EXPECT_FALSE(AppendReport(dir.file("missing/thumbnail.html"), TripSegment("/out")));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+  std::filesystem::create_directory(dir.path() / "folder.html");
+  EXPECT_FALSE(AppendReport(dir.file("folder.html"), TripSegment("/out")));
+  // nothing half-written stays beside the report
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST(ReportTest, FormatsTimes) {
+  constexpr std::int64_t kMinute = 60 * 10000000;
+  // clang-format off
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {0, "00:00.000"}, {599999999, "00:59.999"}, {9999, "00:00.000"}, {10000, "00:00.001"},
+      {59 * kMinute + 599990000, "59:59.999"}, {100 * kMinute, "100:00.000"},
+      {12345 * kMinute + 70000, "12345:00.007"}, {-652500000, "00:00.000"}};
+  // clang-format on
+  for (const auto& [hns, text] : cases) EXPECT_EQ(FormatReportTime(hns), text) << hns;
+}
+
+struct Prepared {
+  bool ok = false;
+  ConversionParameters params;
+  AudioParameterBlock audio;
+  VideoEncoderContext video;
+  test::RecordingNotifier notifier;
+};
+
+// The settings after a start without setup.ini, changed by the case.
+void Prepare(void (*change)(ConversionSettings&), Prepared& out) {
+  ConversionSettings s;
+  ApplyDefaultSettings(s);
+  change(s);
+  out.audio.bitRate = 12345;  // must be cleared by the reset
+  out.params.width = 77;
+  out.ok = PrepareConversion(s, out.params, EncoderBlocks{out.video, out.audio}, out.notifier);
+}
+
+struct ParamsCase {
+  const char* name;
+  void (*change)(ConversionSettings&);
+  AudioKind audio;
+  int rate, channels;
+  VideoKind video;
+  int width, height, frameRate;
+  ContainerMode mode = ContainerMode::Both;
+  int thumbWidth = 0, thumbHeight = 0;
+  bool report = false;
+};
+
+// Every index resolves through its list; one outside a list takes the first
+// entry. The rate and channel lists follow the audio format, the frame sizes
+// come from the MPEG-4 list for both video formats.
+TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
+  const auto Aac = AudioKind::Aac, AmrNb = AudioKind::AmrNb, NoAudio = AudioKind::None;
+  const auto Mpeg4 = VideoKind::Mpeg4, H263 = VideoKind::H263, NoVideo = VideoKind::None;
+  using enum ContainerMode;
+  using S = ConversionSettings;
+  // clang-format off
+  const ParamsCase cases[] = {
+      {"fresh start", [](S&) {}, Aac, 8000, 1, Mpeg4, 320, 240, 0},
+      {"amr is 8000 Hz mono", [](S& s) { s.mpeg_audio = 2, s.samplerate = 3, s.channels = 1; },
+       AmrNb, 8000, 1, Mpeg4, 320, 240, 0},
+      {"no audio, no video", [](S& s) { s.mpeg_audio = s.mpeg_video = 0, s.samplerate = 2; },
+       NoAudio, 0, 0, NoVideo, 0, 0, 0},
+      {"unknown formats", [](S& s) { s.mpeg_audio = -3, s.mpeg_video = 7; },
+       NoAudio, 0, 0, NoVideo, 0, 0, 0},
+      {"h263 128x96", [](S& s) { s.mpeg_video = 1, s.framesize = 0; },
+       Aac, 8000, 1, H263, 128, 96, 0},
+      {"h263 176x144 at 15 fps", [](S& s) { s.mpeg_video = s.framesize = 1, s.framerate = 15; },
+       Aac, 8000, 1, H263, 176, 144, 15},
+      {"h263 320x240", [](S& s) { s.mpeg_video = 1; },
+       Aac, 8000, 1, H263, 320, 240, 0},
+      {"indexes outside their lists", [](S& s) {
+         s.samplerate = 99, s.channels = -3, s.framesize = 9, s.framerate = -4;
+         s.capturesize = INT_MIN;
+       }, Aac, 8000, 1, Mpeg4, 128, 96, 0},
+      {"3gp only, 64x48 report", [](S& s) { s.file3g2 = 0, s.capturesize = s.logfile = 1; },
+       Aac, 8000, 1, Mpeg4, 320, 240, 0, ThreeGpOnly, 64, 48, true},
+      {"3g2 only, 128x96", [](S& s) { s.file3gp = 0, s.capturesize = 2; },
+       Aac, 8000, 1, Mpeg4, 320, 240, 0, ThreeG2Only, 128, 96},
+      {"any non-zero flag", [](S& s) { s.file3gp = 5, s.file3g2 = -1, s.capturesize = 3; },
+       Aac, 8000, 1, Mpeg4, 320, 240, 0, Both, 0, 0},
+  };
+  // clang-format on
+  for (const ParamsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepared p;
+    Prepare(c.change, p);
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.notifier.messages().empty());
+    const ConversionParameters& r = p.params;
+    EXPECT_EQ(
+        std::make_tuple(r.audioKind, r.sampleRate, r.channels, r.videoKind, r.width, r.height),
+        std::make_tuple(c.audio, c.rate, c.channels, c.video, c.width, c.height));
+    EXPECT_EQ(
+        std::make_tuple(r.frameRate, r.containerMode, r.thumbWidth, r.thumbHeight, r.reportEnabled),
+        std::make_tuple(c.frameRate, c.mode, c.thumbWidth, c.thumbHeight, c.report));
+    // Handed on: the reset cleared the audio block, then rate and channels went in.
+    EXPECT_EQ(std::make_tuple(p.audio.sampleRate, p.audio.channels),
+              std::make_tuple(c.rate, c.channels));
+    EXPECT_EQ(p.audio.bitRate, 0);
+    ASSERT_NE(p.video.get(), nullptr);
+    EXPECT_EQ(p.video.kind(), c.video == H263 ? H263 : Mpeg4);
+    EXPECT_EQ(p.video.get()->width, c.width);
+    EXPECT_EQ(p.video.get()->height, c.height);
+  }
+}
+
+TEST(ConversionParametersTest, NoContainerKindRefuses) {
+  Prepared p;
+  Prepare([](ConversionSettings& s) { s.file3gp = 0, s.file3g2 = 0; }, p);
+  EXPECT_FALSE(p.ok);
+  EXPECT_EQ(p.notifier.messages(),
+            std::vector<std::string>{"変換するファイルが指定されていません。"});
+  EXPECT_EQ(p.params.width, 77);      // nothing resolved
+  EXPECT_EQ(p.audio.bitRate, 12345);  // nothing reset
 }
 
 }  // namespace

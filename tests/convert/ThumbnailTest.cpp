@@ -1,9 +1,12 @@
 // Thumbnails: the BMP they pass through, the scaler, the JPEG a real reader
-// decodes; and stills captured from the preview.
+// decodes; stills captured from the preview; and the arithmetic of pictures
+// (YV12 scaling, YV12 to RGB) and of PCM (rates and channels).
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -13,8 +16,10 @@
 #include "common/TestSupport.h"
 #include "convert/BmpFile.h"
 #include "convert/ConversionParameters.h"
+#include "convert/FrameConversion.h"
 #include "convert/ImageScaling.h"
 #include "convert/JpegFile.h"
+#include "convert/PcmConversion.h"
 #include "convert/StillCapture.h"
 #include "convert/Thumbnail.h"
 #include "source/MediaSource.h"
@@ -48,10 +53,9 @@ Bytes Yv12(int width, int height, std::uint8_t y, std::uint8_t v, std::uint8_t u
   return frame;
 }
 
-std::set<std::string> FilesIn(const std::filesystem::path& dir) {
+std::set<std::string> FilesIn(const fs::path& dir) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
   return names;
 }
 
@@ -120,15 +124,15 @@ TEST(ThumbnailTest, FailuresWriteNothing) {
   EXPECT_EQ(WriteThumbnail(info, false, frame.data(), frame.size(), 64, 48,
                            dir.file("no/such/folder/sample_00")),
             0);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(fs::is_empty(dir.path()));
   // The BMP can be written but the JPEG cannot: a folder stands in its place.
-  std::filesystem::create_directory(base + ".jpg");
+  fs::create_directory(base + ".jpg");
   EXPECT_EQ(WriteThumbnail(info, false, frame.data(), frame.size(), 64, 48, base), 0);
   EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"sample_00.jpg"});
   const Bytes pixels(4 * 4 * 3 - 1, 0);
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 4, 4));
   EXPECT_FALSE(SaveJpeg(dir.file("a.jpg"), pixels.data(), pixels.size(), 0, 4));
-  EXPECT_FALSE(std::filesystem::exists(dir.file("a.jpg")));
+  EXPECT_FALSE(fs::exists(dir.file("a.jpg")));
 }
 
 // The header of a 5x2 image: 30 pixel bytes (rows of 15, unpadded), 88 in all.
@@ -149,26 +153,18 @@ Bytes Concat(Bytes a, const Bytes& b) {
   return a;
 }
 
+// Short pixels, a missing folder and a bad size write nothing.
 TEST(BmpFileTest, WritesTheHeaderAndUnpaddedRowsByteForByte) {
   TempDir dir;
   const Bytes pixels = Sequence(30, 1);
   ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), 5, 2, pixels.data(), pixels.size()));
   EXPECT_EQ(ReadFileBytes(dir.file("f.bmp")), Concat(Hex(kHeader5x2), pixels));
-  EXPECT_EQ(BuildBmpHeader(5, 2), Hex(kHeader5x2));
   for (auto [w, h] : {std::pair{0, 2}, {4, 0}, {-4, 2}, {100000, 100000}})  // the last: > 32 bits
     EXPECT_TRUE(BuildBmpHeader(w, h).empty()) << w << "x" << h;
-}
-
-TEST(BmpFileTest, ReadsBackWhatItWrote) {
-  TempDir dir;
-  for (const auto& [w, h] : {std::pair{1, 1}, {5, 2}, {4, 2}, {7, 3}, {2, 9}}) {
-    const Bytes pixels = Sequence(static_cast<std::size_t>(w * h * 3), 7);
-    ASSERT_TRUE(WriteBmpFile(dir.file("f.bmp"), w, h, pixels.data(), pixels.size()));
-    const std::optional<BmpImage> image = ReadBmpFile(dir.file("f.bmp"));
-    ASSERT_TRUE(image) << w << "x" << h;
-    EXPECT_EQ(std::make_tuple(image->width, image->height, image->pixels),
-              std::make_tuple(w, h, pixels));
-  }
+  EXPECT_FALSE(WriteBmpFile(dir.file("short.bmp"), 5, 2, pixels.data(), pixels.size() - 1));
+  EXPECT_FALSE(WriteBmpFile(dir.file("no/such/f.bmp"), 5, 2, pixels.data(), pixels.size()));
+  EXPECT_FALSE(WriteBmpFile(dir.file("zero.bmp"), 0, 2, pixels.data(), pixels.size()));
+  EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"f.bmp"});
 }
 
 // Other writers pad rows to four bytes and may store them top-down.
@@ -215,16 +211,6 @@ TEST(BmpFileTest, RejectsMalformedFiles) {
   }
 }
 
-// Short pixels, a missing folder and a bad size write nothing.
-TEST(BmpFileTest, FailedWritesLeaveNothing) {
-  TempDir dir;
-  const Bytes pixels = Sequence(4 * 2 * 3);
-  EXPECT_FALSE(WriteBmpFile(dir.file("short.bmp"), 4, 2, pixels.data(), pixels.size() - 1));
-  EXPECT_FALSE(WriteBmpFile(dir.file("no/such/f.bmp"), 4, 2, pixels.data(), pixels.size()));
-  EXPECT_FALSE(WriteBmpFile(dir.file("zero.bmp"), 0, 2, pixels.data(), pixels.size()));
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-}
-
 // A YV12 frame at the source size: luma 50 on the top row, 200 on the bottom,
 // neutral chroma, written bottom-up; RGB24 frames are copied as they are.
 TEST(BmpFileTest, ThumbnailBmpFromYv12OrRgb24) {
@@ -239,10 +225,6 @@ TEST(BmpFileTest, ThumbnailBmpFromYv12OrRgb24) {
   const Bytes rgb = Sequence(6 * 2 * 3, 3);
   ASSERT_TRUE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size(), dir.file("rgb.bmp")));
   EXPECT_EQ(ReadFileBytes(dir.file("rgb.bmp")), Concat(BuildBmpHeader(6, 2), rgb));
-  // A frame shorter than the source size writes nothing.
-  EXPECT_FALSE(WriteThumbnailBmp(info, true, rgb.data(), rgb.size() - 1, dir.file("short.bmp")));
-  EXPECT_FALSE(WriteThumbnailBmp(info, false, yv12.data(), yv12.size() - 1, dir.file("short.bmp")));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "short.bmp"));
 }
 
 Bytes Scale(const Bytes& source, int sw, int sh, int dw, int dh, int channels) {
@@ -271,13 +253,10 @@ TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
       {{0, 255}, 2, 1, 4, 1, 1, {0, 64, 191, 255}},
       {{0, 255}, 1, 2, 1, 4, 1, {0, 64, 191, 255}},
       // halving averages 2x2 blocks
-      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150},
-       4,
-       4,
-       2,
-       2,
-       1,
+      // clang-format off
+      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150}, 4, 4, 2, 2, 1,
        {25, 45, 105, 125}},
+      // clang-format on
       // pure B then pure R in B, G, R order: channels stay apart
       {{255, 0, 0, 0, 0, 255}, 2, 1, 4, 1, 3, {255, 0, 0, 191, 0, 64, 64, 0, 191, 0, 0, 255}},
       {{10, 20, 30}, 1, 1, 7, 5, 3, Repeat({10, 20, 30}, 35)},
@@ -292,15 +271,11 @@ TEST(ThumbnailScalingTest, InterpolatesBetweenCentres) {
 // source flips those of the result (positions mirror to within 1/65536).
 TEST(ThumbnailScalingTest, UniformStaysUniformAndRowOrderDoesNotMatter) {
   std::mt19937 random(7);
-  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48},
-                                       {641, 479, 64, 48},
-                                       {3, 7, 2, 9},
-                                       {64, 48, 5, 3},
-                                       {2, 1, 1, 2},
-                                       {320, 240, 64, 48},
-                                       {13, 9, 64, 48},
-                                       {5, 3, 4, 7},
-                                       {176, 144, 128, 96}}) {
+  // clang-format off
+  for (const auto& [sw, sh, dw, dh] : {std::tuple{5, 3, 64, 48}, {641, 479, 64, 48}, {3, 7, 2, 9},
+                                       {64, 48, 5, 3}, {2, 1, 1, 2}, {320, 240, 64, 48},
+                                       {13, 9, 64, 48}, {5, 3, 4, 7}, {176, 144, 128, 96}}) {
+    // clang-format on
     const std::size_t row = static_cast<std::size_t>(sw) * 3,
                       outRow = static_cast<std::size_t>(dw) * 3;
     const Bytes uniform = Scale(Bytes(row * sh, 77), sw, sh, dw, dh, 3);
@@ -335,12 +310,6 @@ TEST(StillImageName, MinutesSecondsMilliseconds) {
       {60'050'070'000, "100m05s007"},
       {9'000'000'000'000'000'000, "15000000000m00s000"}};
   for (const auto& [positionHns, name] : cases) EXPECT_EQ(StillImageName(positionHns), name);
-}
-
-std::set<std::string> Files(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
 }
 
 // The preview of a file, red above blue (rows taken upside down or at a
@@ -395,14 +364,11 @@ TEST(StillCaptureCommand, SavesThePictureAtTheCaptureSize) {
     EXPECT_EQ(std::make_pair(s.params.thumbWidth, s.params.thumbHeight),
               std::make_pair(c.width, c.height));
     EXPECT_FALSE(s.state.rgb24Input);  // describes the conversion's frames, not ours
-    EXPECT_EQ(Files(s.out.path()), (std::set<std::string>{"00m01s500.bmp", "00m01s500.jpg"}));
+    EXPECT_EQ(FilesIn(s.out.path()), (std::set<std::string>{"00m01s500.bmp", "00m01s500.jpg"}));
     EXPECT_EQ(test::ReadFileText(s.out.file("00m01s500.bmp")), "mine");
-    EXPECT_TRUE(Files(s.work.path()).empty());
+    EXPECT_TRUE(FilesIn(s.work.path()).empty());
     // red above blue, read back as top-down RGB
-    const std::string raw =
-        test::RunCommand({"ffmpeg", "-v", "error", "-i", s.out.file("00m01s500.jpg"), "-f",
-                          "rawvideo", "-pix_fmt", "rgb24", "-"})
-            .out;
+    const std::string raw = Rgb(s.out.file("00m01s500.jpg"));
     ASSERT_EQ(raw.size(), std::size_t(c.width) * c.height * 3);
     const auto at = [&](int y, int i) {
       return static_cast<std::uint8_t>(raw[(y * c.width + c.width / 2) * 3 + i]);
@@ -421,8 +387,8 @@ TEST(StillCaptureCommand, FailuresSaySoAndLeaveNoFiles) {
       {s.out.path().string(), StillCaptureResult::kNotWritten}};
   for (const auto& [folder, result] : cases) EXPECT_EQ(s.Run(1, folder).result, result) << folder;
   EXPECT_EQ(s.notifier.messages(), std::vector<std::string>(3, text::kStillNotCaptured));
-  EXPECT_EQ(Files(s.out.path()), std::set<std::string>{"00m01s500.jpg"});
-  EXPECT_TRUE(Files(s.work.path()).empty());
+  EXPECT_EQ(FilesIn(s.out.path()), std::set<std::string>{"00m01s500.jpg"});
+  EXPECT_TRUE(FilesIn(s.work.path()).empty());
   EXPECT_FALSE(CaptureTookPicture(StillCaptureResult::kNoFolder));
   EXPECT_TRUE(CaptureTookPicture(StillCaptureResult::kNotWritten));
 }
@@ -445,7 +411,167 @@ TEST(StillCaptureCommand, RefusedDuringAConversionNothingWithoutPictures) {
                 .result,
             StillCaptureResult::kNothing);
   EXPECT_TRUE(tone.notifier.messages().empty());
-  EXPECT_TRUE(Files(s.out.path()).empty() && Files(tone.out.path()).empty());
+  EXPECT_TRUE(FilesIn(s.out.path()).empty() && FilesIn(tone.out.path()).empty());
+}
+
+using Samples = std::vector<std::int16_t>;
+
+// Nearest-neighbour: target sample t takes source sample floor(10000 t /
+// ratio), chroma rows and columns with the luma ratios.
+TEST(ScaleYV12, DownAndUpscaleTakeTheNearestSample) {
+  Bytes src(96);  // 8x8: luma 10 y + x, then a 4x4 V and a 4x4 U plane
+  for (int i = 0; i < 64; ++i) src[i] = static_cast<std::uint8_t>(10 * (i / 8) + i % 8);
+  for (int i = 0; i < 16; ++i) src[64 + i] = static_cast<std::uint8_t>(100 + i);
+  for (int i = 0; i < 16; ++i) src[80 + i] = static_cast<std::uint8_t>(200 + i);
+  Bytes out(24, 0xEE);
+  ASSERT_EQ(ScaleYV12(FrameSizes(8, 8, 4, 4), src.data(), src.size(), out.data()), 24u);
+  EXPECT_EQ(out, (Bytes{0,  2,  4,  6,  20,  22,  24,  26,  40,  42,  44,  46,
+                        60, 62, 64, 66, 100, 102, 108, 110, 200, 202, 208, 210}));
+
+  const Bytes small = {1, 2, 3, 4, 50, 60};
+  ASSERT_EQ(ScaleYV12(FrameSizes(2, 2, 4, 4), small.data(), small.size(), out.data()), 24u);
+  EXPECT_EQ(
+      out, (Bytes{1, 1, 2, 2, 1, 1, 2, 2, 3, 3, 4, 4, 3, 3, 4, 4, 50, 50, 50, 50, 60, 60, 60, 60}));
+  // A buffer shorter than one source frame is refused untouched.
+  out.assign(24, 0xEE);
+  EXPECT_EQ(ScaleYV12(FrameSizes(8, 8, 4, 4), src.data(), src.size() - 1, out.data()), 0u);
+  EXPECT_EQ(out, Bytes(24, 0xEE));
+}
+
+TEST(ScaleYV12, ThreeTwentyToQcifUsesTruncatedRatios) {
+  VideoSegmentInfo info = FrameSizes(320, 240, 176, 144);
+  ASSERT_EQ(info.xRatio, 5500);
+  ASSERT_EQ(info.yRatio, 6000);
+  Bytes src(320 * 240 * 3 / 2);
+  for (std::size_t i = 0; i < 320 * 240; ++i) src[i] = static_cast<std::uint8_t>(i % 320 % 251);
+  Bytes out(176 * 144 * 3 / 2);
+  ASSERT_EQ(ScaleYV12(info, src.data(), src.size(), out.data()), out.size());
+  for (int x = 0; x < 176; ++x) ASSERT_EQ(out[x], (10000 * x / 5500) % 251) << x;
+}
+
+// Fixed point with shifts that round toward minus infinity; every byte
+// clamped to 0..255. The plane at w*h drives byte 2, the one after it byte 0.
+TEST(YV12ToRgb24, ClampsAndRoundsTowardMinusInfinity) {
+  struct Case {
+    int l, p2, p3, b0, b1, b2;
+  };
+  const Case cases[] = {
+      {128, 128, 128, 128, 128, 128},  // neutral grey
+      {255, 128, 255, 255, 165, 255},  // byte 0 clamped at 255
+      // -128*1436 >> 10 = -180 (truncation: -179); -93568 >> 10 = -92
+      {0, 128, 0, 0, 92, 0},        // byte 0 clamped at 0
+      {200, 128, 0, 20, 255, 200},  // byte 1 clamped at 255
+      {0, 255, 128, 0, 0, 224},     // 127*907 >> 9 = 224
+      {0, 0, 128, 0, 44, 0},
+  };
+  for (const Case& c : cases) {
+    const auto l = static_cast<std::uint8_t>(c.l);
+    const Bytes src = {
+        l, l, l, l, static_cast<std::uint8_t>(c.p2), static_cast<std::uint8_t>(c.p3)};
+    Bytes out(12, 0);
+    ASSERT_EQ(YV12ToRgb24(FrameSizes(2, 2, 2, 2), src.data(), src.size(), out.data()), 12u);
+    for (int pixel = 0; pixel < 4; ++pixel)
+      EXPECT_EQ(Bytes(out.begin() + 3 * pixel, out.begin() + 3 * pixel + 3),
+                (Bytes{std::uint8_t(c.b0), std::uint8_t(c.b1), std::uint8_t(c.b2)}))
+          << c.l << "," << c.p2 << "," << c.p3;
+  }
+}
+
+TEST(YV12ToRgb24, RowsGoBottomUpAndShortChromaReadsAsNeutral) {
+  const Bytes rows = {10, 10, 90, 90, 128, 128};
+  Bytes out(12, 0);
+  ASSERT_EQ(YV12ToRgb24(FrameSizes(2, 2, 2, 2), rows.data(), rows.size(), out.data()), 12u);
+  EXPECT_EQ(out, (Bytes{90, 90, 90, 90, 90, 90, 10, 10, 10, 10, 10, 10}));
+  const Bytes shortChroma = {50, 50, 50, 50, 255};  // the third plane is missing: 128
+  ASSERT_EQ(YV12ToRgb24(FrameSizes(2, 2, 2, 2), shortChroma.data(), shortChroma.size(), out.data()),
+            12u);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 3), (Bytes{50, 7, 255}));
+}
+
+std::vector<std::uint8_t> ToBytes(const Samples& samples) {
+  std::vector<std::uint8_t> bytes(samples.size() * 2);
+  std::memcpy(bytes.data(), samples.data(), bytes.size());
+  return bytes;
+}
+
+std::int16_t SampleAt(const std::vector<std::uint8_t>& bytes, std::size_t index) {
+  std::int16_t s;
+  std::memcpy(&s, bytes.data() + 2 * index, 2);
+  return s;
+}
+
+AudioSegmentInfo Info(int sourceRate, int targetRate, int sourceChannels, int targetChannels) {
+  AudioSegmentInfo info{sourceRate, targetRate, sourceChannels, targetChannels, 0, 0};
+  if (sourceRate > 0) info.rateRatio = static_cast<int>(10000LL * targetRate / sourceRate);
+  return info;
+}
+
+// One second of 44100 Hz stereo to 8000 Hz mono: output frame j takes input
+// frame floor(10000 j / 1814), and its pair is averaged afterwards.
+TEST(PcmConversion, Stereo44100ToMono8000) {
+  const AudioSegmentInfo info = Info(44100, 8000, 2, 1);
+  ASSERT_EQ(info.rateRatio, 1814);
+  Samples input;
+  for (int i = 0; i < 44100; ++i)  // left, right
+    input.insert(input.end(), {std::int16_t(i % 20000), std::int16_t(i % 20000 + 1)});
+  const auto source = ToBytes(input);
+  std::vector<std::uint8_t> rated(source.size() * 1814 / 10000 + 10000, 0xEE);
+  const std::size_t ratedBytes = ResamplePcm(info, source.data(), source.size(), rated.data());
+  EXPECT_EQ(ratedBytes, 31998u);  // 176400 * 1814 / 10000, truncated
+  for (std::size_t j = 0; j < ratedBytes / 4; ++j) {
+    const int k = static_cast<int>(10000 * j / 1814);
+    ASSERT_EQ(SampleAt(rated, 2 * j), k % 20000) << j;
+    ASSERT_EQ(SampleAt(rated, 2 * j + 1), k % 20000 + 1) << j;
+  }
+  std::vector<std::uint8_t> mixed(ratedBytes / 2 + 10000, 0xEE);
+  const std::size_t mixedBytes = ConvertPcmChannels(info, rated.data(), ratedBytes, mixed.data());
+  EXPECT_EQ(mixedBytes, 15999u);
+  for (std::size_t j = 0; j < 7999; ++j)
+    ASSERT_EQ(SampleAt(mixed, j), static_cast<int>(10000 * j / 1814) % 20000) << j;  // (2v + 1) / 2
+  EXPECT_EQ(mixed[15998], 0);  // the odd last byte is silence, not stale memory
+}
+
+struct Case {
+  const char* name;
+  bool resample;  // ResamplePcm, else ConvertPcmChannels
+  AudioSegmentInfo info;
+  std::vector<std::uint8_t> input;
+  std::vector<std::uint8_t> output;  // nothing beyond it is written
+};
+
+std::vector<std::uint8_t> Plus(std::vector<std::uint8_t> bytes, std::uint8_t extra) {
+  bytes.push_back(extra);
+  return bytes;
+}
+
+TEST(PcmConversion, ChannelsAndRates) {
+  const Case cases[] = {
+      {"equal channels", false, Info(8000, 8000, 2, 2), ToBytes({1, -2, 3, -4, 32767, -32768}),
+       ToBytes({1, -2, 3, -4, 32767, -32768})},
+      {"mono to stereo", false, Info(8000, 8000, 1, 2), ToBytes({100, -7, 32767}),
+       ToBytes({100, 100, -7, -7, 32767, 32767})},
+      // Sums -3, 3, -1 and the extremes: halves rounded toward zero.
+      {"stereo to mono", false, Info(8000, 8000, 2, 1),
+       ToBytes({-1, -2, 1, 2, 0, -1, -32768, -32768, 32767, 32767, -32768, 32767}),
+       ToBytes({-1, 1, 0, -32768, 32767, 0})},
+      {"no channels", false, Info(0, 0, 0, 0), ToBytes({1, 2, 3, 4}), {}},
+      {"equal rates", true, Info(22050, 22050, 1, 1), ToBytes({5, 6, 7, -8, 9}),
+       ToBytes({5, 6, 7, -8, 9})},
+      // 11 bytes: 5 whole frames and a stray byte; output frame 14 would take
+      // input frame 5, which does not exist, and is silence.
+      {"upsampling", true, Info(8000, 22050, 1, 1), Plus(ToBytes({10, 20, 30, 40, 50}), 0x7F),
+       ToBytes({10, 10, 10, 20, 20, 20, 30, 30, 30, 40, 40, 40, 50, 50, 0})},
+      {"no ratio", true, Info(0, 0, 0, 0), ToBytes({1, 2, 3, 4}), {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> out(64, 0xEE);
+    const std::size_t n =
+        c.resample ? ResamplePcm(c.info, c.input.data(), c.input.size(), out.data())
+                   : ConvertPcmChannels(c.info, c.input.data(), c.input.size(), out.data());
+    ASSERT_EQ(n, c.output.size()) << c.name;
+    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + n), c.output) << c.name;
+    EXPECT_EQ(out[n], 0xEE) << c.name;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,24 @@
 // What the source makes of files: their streams (MediaInfo), which it
-// takes (InputCheck), and AVIs through the WMV pre-conversion.
+// takes (InputCheck), AVIs through the WMV pre-conversion, and what a
+// conversion segment delivers: its pictures to the sink, its sound to the WAV;
+// and the preview: single pictures at a position, and playback of a range on
+// a clock driven by the test.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
+#include "General/MediaTypes.h"
 #include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
+#include "source/VideoFrameSink.h"
 
 namespace zel {
 namespace {
@@ -59,7 +69,6 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
       {"song.mpa", Join({Tone(44100, "1"), {"-ac", "2", "-c:a", "mp2", "-f", "mp2"}}), 1, 0, 0, 0,
        0, 0, 0, 44100, 2},
       {"640x480.avi", ffv1("640:480"), 0.5, 1000000, 10, 640, 480, 383, 288, 0, 0},
-      {"320x240.avi", ffv1("320:240"), 0.5, 1000000, 10, 320, 240, 320, 240, 0, 0},
       {"175x143.avi", ffv1("175:143"), 0.5, 1000000, 10, 174, 142, 174, 142, 0, 0},
       {"321x241.avi", ffv1("321:241"), 0.5, 1000000, 10, 320, 240, 320, 240, 0, 0},
       // 642000 / 480 = 1337, * 288 / 1000 = 385
@@ -214,42 +223,22 @@ TEST(InputCheck, MpegIsTakenOnlyWithLayerOneOrTwoAudio) {
   }
 }
 
-// Whatever the AVI holds becomes wmv2 and wmav2; a missing part is told.
+// The AVI becomes wmv2 and wmav2, which open as a conversion source with the
+// input's properties. AVIs without sound or pictures are in ZelConvertTest.
 TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    const char* codecs;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"MOVIE.AVI",
-       Join({Video("320x240", "25", "2"),
-             Tone(44100, "2"),
-             {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}}),
-       "wmav2 wmv2", nullptr},
-      {"silent.avi", Join({Video("176x144", "15", "1"), {"-c:v", "mpeg4"}}), "wmv2",
-       "オーディオ出力の処理に失敗しました。"},
-      {"voice.avi", Join({Tone(8000, "1"), {"-c:a", "pcm_s16le", "-ac", "1"}}), "wmav2",
-       "ビデオ出力ピンの検索に失敗しました。"},
-  };
+  const std::string avi =
+      test::Media("MOVIE.AVI", Join({Video("320x240", "25", "2"),
+                                     Tone(44100, "2"),
+                                     {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}}));
   TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    MakeMedia(Join({c.args, {dir.file(c.name)}}));
-    const std::string wmv = dir.file(std::string(c.name) + ".wmv");
-    RecordingNotifier notifier;
-    AviTranscoder transcoder(dir.file(c.name), wmv, notifier);
-    EXPECT_TRUE(transcoder.Run());
-    EXPECT_EQ(notifier.messages(),
-              c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
-    EXPECT_EQ(test::DecodeErrors(wmv), "");
-    EXPECT_EQ(test::Probe(wmv, "stream=codec_name"), c.codecs);
-  }
-  // The result opens as a conversion source with the input's properties.
-  MediaSource source;
+  const std::string wmv = dir.file("MOVIE.AVI.wmv");
   RecordingNotifier notifier;
-  ASSERT_TRUE(source.BuildConversionGraph(dir.file("MOVIE.AVI.wmv"), true, true, notifier));
+  EXPECT_TRUE(AviTranscoder(avi, wmv, notifier).Run());
+  EXPECT_TRUE(notifier.messages().empty());
+  EXPECT_EQ(test::DecodeErrors(wmv), "");
+  EXPECT_EQ(test::Probe(wmv, "stream=codec_name"), "wmav2 wmv2");
+  MediaSource source;
+  ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
   const MediaInfo& info = source.info();
   EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.width, info.height, info.sampleRate,
                             info.channels),
@@ -308,6 +297,611 @@ TEST(AviTranscoder, FailuresStopTheRun) {
   RecordingNotifier missing;
   EXPECT_FALSE(AviTranscoder(dir.file("missing.avi"), dir.file("missing.wmv"), missing).Run());
   EXPECT_EQ(missing.messages().size(), 1u);
+}
+
+// Records what the video thread delivers; read only after Stop has joined it.
+class RecordingSink final : public VideoFrameSink {
+ public:
+  void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override {
+    times.push_back(sampleTime);
+    lengths.push_back(length);
+    if (firstFrame.empty()) firstFrame.assign(buffer, buffer + length);
+  }
+  std::vector<double> times;
+  std::vector<std::size_t> lengths;
+  std::vector<std::uint8_t> firstFrame;
+};
+
+// The PCM of a WAV file, found the way the audio path finds it: after the
+// first "data" tag and its 32-bit length, which with the RIFF length must
+// match the file.
+std::vector<std::int16_t> WavSamples(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
+  const auto at = std::search(bytes.begin(), bytes.end(), "data", "data" + 4);
+  if (bytes.size() < 44 || bytes.end() - at < 8) {
+    ADD_FAILURE() << "no data chunk";
+    return {};
+  }
+  const std::size_t offset = static_cast<std::size_t>(at - bytes.begin()) + 8;
+  std::uint32_t length = 0, riff = 0;
+  std::memcpy(&length, &*(at + 4), 4);
+  std::memcpy(&riff, bytes.data() + 4, 4);
+  EXPECT_EQ(length, bytes.size() - offset);
+  EXPECT_EQ(riff, bytes.size() - 8);
+  std::vector<std::int16_t> samples((bytes.size() - offset) / 2);
+  if (!samples.empty()) std::memcpy(samples.data(), bytes.data() + offset, samples.size() * 2);
+  return samples;
+}
+
+struct Segment {
+  MediaSource source;
+  RecordingSink sink;
+  test::RecordingNotifier notifier;
+  std::string wav;
+
+  Segment(const TempDir& dir, const std::string& path) : wav(dir.file("sample_00.wav")) {
+    EXPECT_TRUE(source.BuildConversionGraph(path, true, true, notifier));
+    source.SetVideoSink(&sink);
+    source.SetWavFileName(wav);
+  }
+  void Run(std::int64_t startHns, std::int64_t stopHns) {
+    sink.times.clear();
+    EXPECT_TRUE(source.SetSegment(startHns, stopHns));
+    EXPECT_TRUE(source.Run());
+    EXPECT_EQ(source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Delivered);
+    source.Stop();
+  }
+};
+
+// Each picture of the segment once, in order, at its time from the segment's
+// start, as a whole 176x144 YV12 frame.
+TEST(SegmentDelivery, PicturesOfASegment) {
+  TempDir dir;
+  const struct {
+    std::string path;
+    std::int64_t start, stop;
+    std::size_t count;
+    double first;
+  } cases[] = {
+      // Key frames at 0 s and 2 s; the start lies between them. The frames sit
+      // 46 ms into each 40 ms step (the muxer moved the video by the audio
+      // codec's delay), so the first one of the segment comes 26 ms after it.
+      {test::MakeWmv(dir, "clip.wmv", "4"), 10200000, 30000000, 49, 0.026},
+      {dir.file("clip.wmv"), 0, -1, 100, 0.046},  // -1: the whole file
+      // Frames every 2 s; the segment [3 s, 7 s) holds those at 4 and 6.
+      {dir.file("slides.avi"), 30000000, 70000000, 2, 1.0},
+      // An MPEG program stream has no key-frame index: a seek may land after
+      // the last key frame before the start, and the frames up to the next
+      // one must not be lost.
+      {dir.file("clip.mpg"), 17000000, 41000000, 60, 0.0},
+  };
+  MakeMedia(Join({Video("176x144", "1/2", "8"), {"-c:v", "mpeg4", dir.file("slides.avi")}}));
+  MakeMedia(Join(
+      {Video("176x144", "25", "5"),
+       Tone(44100, "5"),
+       {"-c:v", "mpeg1video", "-g", "12", "-c:a", "mp2", "-f", "mpeg", dir.file("clip.mpg")}}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Segment s(dir, c.path);
+    const std::int64_t stop = c.stop < 0 ? s.source.info().durationHns : c.stop;
+    s.Run(c.start, stop);
+    ASSERT_EQ(s.sink.times.size(), c.count);
+    EXPECT_NEAR(s.sink.times.front(), c.first, 0.04 + 1e-6);
+    if (c.first > 0) EXPECT_NEAR(s.sink.times.front(), c.first, 0.002);
+    const double step = (s.sink.times.back() - s.sink.times.front()) / (c.count - 1);
+    for (std::size_t i = 0; i < c.count; ++i)
+      EXPECT_NEAR(s.sink.times[i], s.sink.times.front() + i * step, 1e-3) << i;
+    EXPECT_LT(s.sink.times.back(), (stop - c.start) / 1e7);
+    for (std::size_t length : s.sink.lengths) EXPECT_EQ(length, 176u * 144 * 3 / 2);
+    EXPECT_EQ(s.source.deliveredFrames(), c.count);
+  }
+}
+
+// Pure red: Y 81, U 90, V 240 in BT.601 limited range; the planes are Y, V,
+// U. The odd size loses a column and a row.
+TEST(SegmentDelivery, FramesArriveAsYv12WithVBeforeU) {
+  TempDir dir;
+  const std::string path = dir.file("red.avi");
+  MakeMedia({"-f", "lavfi", "-i", "color=c=red:size=65x49:rate=10:duration=1", "-c:v", "ffv1",
+             "-pix_fmt", "yuv444p", path});
+  Segment s(dir, path);
+  ASSERT_EQ(std::make_pair(s.source.info().width, s.source.info().height), std::make_pair(64, 48));
+  s.Run(0, 10000000);
+  EXPECT_EQ(s.sink.times.size(), 10u);
+  ASSERT_EQ(s.sink.firstFrame.size(), 64u * 48 * 3 / 2);
+  const std::uint8_t* y = s.sink.firstFrame.data();
+  const std::uint8_t *v = y + 64 * 48, *u = v + 32 * 24;
+  // clang-format off
+  for (auto [value, want] : {std::pair{y[0], 81}, {y[64 * 48 - 1], 81}, {v[0], 240},
+                             {v[32 * 24 - 1], 240}, {u[0], 90}, {u[32 * 24 - 1], 90}})
+    // clang-format on
+    EXPECT_NEAR(value, want, 3);
+}
+
+// The WAV of a segment is 16-bit PCM at the source's rate, in one or two
+// channels (5.1 mixed down), holding the samples of the segment cut at whole
+// samples: for 16-bit input exactly those ffmpeg decodes.
+TEST(SegmentDelivery, WavHoldsTheSamplesOfTheSegment) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    int rate, channels;
+    std::int64_t start, stop;
+    std::size_t frames;
+    bool exact;
+  } cases[] = {
+      {"stereo.wav", {"-ac", "2"}, 44100, 2, 5000000, 20000000, 66150, true},
+      // 0.1234567 s to 0.2 s is 8820 - 5444 samples
+      {"stereo.wav", {"-ac", "2"}, 44100, 2, 1234567, 2000000, 8820 - 5444, true},
+      {"mono.wav", {"-ac", "1"}, 8000, 1, 0, 30000000, 24000, true},
+      // clang-format off
+      {"surround.wav", {"-af", "aformat=channel_layouts=5.1"}, 48000, 2, 2500000, 15000000, 60000,
+       false},
+      // clang-format on
+      {"deep.wav", {"-ac", "2", "-c:a", "pcm_s24le"}, 22050, 2, 2500000, 15000000, 27562, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file(c.name);
+    MakeMedia(Join({Tone(c.rate, "3"), c.options, {path}}));
+    Segment s(dir, path);
+    s.Run(c.start, c.stop);
+    const std::vector<std::int16_t> samples = WavSamples(s.wav);
+    ASSERT_EQ(samples.size(), c.frames * c.channels);
+    EXPECT_EQ(s.source.wavBytes(), 44u + samples.size() * 2);
+    EXPECT_EQ(test::Probe(s.wav, "stream=sample_fmt,sample_rate,channels"),
+              "s16," + std::to_string(c.rate) + "," + std::to_string(c.channels));
+    EXPECT_GT(*std::max_element(samples.begin(), samples.end()), 1000);  // not silence
+    if (!c.exact) continue;
+    const std::string raw = test::RunCommand({"ffmpeg", "-v", "error", "-i", path, "-f", "s16le",
+                                              "-c:a", "pcm_s16le", "-"})
+                                .out;
+    const std::size_t first = (c.start * c.rate + 5000000) / 10000000 * c.channels;
+    ASSERT_GE(raw.size() / 2, first + samples.size());
+    EXPECT_EQ(std::memcmp(samples.data(), raw.data() + 2 * first, samples.size() * 2), 0);
+  }
+}
+
+// An abort ends the segment at once, as aborted.
+TEST(SegmentDelivery, AnAbortEndsTheSegment) {
+  TempDir dir;
+  Segment s(dir, test::MakeWmv(dir, "clip.wmv", "4"));
+  const std::atomic<bool> abort{true};
+  s.source.SetAbortFlag(&abort);
+  ASSERT_TRUE(s.source.Run());
+  EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Aborted);
+  s.source.Stop();
+  EXPECT_LT(s.sink.times.size(), 5u);
+}
+
+// A split job runs its segments one after the other on one source; each goes
+// on reading where the previous one stopped. Together they must hold exactly
+// what one segment over the whole range holds: every frame once, at the same
+// time, and every sample once, byte for byte. And the sound decoded from a
+// seek lines up with the straight decode (only the first block may differ,
+// where the decoder had no predecessor).
+TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
+  TempDir dir;
+  const std::string path = test::MakeWmv(dir, "clip.wmv", "3", 12);
+  Segment straight(dir, path);
+  straight.Run(0, 30000000);
+  const std::vector<std::int16_t> all = WavSamples(straight.wav);
+  ASSERT_EQ(all.size(), 132300u * 2);
+
+  Segment whole(dir, path);
+  whole.Run(5000000, 27000000);
+  const std::vector<std::int16_t> wholeSamples = WavSamples(whole.wav);
+  double difference = 0, energy = 0;
+  for (std::size_t i = 8192; i < wholeSamples.size(); ++i) {
+    const double d = wholeSamples[i] - all[22050 * 2 + i];
+    difference += d * d;
+    energy += static_cast<double>(wholeSamples[i]) * wholeSamples[i];
+  }
+  EXPECT_GT(energy, 0);
+  EXPECT_LT(difference, energy * 0.01);
+
+  Segment split(dir, path);
+  std::vector<double> times;
+  std::vector<std::int16_t> samples;
+  // Bounds that fall between frames and between the codec's audio blocks.
+  const std::int64_t bounds[] = {5000000, 10000000, 10000001, 17770000, 27000000};
+  for (std::size_t i = 0; i + 1 < std::size(bounds); ++i) {
+    split.Run(bounds[i], bounds[i + 1]);
+    for (double t : split.sink.times) times.push_back(t + (bounds[i] - bounds[0]) / 1e7);
+    const std::vector<std::int16_t> part = WavSamples(split.wav);
+    samples.insert(samples.end(), part.begin(), part.end());
+  }
+  ASSERT_EQ(times.size(), whole.sink.times.size());
+  for (std::size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], whole.sink.times[i], 1e-6);
+  EXPECT_TRUE(samples == wholeSamples);
+}
+
+constexpr std::int64_t kFrameHns = 400000;  // 25 fps
+constexpr std::int64_t kStepHns = 100000;   // the test clock's step, 10 ms
+
+// 160x120 at 25 fps; picture n is a flat grey of level 16 + 4 (n mod 50), so
+// the picture on show tells its number. With sound when `sound`. Made once
+// per name.
+std::string Ramp(const std::string& name, std::vector<std::string> codecs,
+                 const std::string& seconds = "3", bool sound = false) {
+  return test::Media(name, Join({{"-f", "lavfi", "-i",
+                                  "nullsrc=s=160x120:r=25:d=" + seconds +
+                                      ",format=gray,geq=lum='16+4*mod(N\\,50)',format=yuv420p"},
+                                 sound ? test::Tone(44100, seconds) : std::vector<std::string>{},
+                                 codecs,
+                                 {"-sc_threshold", "1000000000"}}));
+}
+std::string Ramp() { return Ramp("ramp.wmv", {"-c:v", "wmv2", "-q:v", "2"}); }
+std::string RampWithSound() {
+  return Ramp("sound.wmv", {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2"}, "3", true);
+}
+
+// 640x480, red above blue, with sound.
+std::string RedOverBlue() {
+  return test::Media("split.wmv",
+                     Join({{"-f", "lavfi", "-i",
+                            "color=c=red:s=640x240:r=25:d=1[a];color=c=blue:s=640x240:r=25:d=1[b];"
+                            "[a][b]vstack[out0]"},
+                           test::Tone(44100, "1"),
+                           {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2", "-ac", "2"}}));
+}
+
+struct Shown {
+  std::int64_t timeHns;
+  std::int64_t clockHns;  // when it was shown
+  int picture;            // the ramp's number on it
+  int width, height, bytesPerLine;
+  std::uint32_t alpha;
+};
+
+class PictureSink final : public PreviewSink {
+ public:
+  void ShowPreviewFrame(const PreviewFrame& f) override {
+    std::uint32_t centre = 0;
+    std::memcpy(
+        &centre,
+        f.pixels + static_cast<std::ptrdiff_t>(f.height / 2) * f.bytesPerLine + (f.width / 2) * 4,
+        4);
+    const int picture = static_cast<int>(std::lround(((centre & 0xff) - 16) / 4.0));
+    shown.push_back(
+        {f.timeHns, clockHns, picture, f.width, f.height, f.bytesPerLine, centre >> 24});
+  }
+  std::int64_t clockHns = 0;
+  std::vector<Shown> shown;
+};
+
+struct Player {
+  MediaSource source;
+  PictureSink sink;
+  RecordingNotifier notifier;
+  std::uint64_t pcmBytes = 0;
+  std::int64_t squares = 0;  // energy of the sound taken, to tell it from silence
+
+  int Open(const std::string& path) { return source.OpenPreview(path, &sink, notifier); }
+  const Shown& last() const { return sink.shown.back(); }
+  std::uint64_t BytesPerSecond() const {
+    return static_cast<std::uint64_t>(source.previewInfo().sampleRate) *
+           source.previewInfo().channels * 2;
+  }
+  // Takes the sound the clock has reached, as an audio device would.
+  void TakeSound(std::int64_t playedHns) {
+    const std::uint64_t wanted = BytesPerSecond() * playedHns / kHnsPerSecond;
+    std::uint8_t buffer[4096];
+    while (pcmBytes < wanted) {
+      const std::size_t got =
+          source.ReadPlaybackPcm(buffer, std::min<std::uint64_t>(sizeof buffer, wanted - pcmBytes));
+      if (got == 0) break;
+      pcmBytes += got;
+      for (std::size_t i = 0; i + 1 < got; i += 2) {
+        std::int16_t sample;
+        std::memcpy(&sample, buffer + i, 2);
+        squares += sample * sample / 256;
+      }
+    }
+  }
+  // The ramp's number on the picture whose span holds the position, from
+  // the first picture shown (the sound may delay the pictures in the file).
+  int RampAt(std::int64_t positionHns) const {
+    const Shown& first = sink.shown.front();
+    return static_cast<int>((first.picture + (positionHns - first.timeHns) / kFrameHns) % 50);
+  }
+  // Plays from startHns on a clock that moves one step whenever decoding is
+  // ahead of it, until the range ends or the clock reaches untilHns. A step
+  // is shorter than a picture, so no picture may come late.
+  PlaybackStatus Drive(std::int64_t startHns, std::int64_t untilHns) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::int64_t clock = startHns;
+    PlaybackStatus status;
+    while (std::chrono::steady_clock::now() < deadline) {
+      sink.clockHns = clock;
+      status = source.PresentPlayback(clock);
+      TakeSound(clock - startHns);
+      if (status.ended || clock >= untilHns) return status;
+      if (status.ready) {
+        clock += kStepHns;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+    ADD_FAILURE() << "playback did not end";
+    return status;
+  }
+};
+
+// What the file holds (as MediaInfoTest reads it): pictures are shown, laid
+// out and grabbed only when there are some.
+TEST(Preview, OpeningTellsWhatTheFileHolds) {
+  const std::string tone = test::Media("tone15.wav", test::Tone(22050, "1.5"));
+  for (const std::string& path : {RedOverBlue(), tone}) {
+    SCOPED_TRACE(path);
+    Player p;
+    ASSERT_EQ(p.Open(path), 1);
+    const MediaInfo& info = p.source.previewInfo();
+    const bool video = path != tone;
+    EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.displayWidth, info.sampleRate),
+              std::make_tuple(true, video, video ? 383 : 0, video ? 44100 : 22050));
+    EXPECT_EQ(p.source.ShowFrameAt(0), video ? 1 : 0);
+    ASSERT_EQ(p.sink.shown.size(), video ? 1u : 0u);
+    if (video) EXPECT_EQ(p.last().width, 383);
+    EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0).has_value(), video);
+    // A still comes at the decoded size (its rows are checked in
+    // StillCaptureTest) and is shown.
+    std::vector<std::uint8_t> rgb;
+    int width = 0, height = 0;
+    EXPECT_EQ(p.source.GrabFrameAt(7 * kFrameHns, rgb, width, height), video);
+    if (video) {
+      EXPECT_EQ(std::make_tuple(width, height, rgb.size()),
+                std::make_tuple(640, 480, std::size_t(640) * 480 * 3));
+      EXPECT_TRUE(p.last().timeHns <= 7 * kFrameHns && p.last().timeHns > 6 * kFrameHns);
+      EXPECT_EQ(p.source.GetCurrentPosition(), 7 * kFrameHns);
+    }
+    EXPECT_TRUE(p.notifier.messages().empty());
+  }
+}
+
+// Forwards and backwards, on and beside picture boundaries and key frames,
+// the last picture and after it.
+TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
+  const std::vector<std::string> clips = {
+      Ramp("ramp10.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "10"}, "2"),
+      Ramp("ramp.mpg", {"-c:v", "mpeg1video", "-q:v", "2", "-g", "25", "-bf", "2", "-f", "mpeg"},
+           "2"),
+  };
+  // clang-format off
+  const std::pair<std::int64_t, int> steps[] = {
+      {0, 0}, {kFrameHns - 1, 0}, {kFrameHns, 1}, {10 * kFrameHns - 1, 9}, {10 * kFrameHns, 10},
+      {30 * kFrameHns + kFrameHns / 2, 30}, {22 * kFrameHns + 1, 22}, {49 * kFrameHns + 1, 49},
+      {80 * kFrameHns, 49}, {25 * kFrameHns - 1, 24}, {3 * kFrameHns, 3}};
+  // clang-format on
+  for (const std::string& clip : clips) {
+    Player p;
+    ASSERT_EQ(p.Open(clip), 1) << clip;
+    for (const auto& [position, picture] : steps) {
+      SCOPED_TRACE(clip + " at " + std::to_string(position));
+      ASSERT_EQ(p.source.ShowFrameAt(position), 1);
+      EXPECT_EQ(p.last().picture, picture);
+      EXPECT_EQ(p.last().timeHns, picture * kFrameHns);
+      EXPECT_EQ(p.last().alpha, 0xffu);
+      EXPECT_EQ(p.source.GetCurrentPosition(),
+                std::min<std::int64_t>(position, p.source.previewInfo().durationHns));
+    }
+    EXPECT_EQ(std::make_pair(p.last().width, p.last().height), std::make_pair(160, 120));
+    EXPECT_GE(p.last().bytesPerLine, 160 * 4);
+  }
+}
+
+TEST(Preview, SteppingGoesOnWithTheOpenDecoder) {
+  Player p;
+  ASSERT_EQ(p.Open(Ramp("ramp200.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "200"}, "8")), 1);
+  ASSERT_EQ(p.source.ShowFrameAt(20 * kFrameHns), 1);
+  const PreviewCounters before = p.source.previewCounters();
+  for (int picture : {21, 22, 23, 27, 26, 24}) {
+    ASSERT_EQ(p.source.ShowFrameAt(picture * kFrameHns + 1000), 1);
+    EXPECT_EQ(p.last().picture, picture);
+  }
+  const PreviewCounters after = p.source.previewCounters();
+  EXPECT_EQ(after.seeks, before.seeks);
+  EXPECT_EQ(after.decodedFrames - before.decodedFrames, 7u);  // 21 to 28
+  EXPECT_EQ(after.cachedAnswers - before.cachedAnswers, 2u);  // 26 and 24, decoded before
+  // A look far away leaves this decoder where it stands for coming back.
+  for (int picture : {150, 29}) {
+    ASSERT_EQ(p.source.ShowFrameAt(picture * kFrameHns), 1);
+    EXPECT_EQ(p.last().picture, picture % 50);
+  }
+  EXPECT_EQ(p.source.previewCounters().seeks, before.seeks + 1);
+}
+
+// The layout (LayoutVideoRect) sets the size of the pictures and shows the
+// same one again.
+TEST(Preview, LayoutSetsTheSizeOfThePictures) {
+  Player p;
+  ASSERT_EQ(p.Open(RedOverBlue()), 1);
+  EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0), (VideoRect{194, 12, 576, 300}));
+  // centred in any area, also one smaller than the picture
+  EXPECT_EQ(LayoutVideoRect({10, 20, 110, 80}, 200, 100, 0), (VideoRect{-40, 0, 160, 100}));
+  EXPECT_TRUE(p.sink.shown.empty());
+  ASSERT_EQ(p.source.ShowFrameAt(5 * kFrameHns), 1);
+  EXPECT_EQ(std::make_pair(p.last().width, p.last().height), std::make_pair(382, 288));
+  const std::int64_t shownHns = p.last().timeHns;
+  EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 1), (VideoRect{1, 1, 769, 311}));
+  ASSERT_EQ(p.sink.shown.size(), 2u);
+  EXPECT_EQ(std::make_tuple(p.last().width, p.last().height, p.last().timeHns),
+            std::make_tuple(768, 310, shownHns));
+  p.source.LayoutVideoWindow(770, 312, 1);
+  EXPECT_EQ(p.sink.shown.size(), 2u);
+}
+
+// Files that do not open are refused with a message; a closed preview
+// declines everything; another file opens after it.
+TEST(Preview, RefusingClosingAndOpeningAnother) {
+  TempDir dir;
+  test::WriteFileBytes(dir.file("noise.wmv"), std::vector<std::uint8_t>(50000, 0x5a));
+  for (const std::string& path : {dir.file("missing.wmv"), dir.file("noise.wmv")}) {
+    Player p;
+    EXPECT_EQ(p.Open(path), -1) << path;
+    EXPECT_EQ(p.notifier.messages(), std::vector<std::string>{"RenderFile Error."}) << path;
+    EXPECT_FALSE(p.source.previewOpened());
+    EXPECT_EQ(p.source.ShowFrameAt(0), 0);
+    EXPECT_FALSE(p.source.LayoutVideoWindow(770, 312, 0).has_value());
+    EXPECT_EQ(p.source.ClosePreview(), 0);
+  }
+  Player p;
+  ASSERT_EQ(p.Open(RedOverBlue()), 1);
+  ASSERT_EQ(p.source.ShowFrameAt(10 * kFrameHns), 1);
+  EXPECT_EQ(p.source.ClosePreview(), 1);
+  EXPECT_EQ(p.source.ClosePreview(), 0);
+  EXPECT_EQ(p.source.ShowFrameAt(0), 0);
+  EXPECT_EQ(p.source.GetCurrentPosition(), 0);
+  EXPECT_FALSE(p.source.previewInfo().hasVideo);
+  ASSERT_EQ(p.Open(Ramp()), 1);
+  ASSERT_EQ(p.source.ShowFrameAt(12 * kFrameHns), 1);
+  EXPECT_EQ(std::make_pair(p.last().picture, p.last().width), std::make_pair(12, 160));
+}
+
+TEST(Playback, ARangePlaysToItsEndWithEveryPictureOnTime) {
+  const std::string tone = test::Media("tone3.wav", test::Tone(22050, "3"));
+  const std::string cases[] = {
+      Ramp("ramp20.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "20", "-c:a", "wmav2"}, "3", true),
+      Ramp("sound.mpg",
+           {"-c:v", "mpeg1video", "-q:v", "2", "-g", "12", "-bf", "2", "-c:a", "mp2", "-f", "mpeg"},
+           "3", true),
+      tone,
+  };
+  constexpr std::int64_t kStart = 5'000'000, kStop = 25'000'000;
+  for (const std::string& path : cases) {
+    SCOPED_TRACE(path);
+    Player p;
+    ASSERT_EQ(p.Open(path), 1);
+    ASSERT_EQ(p.source.PlayRange(kStart, kStop), 1);
+    const PlaybackStatus status = p.Drive(kStart, kStop + kHnsPerSecond);
+    EXPECT_TRUE(status.ended && !status.playing);
+    EXPECT_FALSE(p.source.PresentPlayback(kStop + kHnsPerSecond).ended) << "ends once";
+    const std::vector<Shown>& shown = p.sink.shown;
+    ASSERT_EQ(shown.empty(), path == tone);
+    if (!shown.empty()) {
+      // From the picture on show at the start to the last one before the
+      // end (the sound may make the pictures start a little late in the file).
+      EXPECT_LE(shown.front().timeHns, kStart);
+      EXPECT_GT(shown.front().timeHns + kFrameHns, kStart);
+      EXPECT_LT(shown.back().timeHns, kStop);
+      EXPECT_GE(shown.back().timeHns + kFrameHns, kStop);
+    }
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      // Each picture in its turn, shown in the first step its time reached.
+      EXPECT_EQ(shown[i].timeHns, shown.front().timeHns + static_cast<std::int64_t>(i) * kFrameHns);
+      EXPECT_EQ(shown[i].picture, static_cast<int>((shown.front().picture + i) % 50));
+      EXPECT_LT(shown[i].clockHns - std::max(shown[i].timeHns, kStart), kStepHns);
+      EXPECT_GE(shown[i].clockHns, shown[i].timeHns);
+    }
+    const PlaybackCounters counters = p.source.playbackCounters();
+    EXPECT_EQ(counters.shown, shown.size());
+    EXPECT_EQ(counters.dropped, 0u);
+    // Exactly the range's sound, and sound, not silence.
+    EXPECT_EQ(p.pcmBytes, p.BytesPerSecond() * 2);
+    EXPECT_EQ(counters.pcmBytes, p.pcmBytes);
+    EXPECT_TRUE(p.source.playbackSoundDrained());
+    EXPECT_GT(p.squares / static_cast<std::int64_t>(p.pcmBytes / 2), 1000);
+    EXPECT_EQ(p.source.GetCurrentPosition(), kStop);
+    EXPECT_EQ(p.source.StopPlayback(), 1);
+    EXPECT_EQ(p.source.GetCurrentPosition(), kStop) << "the cursor stays where playback left it";
+  }
+}
+
+TEST(Playback, PicturesWhoseTimeHasPassedAreDroppedNotQueued) {
+  Player p;
+  ASSERT_EQ(p.Open(Ramp()), 1);
+  ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+  while (p.sink.shown.empty()) p.Drive(0, 0);  // the first picture
+  // The clock jumps a second ahead, as when the window's thread was held up.
+  const std::int64_t clock = 25 * kFrameHns;
+  for (int i = 0; i < 5000 && p.last().timeHns < clock; ++i) {
+    p.sink.clockHns = clock;
+    p.source.PresentPlayback(clock);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(p.last().timeHns, clock);
+  EXPECT_EQ(p.last().picture, 25);
+  // Only what was decoded before the jump came on, each once, in order.
+  EXPECT_LE(p.sink.shown.size(), 4u);
+  for (std::size_t i = 1; i < p.sink.shown.size(); ++i)
+    EXPECT_GT(p.sink.shown[i].timeHns, p.sink.shown[i - 1].timeHns);
+  const PlaybackCounters counters = p.source.playbackCounters();
+  EXPECT_EQ(counters.shown + counters.dropped, 26u);  // pictures 0 to 25
+}
+
+TEST(Playback, StopHaltsAtOnceAndThePreviewGoesOn) {
+  Player p;
+  ASSERT_EQ(p.Open(RampWithSound()), 1);
+  ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+  p.Drive(0, 15'000'000);
+  const std::size_t shown = p.sink.shown.size();
+  EXPECT_EQ(p.source.StopPlayback(), 1);
+  EXPECT_EQ(p.source.GetCurrentPosition(), 15'000'000);
+  // Nothing more: no sound, no picture, no end.
+  std::uint8_t buffer[256];
+  EXPECT_EQ(p.source.ReadPlaybackPcm(buffer, sizeof buffer), 0u);
+  const PlaybackStatus after = p.source.PresentPlayback(30'000'000);
+  EXPECT_FALSE(after.playing || after.ended);
+  EXPECT_EQ(p.sink.shown.size(), shown);
+  // The preview shows single pictures again, from the decoder playback used.
+  const PreviewCounters before = p.source.previewCounters();
+  ASSERT_EQ(p.source.ShowFrameAt(15 * kFrameHns), 1);
+  EXPECT_EQ(p.last().picture, p.RampAt(15 * kFrameHns));
+  EXPECT_EQ(p.source.previewCounters().seeks, before.seeks);
+  // ShowFrameAt stops a playing range first.
+  ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+  ASSERT_EQ(p.source.ShowFrameAt(40 * kFrameHns), 1);
+  EXPECT_EQ(p.last().picture, p.RampAt(40 * kFrameHns));
+  EXPECT_FALSE(p.source.PresentPlayback(30'000'000).playing);
+  EXPECT_EQ(p.source.ReadPlaybackPcm(buffer, sizeof buffer), 0u);
+}
+
+// Hashes what a conversion segment delivers.
+class HashingSink final : public VideoFrameSink {
+ public:
+  void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override {
+    hash = hash * 31 + static_cast<std::uint64_t>(sampleTime * 1000);
+    for (std::size_t i = 0; i < length; i += 7) hash = hash * 131 + buffer[i];
+  }
+  std::uint64_t hash = 0;
+};
+
+// A conversion of the file delivers the same pictures and sound while the
+// preview plays it.
+TEST(Playback, AConversionDeliversTheSameWhilePlaybackRuns) {
+  TempDir dir;
+  const std::string clip = RampWithSound();
+  std::vector<std::uint64_t> hashes;
+  std::vector<std::vector<std::uint8_t>> wavs;
+  for (const bool playing : {false, true}) {
+    Player p;
+    ASSERT_EQ(p.Open(clip), 1);
+    if (playing) ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+    MediaSource conversion;
+    HashingSink sink;
+    const std::string wav = dir.file(playing ? "playing.wav" : "alone.wav");
+    ASSERT_TRUE(conversion.BuildConversionGraph(clip, true, true, p.notifier));
+    conversion.SetWavFileName(wav);
+    conversion.SetVideoSink(&sink);
+    ASSERT_TRUE(conversion.Run());
+    const auto started = std::chrono::steady_clock::now();
+    const auto present = [&] {
+      const auto played = std::chrono::steady_clock::now() - started;
+      const std::int64_t clock =
+          std::chrono::duration_cast<std::chrono::microseconds>(played).count() * 10;
+      p.source.PresentPlayback(clock);
+      p.TakeSound(clock);
+    };
+    EXPECT_EQ(conversion.WaitForSegment(std::chrono::seconds(10), present),
+              MediaSource::WaitResult::Delivered);
+    EXPECT_TRUE(conversion.Stop());
+    conversion.CloseConversion();
+    hashes.push_back(sink.hash);
+    wavs.push_back(test::ReadFileBytes(wav));
+  }
+  EXPECT_EQ(hashes[0], hashes[1]);
+  EXPECT_EQ(wavs[0], wavs[1]);
 }
 
 }  // namespace
