@@ -280,14 +280,18 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
                                 .out;
     ASSERT_EQ(yuv.size(), 176u * 144 * 3 / 2);
     const auto luma = [&](int x, int y) { return static_cast<std::uint8_t>(yuv[y * 176 + x]); };
-    if (c.topRowLuma >= 0) EXPECT_NEAR(luma(88, 2), c.topRowLuma, 4);
+    if (c.topRowLuma >= 0) {
+      EXPECT_NEAR(luma(88, 2), c.topRowLuma, 4);
+    }
     double sum = 0, squares = 0;
     for (int x = 8; x < 168; ++x) {
       sum += luma(x, 72);
       squares += luma(x, 72) * luma(x, 72);
     }
     const double mean = sum / 160, spread = std::sqrt(squares / 160 - mean * mean);
-    if (c.middleMean >= 0) EXPECT_NEAR(mean, c.middleMean, 6);
+    if (c.middleMean >= 0) {
+      EXPECT_NEAR(mean, c.middleMean, 6);
+    }
     EXPECT_EQ(spread < 25, c.even) << spread;
   }
 }

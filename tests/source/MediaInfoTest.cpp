@@ -387,7 +387,9 @@ TEST(SegmentDelivery, PicturesOfASegment) {
     s.Run(c.start, stop);
     ASSERT_EQ(s.sink.times.size(), c.count);
     EXPECT_NEAR(s.sink.times.front(), c.first, 0.04 + 1e-6);
-    if (c.first > 0) EXPECT_NEAR(s.sink.times.front(), c.first, 0.002);
+    if (c.first > 0) {
+      EXPECT_NEAR(s.sink.times.front(), c.first, 0.002);
+    }
     const double step = (s.sink.times.back() - s.sink.times.front()) / (c.count - 1);
     for (std::size_t i = 0; i < c.count; ++i)
       EXPECT_NEAR(s.sink.times[i], s.sink.times.front() + i * step, 1e-3) << i;
@@ -643,7 +645,9 @@ TEST(Preview, OpeningTellsWhatTheFileHolds) {
               std::make_tuple(true, video, video ? 383 : 0, video ? 44100 : 22050));
     EXPECT_EQ(p.source.ShowFrameAt(0), video ? 1 : 0);
     ASSERT_EQ(p.sink.shown.size(), video ? 1u : 0u);
-    if (video) EXPECT_EQ(p.last().width, 383);
+    if (video) {
+      EXPECT_EQ(p.last().width, 383);
+    }
     EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0).has_value(), video);
     // A still comes at the decoded size (its rows are checked in
     // StillCaptureTest) and is shown.
@@ -877,7 +881,9 @@ TEST(Playback, AConversionDeliversTheSameWhilePlaybackRuns) {
   for (const bool playing : {false, true}) {
     Player p;
     ASSERT_EQ(p.Open(clip), 1);
-    if (playing) ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+    if (playing) {
+      ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
+    }
     MediaSource conversion;
     HashingSink sink;
     const std::string wav = dir.file(playing ? "playing.wav" : "alone.wav");
