@@ -313,7 +313,7 @@ class EncodedFileTest : public ::testing::TestWithParam<Case> {};
 
 // Two seconds: 60 frames of 320x240 at 30 fps become 30 pictures at 15 fps,
 // a 44100 Hz stereo tone made by ffmpeg the segment's sound.
-TEST_P(EncodedFileTest, FfprobeReadsEveryPacketAndFfmpegDecodes) {
+TEST_P(EncodedFileTest, FfprobeReadsItAndFfmpegDecodesItCleanly) {
   const Case& c = GetParam();
   test::TempDir dir;
   EncodingSegment s(c.video, 15, c.width, c.height, {333333, 320, 240}, 20000000);
