@@ -31,11 +31,11 @@ int main(int argc, char** argv) {
   zel::app::SettingsSheet sheet(settings, notifier);
   sheet.show();
   auto* tabs = sheet.findChild<QTabWidget*>();
-  const char* names[] = {"audio", "video", "file", "etcetra"};
   for (int i = 0; i < tabs->count(); ++i) {
     tabs->setCurrentIndex(i);
     QApplication::processEvents();
-    saved = saved && sheet.grab().save(folder.filePath(QString("sheet-%1.png").arg(names[i])));
+    const QString name = tabs->tabText(i).toLower();  // the page's caption: AUDIO, ..., EXTRA
+    saved = saved && sheet.grab().save(folder.filePath(QString("sheet-%1.png").arg(name)));
   }
   notifier.showMessage("フレームレートに2の乗数は選べません。最も近い値に変更します。");
   return saved ? 0 : 1;
