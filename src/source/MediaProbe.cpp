@@ -1,6 +1,7 @@
 #include "source/MediaProbe.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace zel {
 
@@ -22,9 +23,11 @@ std::int64_t DurationHns(const AVFormatContext* input, std::initializer_list<int
   return longest;
 }
 
-// For files that declare no length (a cut-off download, a raw stream): the
-// end of the last packet of the chosen streams, read through once.
-std::int64_t ScannedDurationHns(AVFormatContext* input, std::initializer_list<int> streams) {
+// The end of the last packet of the chosen streams from the reading
+// position on, in 100-ns units from the file's start; 0 when there is none.
+// Stops early once a packet ends after stopAfterHns.
+std::int64_t PacketEndHns(AVFormatContext* input, std::initializer_list<int> streams,
+                          std::int64_t stopAfterHns = INT64_MAX) {
   const AVRational hns{1, static_cast<int>(kHnsPerSecond)};
   const std::int64_t origin = input->start_time != AV_NOPTS_VALUE
                                   ? av_rescale_q(input->start_time, AV_TIME_BASE_Q, hns)
@@ -32,7 +35,7 @@ std::int64_t ScannedDurationHns(AVFormatContext* input, std::initializer_list<in
   av::PacketPtr packet = av::MakePacket();
   if (!packet) return 0;
   std::int64_t end = 0;
-  while (av_read_frame(input, packet.get()) >= 0) {
+  while (end <= stopAfterHns && av_read_frame(input, packet.get()) >= 0) {
     const int index = packet->stream_index;
     const bool chosen = std::find(streams.begin(), streams.end(), index) != streams.end();
     const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
@@ -44,6 +47,29 @@ std::int64_t ScannedDurationHns(AVFormatContext* input, std::initializer_list<in
     av_packet_unref(packet.get());
   }
   return end;
+}
+
+// The length of the file's content. A header can claim a length the file
+// does not hold: none (a cut-off download, a raw stream), 0 (a recording
+// that was never finished), or hours for seconds of content (a damaged
+// header), and a range taken from such a claim gives empty files or hours
+// of silence. The packets from the last key frame before the claimed end
+// tell: when they end well before it, or go on well after it, the file is
+// read through once for its real length.
+std::int64_t ContentDurationHns(AVFormatContext* input, std::initializer_list<int> streams,
+                                std::int64_t declaredHns) {
+  if (declaredHns > 0) {
+    const std::int64_t tolerance = std::max<std::int64_t>(2 * kHnsPerSecond, declaredHns / 20);
+    const std::int64_t origin = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+    const std::int64_t target = origin + av_rescale(declaredHns, AV_TIME_BASE, kHnsPerSecond);
+    if (avformat_seek_file(input, -1, INT64_MIN, target, target, 0) < 0) {
+      return declaredHns;  // cannot tell: the claim stands
+    }
+    const std::int64_t end = PacketEndHns(input, streams, declaredHns + tolerance);
+    if (end >= declaredHns - tolerance && end <= declaredHns + tolerance) return declaredHns;
+    if (avformat_seek_file(input, -1, INT64_MIN, origin, origin, 0) < 0) return declaredHns;
+  }
+  return PacketEndHns(input, streams);
 }
 
 void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
@@ -95,8 +121,9 @@ ProbedStreams ProbeMedia(AVFormatContext* input, bool wantAudio, bool wantVideo,
     }
   }
   info.durationHns = DurationHns(input, {streams.videoStream, streams.audioStream});
-  if (info.durationHns <= 0 && (info.hasAudio || info.hasVideo)) {
-    info.durationHns = ScannedDurationHns(input, {streams.videoStream, streams.audioStream});
+  if (info.hasAudio || info.hasVideo) {
+    info.durationHns =
+        ContentDurationHns(input, {streams.videoStream, streams.audioStream}, info.durationHns);
   }
   return streams;
 }

@@ -141,13 +141,17 @@ TEST(MediaInfo, BadInputs) {
   }
 }
 
-// A cut-off download declares no length; what it holds is measured instead,
-// so that its marked range is not empty.
-TEST(MediaInfo, AFileWithoutDeclaredLengthIsMeasured) {
+// A header's length is checked against the packets: a cut-off download
+// declares none, an unfinished recording 0, a damaged header hours for
+// seconds. What the file holds is measured instead, so that its marked range
+// is neither empty nor hours of silence; a true claim stands.
+TEST(MediaInfo, TheLengthIsWhatTheFileHolds) {
   TempDir dir;
-  std::vector<std::uint8_t> bytes = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "4"));
-  bytes.resize(bytes.size() / 2);
-  test::WriteFileBytes(dir.file("half.wmv"), bytes);
+  const std::vector<std::uint8_t> good = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "4"));
+  const std::int64_t declared = Open(dir.file("good.wmv")).durationHns;
+  EXPECT_NEAR(declared, 40000000, 1000000);
+  std::vector<std::uint8_t> half(good.begin(), good.begin() + good.size() / 2);
+  test::WriteFileBytes(dir.file("half.wmv"), half);
   const auto format = test::ProbeSections(dir.file("half.wmv"), {"-show_format"}, "format");
   ASSERT_EQ(format.size(), 1u);
   ASSERT_EQ(format[0].at("duration"), "N/A");
@@ -155,6 +159,25 @@ TEST(MediaInfo, AFileWithoutDeclaredLengthIsMeasured) {
   EXPECT_TRUE(info.hasVideo);
   EXPECT_GT(info.durationHns, 10000000);
   EXPECT_LT(info.durationHns, 30000000);
+  // The play duration of the ASF file properties object (in 100-ns units,
+  // preroll included) claims 0 s and 2 hours.
+  const std::uint8_t properties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  const auto at =
+      std::search(good.begin(), good.end(), std::begin(properties), std::end(properties)) -
+      good.begin();
+  ASSERT_LT(static_cast<std::size_t>(at) + 88, good.size());
+  for (const std::uint64_t claim : {std::uint64_t{0}, std::uint64_t{72000000000}}) {
+    SCOPED_TRACE(claim);
+    std::vector<std::uint8_t> lying = good;
+    std::uint64_t preroll = 0;
+    for (int i = 7; i >= 0; --i) preroll = preroll << 8 | good[at + 80 + i];
+    const std::uint64_t playDuration = claim + preroll * 10000;
+    for (int i = 0; i < 8; ++i)
+      lying[at + 64 + i] = static_cast<std::uint8_t>(playDuration >> (8 * i));
+    test::WriteFileBytes(dir.file("lying.wmv"), lying);
+    EXPECT_NEAR(Open(dir.file("lying.wmv")).durationHns, declared, 1000000);
+  }
 }
 
 // Extensions in any case; only "avi" and "AVI" go through the WMV
