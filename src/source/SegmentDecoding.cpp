@@ -140,7 +140,8 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   const std::vector<std::uint8_t> silence(frameBytes * 4096, 0);
 
   const auto writeSilence = [&](std::int64_t samples) {
-    while (samples > 0 && !writeFailed) {
+    // A long gap is many chunks: an abort is heard between them.
+    while (samples > 0 && !writeFailed && !(job.shouldStop && job.shouldStop())) {
       const std::int64_t chunk = std::min<std::int64_t>(samples, 4096);
       writeFailed = !wav.Append(silence.data(), static_cast<std::size_t>(chunk) * frameBytes);
       samples -= chunk;
