@@ -217,6 +217,17 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   if (video_.present) grabber_.FlushVideoEncoder();
   if (audio_.present && !aborted && !encoder_.EncodeTemporaryWav(workDir_, notifier)) return false;
 
+  // A segment in which neither stream delivered anything (the last moments
+  // of a file whose streams end before its declared length) would give
+  // files that no player opens: it has no files, no thumbnail and no place
+  // in the report.
+  const bool holdsNothing = (!video_.present || video_.samples.sampleCount() == 0) &&
+                            (!audio_.present || audio_.samples.sampleCount() == 0);
+  if (!aborted && holdsNothing) {
+    reportProgress(bounds, length, false);
+    return true;
+  }
+
   const std::string outputBase = SegmentOutputBase(input_, job_.settings.result, splitting, index);
   // An aborted segment is incomplete: its files are not written, and files
   // of that name from an earlier run stay as they were.
@@ -343,7 +354,7 @@ ConversionOutcome ConvertThreadBody(const std::string& inputPath, Notifier* stat
   // A failure has shown its own message; only a job that wrote its files is
   // reported as saved.
   if (result == 0) return ConversionOutcome::Failed;
-  if (!done.hadStreams) {
+  if (!done.hadStreams || done.filesWritten == 0) {
     job.notifier.showMessage(text::kNothingToConvert);
     return ConversionOutcome::Failed;
   }

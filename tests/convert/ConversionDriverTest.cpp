@@ -219,6 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NeitherSoundNorPictures", "clip.wmv",
              [](Job& j) { j.settings.mpeg_audio = j.settings.mpeg_video = 0; }, Failed, {},
              "変換できる音声も映像もありません。"},
+        // less than a second of sound gives an empty track: no file is made
+        // of a segment that holds nothing, and a job without files is no success
+        Case{"NothingButAnEmptyTrack", "blip.wav", [](Job&) {}, Failed, {},
+             "変換できる音声も映像もありません。", test::Tone(8000, "0.9")},
         Case{"H263AtAnUnlistedSize", "clip.wmv",
              [](Job& j) { j.settings.mpeg_video = 1, j.settings.framesize = 2; }, Failed, {},
              "h263:128x96,176x144,352x288,704x576,1408x1152\n"},
