@@ -1,6 +1,7 @@
 #include "General/AtomicFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <string_view>
 
 namespace zel {
 
@@ -38,6 +40,16 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+// The start of name that fits in a temporary name ".<start>-XXXXXX" of at
+// most NAME_MAX bytes, never cut inside a UTF-8 character.
+std::string_view TemporaryStem(std::string_view name) {
+  constexpr std::size_t kMost = NAME_MAX - 8;  // the dot, the dash and six characters
+  if (name.size() <= kMost) return name;
+  std::size_t cut = kMost;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut);
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {}
@@ -54,7 +66,7 @@ bool AtomicFile::open() {
   // O_EXCL with a fresh name: never an existing file, never through a link.
   // Mode 0666 less the umask, as any new file of the user's.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = folder + "." + name + "-" + RandomSuffix();
+    std::string candidate = folder + "." + std::string(TemporaryStem(name)) + "-" + RandomSuffix();
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       fd_ = fd;

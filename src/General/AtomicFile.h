@@ -9,8 +9,9 @@ namespace zel {
 
 // A file that appears whole or not at all. It is written under a temporary
 // name in the target's folder (".<name>-XXXXXX", so a half-written file
-// never looks like a finished one) and renamed over the target only when
-// commit() succeeds. A failed, aborted or killed run therefore leaves an
+// never looks like a finished one; a long name is shortened there, to keep
+// the whole within NAME_MAX) and renamed over the target only when commit()
+// succeeds. A failed, aborted or killed run therefore leaves an
 // earlier file of that name as it was, and a link at the target is
 // replaced, not followed. Until it is committed, the temporary file is
 // registered, so that a second Ctrl-C can remove it (RemovePartialFiles).

@@ -1,6 +1,7 @@
 #include "General/WorkFolder.h"
 
-#include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +20,9 @@ namespace fs = std::filesystem;
 // "zel-convert-" is not read as "zel-" with the pid "convert".
 constexpr std::string_view kPrograms[] = {"zel-convert", "zel"};
 
-// The process id of a work folder's name "<program>-<pid>-XXXXXX", or 0.
-pid_t WorkFolderOwner(std::string_view name) {
+// Whether name has the form of a work folder's, "<program>-<pid>-XXXXXX".
+// A user's own folder may have it too: the marker tells them apart.
+bool HasWorkFolderName(std::string_view name) {
   for (std::string_view program : kPrograms) {
     if (!name.starts_with(program) || name.size() <= program.size() ||
         name[program.size()] != '-') {
@@ -29,18 +31,46 @@ pid_t WorkFolderOwner(std::string_view name) {
     std::string_view rest = name.substr(program.size() + 1);
     const std::size_t dash = rest.find('-');
     // mkdtemp replaces exactly six characters
-    if (dash == std::string_view::npos || dash == 0 || dash > 9 || rest.size() != dash + 7) return 0;
-    pid_t pid = 0;
-    for (char c : rest.substr(0, dash)) {
-      if (c < '0' || c > '9') return 0;
-      pid = pid * 10 + (c - '0');
+    if (dash == std::string_view::npos || dash == 0 || dash > 9 || rest.size() != dash + 7) {
+      return false;
     }
-    return pid;
+    return rest.substr(0, dash).find_first_not_of("0123456789") == std::string_view::npos;
   }
-  return 0;
+  return false;
 }
 
-bool ProcessExists(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+// Closes a descriptor at the end of a scope.
+struct Descriptor {
+  explicit Descriptor(int fd) : fd(fd) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int fd;
+};
+
+// Whether the descriptor is of the given kind and owned by this user.
+bool OwnedByUs(int fd, mode_t kind) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == kind && st.st_uid == ::getuid();
+}
+
+// Locks the marker of a new folder and returns its descriptor, or -1. The
+// marker is locked under another name and then renamed, so that no other
+// run can ever find it unlocked and take the folder for a dead run's.
+int LockNewMarker(const std::string& folder) {
+  const std::string marker = folder + "/" + kWorkFolderMarker;
+  const std::string unlocked = marker + "-new";
+  const int fd = ::open(unlocked.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(unlocked.c_str(), marker.c_str()) != 0) {
+    ::unlink(unlocked.c_str());
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 }  // namespace
 
@@ -63,27 +93,42 @@ bool WorkFolder::Create(std::string_view program, std::string* error) {
     return false;
   }
   path_ = pattern;
+  // Without the lock (a file system without flock) the folder still works;
+  // having no marker, it is only never taken for a dead run's.
+  lock_ = LockNewMarker(path_);
   return true;
 }
 
 void WorkFolder::Remove() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-  path_.clear();
+  if (!path_.empty()) {
+    // removed while still locked, so no other run starts removing it too
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+    path_.clear();
+  }
+  if (lock_ >= 0) {
+    ::close(lock_);
+    lock_ = -1;
+  }
 }
 
 int RemoveStaleWorkFolders(const std::string& temporaryFolder) {
   int removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(temporaryFolder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    const pid_t pid = WorkFolderOwner(name);
-    if (pid <= 0 || pid == ::getpid() || ProcessExists(pid)) continue;
+    if (!HasWorkFolderName(it->path().filename().string())) continue;
     // Only real folders of this user: never follow a link, never touch what
     // another user left in a shared /tmp.
-    struct stat st {};
-    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+    const Descriptor folder(
+        ::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.fd < 0 || !OwnedByUs(folder.fd, S_IFDIR)) continue;
+    // A folder is ours only with the marker, and a dead run's only when
+    // nobody holds the marker's lock. The lock is kept while removing, so
+    // that two runs starting together do not both remove it.
+    const Descriptor marker(
+        ::openat(folder.fd, kWorkFolderMarker, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (marker.fd < 0 || !OwnedByUs(marker.fd, S_IFREG) ||
+        ::flock(marker.fd, LOCK_EX | LOCK_NB) != 0) {
       continue;
     }
     std::error_code ignored;

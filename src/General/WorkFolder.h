@@ -9,9 +9,13 @@ namespace zel {
 // segments' WAV files, the AVI input's temporary WMV and the thumbnails'
 // BMPs. It lives under the system's temporary folder ($TMPDIR) as
 // "<program>-<pid>-XXXXXX", so that no user file can ever be overwritten or
-// deleted by our temporary files, and so that a folder left behind by a
-// killed process can be recognised: Create first removes the folders of our
-// programs whose process no longer exists.
+// deleted by our temporary files. The folder holds a marker file
+// (kWorkFolderMarker) on which the process keeps an exclusive flock for the
+// folder's life; the kernel drops the lock when the process ends, however
+// it ends, so a folder left behind by a killed run is one whose marker can
+// be locked. Create first removes such folders. The pid in the name is for
+// people looking at the folder only: it says nothing certain (another PID
+// namespace may share the temporary folder, and pids are reused).
 class WorkFolder {
  public:
   WorkFolder() = default;
@@ -29,11 +33,17 @@ class WorkFolder {
 
  private:
   std::string path_;
+  int lock_ = -1;  // the marker, locked while the folder exists
 };
 
+// The marker file's name inside a work folder.
+inline constexpr const char* kWorkFolderMarker = ".zel-work";
+
 // Removes, from temporaryFolder, the work folders that earlier runs of our
-// programs left behind ("zel-<pid>-*", "zel-convert-<pid>-*", owned by this
-// user) whose process no longer exists. Returns how many were removed.
+// programs left behind: "zel-<pid>-*" or "zel-convert-<pid>-*" folders (not
+// links) of this user that hold the marker, with nobody holding its lock.
+// A folder without the marker is never touched, whatever its name. Returns
+// how many were removed.
 int RemoveStaleWorkFolders(const std::string& temporaryFolder);
 
 }  // namespace zel

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <string>
+#include <vector>
 
+#include "General/AtomicFile.h"
 #include "General/ErrorBox.h"
 #include "General/GeneralFile.h"
 #include "General/Notifier.h"
@@ -84,6 +88,37 @@ TEST(GeneralFileTest, FileExistsPlainAndWithWildcards) {
       {d + "/s*/x", false}};  // wildcards in a folder do not search
   // clang-format on
   for (const auto& [path, exists] : cases) EXPECT_EQ(GneFileExists(path), exists) << path;
+}
+
+// A name of NAME_MAX bytes is a valid target: its temporary name is
+// shortened (never inside a UTF-8 character) and still removed as a
+// partial file.
+TEST(AtomicFileTest, LongestNamesAreWrittenAndReplacedWhole) {
+  std::string japanese;
+  for (int i = 0; i < 85; ++i) japanese += "あ";
+  for (const std::string& name : {std::string(251, 'x') + ".3gp", japanese}) {
+    test::TempDir dir;
+    const std::string target = dir.file(name);
+    test::WriteFileBytes(target, {1, 2, 3});
+    {
+      AtomicFile partial(target);
+      ASSERT_TRUE(partial.open()) << name.size();
+      std::vector<std::string> names;
+      for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+      ASSERT_EQ(names.size(), 2u);
+      const std::string temporary = names[0] == name ? names[1] : names[0];
+      const std::size_t stem = temporary.size() - 8;  // less ".", "-XXXXXX"
+      EXPECT_EQ("." + name.substr(0, stem) + "-", temporary.substr(0, stem + 2));
+      EXPECT_NE(static_cast<unsigned char>(name[stem]) & 0xC0, 0x80) << temporary;
+      RemovePartialFiles();
+      EXPECT_FALSE(std::filesystem::exists(dir.path() / temporary));
+    }
+    const std::uint8_t bytes[] = {4, 5};
+    ASSERT_TRUE(WriteWholeFile(target, {bytes}));
+    EXPECT_EQ(test::ReadFileBytes(target), (std::vector<std::uint8_t>{4, 5}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  }
 }
 
 }  // namespace

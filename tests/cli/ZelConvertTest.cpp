@@ -2,8 +2,10 @@
 // status, messages, outputs, signals and what is left behind. What the
 // conversions themselves give is checked in ConversionDriverTest.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "General/WorkFolder.h"
 #include "cli/CliOptions.h"
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
@@ -336,19 +339,29 @@ TEST_F(ZelConvertTest, AClosedOutputStreamIsNoReasonToDie) {
   ExpectNothingLeft();
 }
 
-// A work folder left by a killed run is removed by the next run; one of a
-// process that still lives stays.
+// A work folder left by a killed run (its marker, unlocked) is removed by the
+// next run. The pid in the name decides nothing: a user's folder of that
+// name without the marker stays, and so does a live run's whose marker is
+// locked, as by a run in another PID namespace sharing the folder.
 TEST_F(ZelConvertTest, LeftoverWorkFoldersOfDeadProcessesGo) {
   const pid_t dead = ::fork();
   if (dead == 0) ::_exit(0);
   ::waitpid(dead, nullptr, 0);
-  const fs::path stale = tmp.path() / ("zel-convert-" + std::to_string(dead) + "-aB3dE9");
-  const fs::path alive = tmp.path() / ("zel-" + std::to_string(::getpid()) + "-xY7pQ2");
-  fs::create_directories(stale / "inner");
-  fs::create_directory(alive);
+  const std::string pid = std::to_string(dead);
+  const fs::path stale = tmp.path() / ("zel-convert-" + pid + "-aB3dE9");
+  const fs::path users = tmp.path() / ("zel-" + pid + "-photos");
+  const fs::path alive = tmp.path() / ("zel-" + pid + "-xY7pQ2");
+  for (const fs::path& folder : {stale, users, alive}) {
+    fs::create_directories(folder / "inner");
+    test::WriteFileBytes(folder / (folder == users ? "photo.jpg" : kWorkFolderMarker), {1});
+  }
+  const int lock = ::open((alive / kWorkFolderMarker).c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
   ASSERT_EQ(Run({"-q", Media("song.wma")}).exitCode, 0);
+  ::close(lock);
   EXPECT_FALSE(fs::exists(stale));
-  EXPECT_TRUE(fs::exists(alive));
+  EXPECT_TRUE(fs::exists(users / "photo.jpg"));
+  EXPECT_TRUE(fs::exists(alive / "inner"));
 }
 
 TEST(CliOptionsTest, ParsesTimes) {
