@@ -135,7 +135,8 @@ std::vector<std::uint8_t> Hex(std::string_view text) {
   return out;
 }
 
-std::vector<std::uint8_t> WavBytes(int rate, int channels, const std::vector<std::uint8_t>& pcm,
+std::vector<std::uint8_t> WavBytes(std::uint32_t rate, std::uint32_t channels,
+                                   const std::vector<std::uint8_t>& pcm,
                                    const std::vector<std::uint8_t>& beforeData,
                                    std::int64_t dataLength) {
   std::vector<std::uint8_t> out = Hex("'RIFF' 00000000 'WAVEfmt ' 10000000 0100");

@@ -64,7 +64,8 @@ std::vector<std::uint8_t> Hex(std::string_view text);
 
 // A 16-bit PCM RIFF/WAVE file: the fmt chunk, `beforeData` (other chunks),
 // then the data chunk, whose length word is pcm's size unless given.
-std::vector<std::uint8_t> WavBytes(int rate, int channels, const std::vector<std::uint8_t>& pcm,
+std::vector<std::uint8_t> WavBytes(std::uint32_t rate, std::uint32_t channels,
+                                   const std::vector<std::uint8_t>& pcm,
                                    const std::vector<std::uint8_t>& beforeData = {},
                                    std::int64_t dataLength = -1);
 
