@@ -114,6 +114,10 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
   fs::create_directory(in.path() / "folder.wmv");
   ASSERT_EQ(::mkfifo(in.file("pipe.wmv").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", in.path() / "zero.wmv");
+  const std::string own =
+      put("own.3g2",
+          test::ReadFileBytes(Media(
+              "mpeg4.3g2", test::Join({test::Video("176x144", "10", "1"), {"-c:v", "mpeg4"}}))));
   const struct {
     std::string input;
     std::vector<std::string> options;
@@ -137,6 +141,10 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
       {put("nodata.wav", noData), {}, 1, "nodata.wav: no sound or pictures"},
       {Media("clip.wmv"), {"--start", "10"}, 2, "lies at or beyond the end"},
       {Media("clip.wmv"), {"--start", "4.5", "--end", "6"}, 2, "clip.wmv lasts 4."},
+      // converted into its own folder, its 3G2 output would be the input itself
+      {own, {"--any-input", "-o", in.path().string()}, 1,
+       "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください["
+       + own + "]"},
       // clang-format on
   };
   for (const auto& c : cases) {
