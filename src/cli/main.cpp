@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -195,9 +196,20 @@ std::string InputProblem(const std::string& input) {
   return {};
 }
 
+// An input's output files are named after its file name without the
+// extension, in the run's one output folder.
+std::string OutputName(const std::string& input) {
+  std::string name = zel::PathFileName(input);
+  if (auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+// The inputs of this run whose conversion started, by OutputName.
+using OutputOwners = std::map<std::string, std::string>;
+
 int ConvertOne(const std::string& input, const CliOptions& options,
                const zel::ConversionSettings& settings, const std::string& workFolder,
-               CliNotifier& notifier) {
+               CliNotifier& notifier, OutputOwners& owners) {
   if (std::string problem = InputProblem(input); !problem.empty()) {
     Say(Quoted(input) + ": " + problem);
     return kExitFailed;
@@ -217,6 +229,13 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     Say(Quoted(input) + ": --start " + Seconds(range.start) + " lies at or beyond the end (" +
         Quoted(input) + " lasts " + Seconds(info.durationHns) + ")");
     return kExitUsage;
+  }
+  // Another input of the same name would replace the files of the earlier one.
+  const std::string outputName = OutputName(input);
+  if (auto earlier = owners.find(outputName); earlier != owners.end()) {
+    Say(Quoted(input) + ": its outputs would replace those of " + Quoted(earlier->second) +
+        " from this run; skipped");
+    return kExitFailed;
   }
 
   std::string path = input;
@@ -253,6 +272,7 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   zel::ConversionJob job{settings,     params,     state,  range,
                          videoContext, audioBlock, source, notifier};
 
+  owners.emplace(outputName, input);
   notifier.beginInput(zel::PathFileName(input));
   state.converting = true;
   gAbortFlag = &state.abortRequested;
@@ -326,9 +346,10 @@ int Run(const CliOptions& options) {
 
   CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
   int status = kExitOk;
+  OutputOwners owners;
   for (const std::string& input : options.inputs) {
     if (gInterrupted) break;
-    const int result = ConvertOne(input, options, settings, workFolder.path(), notifier);
+    const int result = ConvertOne(input, options, settings, workFolder.path(), notifier, owners);
     if (result > status) status = result;
   }
   if (gInterrupted && status == kExitOk) status = kExitFailed;

@@ -167,6 +167,14 @@ TEST_F(ZelConvertTest, OneFailingInputAmongSeveral) {
       Run({"--container", "3gp", out.file("missing.wmv"), Media("video.wmv"), Media("song.wma")});
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_TRUE(fs::exists(out.file("video.3gp")) && fs::exists(out.file("song.3gp")));
+  // A second input of the same name is skipped: the first one's file stays.
+  TempDir in;
+  fs::copy_file(Media("song.wma"), in.file("clip.wma"));
+  const CommandResult same = Run({"--container", "3gp", Media("clip.wmv"), in.file("clip.wma")});
+  EXPECT_EQ(same.exitCode, 1);
+  EXPECT_NE(same.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
+      << same.err;
+  EXPECT_EQ(test::Probe(out.file("clip.3gp"), "stream=codec_type"), "video audio");
   const CommandResult warned = Run({"--split", "1", Media("clip.wmv"), Media("song.wma")});
   EXPECT_EQ(warned.exitCode, 0) << warned.err;
   std::size_t warnings = 0;
