@@ -162,6 +162,29 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   return true;
 }
 
+// With H.263 video, the resolved frame size must be one that H.263 can code;
+// false with a message naming the sizes of --size that it takes.
+bool CheckH263FrameSize(const zel::ConversionSettings& s, std::string& error) {
+  if (zel::VideoFormatValue(s.mpeg_video) != zel::kVideoFormatH263) return true;
+  const int width = zel::FrameWidth(s.framesize);
+  const int height = zel::FrameHeightForWidth(width);
+  if (zel::IsH263FrameSize(width, height)) return true;
+  std::vector<std::string> sizes;
+  // The MPEG-4 list holds the sizes that --size offers.
+  for (const zel::ListEntry& entry : zel::FrameSizeList(zel::kVideoFormatMpeg4)) {
+    if (zel::IsH263FrameSize(entry.value, zel::FrameHeightForWidth(entry.value)))
+      sizes.emplace_back(entry.text);
+  }
+  std::string choices;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    if (i > 0) choices += i + 1 == sizes.size() ? " or " : ", ";
+    choices += sizes[i];
+  }
+  error = "H.263 video takes " + choices + " (the frame size is " + std::to_string(width) + "x" +
+          std::to_string(height) + "); choose one with --size";
+  return false;
+}
+
 // Loads ./setup.ini or --settings FILE. False (exit 2) when an explicitly
 // named file cannot serve; a broken ./setup.ini is described and the run
 // goes on with what the load gave.
@@ -322,6 +345,10 @@ int Run(const CliOptions& options) {
       zel::AudioFormatValue(settings.mpeg_audio) == 0 &&
       zel::VideoFormatValue(settings.mpeg_video) == 0) {
     Say("nothing to convert: audio and video are both \"none\" (settings, --audio, --video)");
+    return kExitUsage;
+  }
+  if ((settings.file3gp != 0 || settings.file3g2 != 0) && !CheckH263FrameSize(settings, error)) {
+    Say(error);
     return kExitUsage;
   }
   if (settings.result.empty()) settings.result = startDirectory;

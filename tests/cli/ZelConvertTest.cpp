@@ -69,6 +69,10 @@ class ZelConvertTest : public ::testing::Test {
 };
 
 TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
+  std::ofstream(out.file("h263.ini")) << "[zel]\n3gpfile=1\nmpeg_video=1\nframesize=2\n";
+  const char* h263Size =
+      "zel-convert: H.263 video takes 128x96 or 176x144 (the frame size is 320x240); choose one "
+      "with --size\n";
   const struct {
     std::vector<std::string> args;
     int exitCode;
@@ -91,6 +95,8 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{}, 2, "no input file given"},
       {{"--audio", "amr", "--channels", "2", "x.wmv"}, 2, "AMR-NB takes --channels 1 only"},
       {{"--video", "h263", "--size", "320x240", "x.wmv"}, 2, "H.263 takes --size"},
+      {{"--video", "h263", "x.wmv"}, 2, h263Size},
+      {{"--settings", "h263.ini", "x.wmv"}, 2, h263Size},
       {{"--report", "a.wmv", "b.wmv"}, 2, "takes one input per run"},
       {{"-o", "missing", "x.wmv"}, 2, "output folder missing does not exist"},
   };
