@@ -335,6 +335,8 @@ TEST_F(ZelConvertTest, InterruptsLeaveNothingBehind) {
       {"INT", "1"}, {"TERM", "1"}, {"HUP", "1"}, {"INT TERM", "143"}};
   for (const auto& [signals, status] : cases) {
     SCOPED_TRACE(signals);
+    // the previous run's log would let the signals come before this run is up
+    fs::remove(logs.file("err"));
     const CommandResult r = Run({"--split", "1", "--report", "--container", "3gp", input}, "",
                                 "2>" + log + " & pid=$!; until grep -q 'segment 2/' " + log +
                                     " || ! kill -0 $pid; do sleep 0.01; done; for s in " + signals +
