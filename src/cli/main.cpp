@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -161,6 +162,29 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   return true;
 }
 
+// With H.263 video, the resolved frame size must be one that H.263 can code;
+// false with a message naming the sizes of --size that it takes.
+bool CheckH263FrameSize(const zel::ConversionSettings& s, std::string& error) {
+  if (zel::VideoFormatValue(s.mpeg_video) != zel::kVideoFormatH263) return true;
+  const int width = zel::FrameWidth(s.framesize);
+  const int height = zel::FrameHeightForWidth(width);
+  if (zel::IsH263FrameSize(width, height)) return true;
+  std::vector<std::string> sizes;
+  // The MPEG-4 list holds the sizes that --size offers.
+  for (const zel::ListEntry& entry : zel::FrameSizeList(zel::kVideoFormatMpeg4)) {
+    if (zel::IsH263FrameSize(entry.value, zel::FrameHeightForWidth(entry.value)))
+      sizes.emplace_back(entry.text);
+  }
+  std::string choices;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    if (i > 0) choices += i + 1 == sizes.size() ? " or " : ", ";
+    choices += sizes[i];
+  }
+  error = "H.263 video takes " + choices + " (the frame size is " + std::to_string(width) + "x" +
+          std::to_string(height) + "); choose one with --size";
+  return false;
+}
+
 // Loads ./setup.ini or --settings FILE. False (exit 2) when an explicitly
 // named file cannot serve; a broken ./setup.ini is described and the run
 // goes on with what the load gave.
@@ -195,9 +219,20 @@ std::string InputProblem(const std::string& input) {
   return {};
 }
 
+// An input's output files are named after its file name without the
+// extension, in the run's one output folder.
+std::string OutputName(const std::string& input) {
+  std::string name = zel::PathFileName(input);
+  if (auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+// The inputs of this run whose conversion started, by OutputName.
+using OutputOwners = std::map<std::string, std::string>;
+
 int ConvertOne(const std::string& input, const CliOptions& options,
                const zel::ConversionSettings& settings, const std::string& workFolder,
-               CliNotifier& notifier) {
+               CliNotifier& notifier, OutputOwners& owners) {
   if (std::string problem = InputProblem(input); !problem.empty()) {
     Say(Quoted(input) + ": " + problem);
     return kExitFailed;
@@ -217,6 +252,13 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     Say(Quoted(input) + ": --start " + Seconds(range.start) + " lies at or beyond the end (" +
         Quoted(input) + " lasts " + Seconds(info.durationHns) + ")");
     return kExitUsage;
+  }
+  // Another input of the same name would replace the files of the earlier one.
+  const std::string outputName = OutputName(input);
+  if (auto earlier = owners.find(outputName); earlier != owners.end()) {
+    Say(Quoted(input) + ": its outputs would replace those of " + Quoted(earlier->second) +
+        " from this run; skipped");
+    return kExitFailed;
   }
 
   std::string path = input;
@@ -253,6 +295,7 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   zel::ConversionJob job{settings,     params,     state,  range,
                          videoContext, audioBlock, source, notifier};
 
+  owners.emplace(outputName, input);
   notifier.beginInput(zel::PathFileName(input));
   state.converting = true;
   gAbortFlag = &state.abortRequested;
@@ -304,6 +347,10 @@ int Run(const CliOptions& options) {
     Say("nothing to convert: audio and video are both \"none\" (settings, --audio, --video)");
     return kExitUsage;
   }
+  if ((settings.file3gp != 0 || settings.file3g2 != 0) && !CheckH263FrameSize(settings, error)) {
+    Say(error);
+    return kExitUsage;
+  }
   if (settings.result.empty()) settings.result = startDirectory;
   if (!fs::is_directory(settings.result, ec)) {
     Say("output folder " + Quoted(settings.result) + " does not exist");
@@ -326,9 +373,10 @@ int Run(const CliOptions& options) {
 
   CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
   int status = kExitOk;
+  OutputOwners owners;
   for (const std::string& input : options.inputs) {
     if (gInterrupted) break;
-    const int result = ConvertOne(input, options, settings, workFolder.path(), notifier);
+    const int result = ConvertOne(input, options, settings, workFolder.path(), notifier, owners);
     if (result > status) status = result;
   }
   if (gInterrupted && status == kExitOk) status = kExitFailed;

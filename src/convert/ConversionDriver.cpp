@@ -33,6 +33,13 @@ void RemoveFile(const std::string& path) {
   std::filesystem::remove(path, ec);
 }
 
+// Whether path names the input file itself, directly or through a link.
+// Nothing at path is no clash: the job would create that file.
+bool IsInputFile(const std::string& path, const std::string& input) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec) && std::filesystem::equivalent(path, input, ec);
+}
+
 // Runs a function when the scope ends, whichever way it ends.
 template <typename F>
 class ScopeExit {
@@ -66,6 +73,7 @@ class Conversion {
   bool writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
                       bool& written);
   void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished);
+  bool wouldWriteOverInput() const;
   bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
@@ -123,6 +131,12 @@ int Conversion::run() {
 
   job_.state.segmentIndex = 0;
   segmentCount_ = SegmentCount(job_.settings.splittime, job_.range);
+  // A file that the job would replace must not be its own input (a 3GP input
+  // converted into its own folder): the job ends here, having written nothing.
+  if (wouldWriteOverInput()) {
+    job_.notifier.showMessage(std::string(text::kOutputIsInputPrefix) + input_ + "]");
+    return 0;
+  }
   for (;;) {
     if (job_.state.abortRequested) break;
     const SegmentBounds bounds =
@@ -133,6 +147,17 @@ int Conversion::run() {
     if (bounds.last) break;
   }
   return 1;
+}
+
+bool Conversion::wouldWriteOverInput() const {
+  const bool splitting = job_.settings.splittime > 0;
+  for (int index = 0; index < segmentCount_; ++index) {
+    const std::string base = SegmentOutputBase(input_, job_.settings.result, splitting, index);
+    for (FileKind kind : kFileKinds) {
+      if (wants(kind) && IsInputFile(ThreeGpOutputPath(base, kind), input_)) return true;
+    }
+  }
+  return false;
 }
 
 void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positionHns,

@@ -25,6 +25,10 @@ inline constexpr const char kReportFailurePrefix[] = "レポートの書き込�
 // The input has neither sound nor pictures that can be converted (or both
 // kinds are set to "none").
 inline constexpr const char kNothingToConvert[] = "変換できる音声も映像もありません。";
+// The job would write over its input (an input of the output's kind in the
+// output folder). + the input's path + "]"
+inline constexpr const char kOutputIsInputPrefix[] =
+    "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください[";
 inline constexpr const char kEmptyRange[] =
     "変換する範囲がありません。開始と終了の位置を確かめてください。";
 

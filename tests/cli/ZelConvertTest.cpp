@@ -72,6 +72,10 @@ class ZelConvertTest : public ::testing::Test {
 };
 
 TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
+  std::ofstream(out.file("h263.ini")) << "[zel]\n3gpfile=1\nmpeg_video=1\nframesize=2\n";
+  const char* h263Size =
+      "zel-convert: H.263 video takes 128x96 or 176x144 (the frame size is 320x240); choose one "
+      "with --size\n";
   const struct {
     std::vector<std::string> args;
     int exitCode;
@@ -94,6 +98,8 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{}, 2, "no input file given"},
       {{"--audio", "amr", "--channels", "2", "x.wmv"}, 2, "AMR-NB takes --channels 1 only"},
       {{"--video", "h263", "--size", "320x240", "x.wmv"}, 2, "H.263 takes --size"},
+      {{"--video", "h263", "x.wmv"}, 2, h263Size},
+      {{"--settings", "h263.ini", "x.wmv"}, 2, h263Size},
       {{"--report", "a.wmv", "b.wmv"}, 2, "takes one input per run"},
       {{"-o", "missing", "x.wmv"}, 2, "output folder missing does not exist"},
   };
@@ -117,6 +123,10 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
   fs::create_directory(in.path() / "folder.wmv");
   ASSERT_EQ(::mkfifo(in.file("pipe.wmv").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", in.path() / "zero.wmv");
+  const std::string own =
+      put("own.3g2",
+          test::ReadFileBytes(Media(
+              "mpeg4.3g2", test::Join({test::Video("176x144", "10", "1"), {"-c:v", "mpeg4"}}))));
   const struct {
     std::string input;
     std::vector<std::string> options;
@@ -140,6 +150,10 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
       {put("nodata.wav", noData), {}, 1, "nodata.wav: no sound or pictures"},
       {Media("clip.wmv"), {"--start", "10"}, 2, "lies at or beyond the end"},
       {Media("clip.wmv"), {"--start", "4.5", "--end", "6"}, 2, "clip.wmv lasts 4."},
+      // converted into its own folder, its 3G2 output would be the input itself
+      {own, {"--any-input", "-o", in.path().string()}, 1,
+       "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください["
+       + own + "]"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -162,6 +176,14 @@ TEST_F(ZelConvertTest, OneFailingInputAmongSeveral) {
       Run({"--container", "3gp", out.file("missing.wmv"), Media("video.wmv"), Media("song.wma")});
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_TRUE(fs::exists(out.file("video.3gp")) && fs::exists(out.file("song.3gp")));
+  // A second input of the same name is skipped: the first one's file stays.
+  TempDir in;
+  fs::copy_file(Media("song.wma"), in.file("clip.wma"));
+  const CommandResult same = Run({"--container", "3gp", Media("clip.wmv"), in.file("clip.wma")});
+  EXPECT_EQ(same.exitCode, 1);
+  EXPECT_NE(same.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
+      << same.err;
+  EXPECT_EQ(test::Probe(out.file("clip.3gp"), "stream=codec_type"), "video audio");
   const CommandResult warned = Run({"--split", "1", Media("clip.wmv"), Media("song.wma")});
   EXPECT_EQ(warned.exitCode, 0) << warned.err;
   std::size_t warnings = 0;
@@ -316,6 +338,8 @@ TEST_F(ZelConvertTest, InterruptsLeaveNothingBehind) {
       {"INT", "1"}, {"TERM", "1"}, {"HUP", "1"}, {"INT TERM", "143"}};
   for (const auto& [signals, status] : cases) {
     SCOPED_TRACE(signals);
+    // the previous run's log would let the signals come before this run is up
+    fs::remove(logs.file("err"));
     const CommandResult r = Run({"--split", "1", "--report", "--container", "3gp", input}, "",
                                 "2>" + log + " & pid=$!; until grep -q 'segment 2/' " + log +
                                     " || ! kill -0 $pid; do sleep 0.01; done; for s in " + signals +
