@@ -23,29 +23,40 @@ std::int64_t DurationHns(const AVFormatContext* input, std::initializer_list<int
   return longest;
 }
 
+struct PacketEnd {
+  std::int64_t hns = 0;   // from the file's start; 0 when no packet was read
+  bool complete = false;  // read to the end of the file
+};
+
 // The end of the last packet of the chosen streams from the reading
-// position on, in 100-ns units from the file's start; 0 when there is none.
-// Stops early once a packet ends after stopAfterHns.
-std::int64_t PacketEndHns(AVFormatContext* input, std::initializer_list<int> streams,
-                          std::int64_t stopAfterHns = INT64_MAX) {
+// position on. Stops early once a packet ends after stopAfterHns, or once
+// byteLimit bytes of packets have been read.
+PacketEnd PacketEndHns(AVFormatContext* input, std::initializer_list<int> streams,
+                       std::int64_t stopAfterHns = INT64_MAX, std::int64_t byteLimit = INT64_MAX) {
   const AVRational hns{1, static_cast<int>(kHnsPerSecond)};
   const std::int64_t origin = input->start_time != AV_NOPTS_VALUE
                                   ? av_rescale_q(input->start_time, AV_TIME_BASE_Q, hns)
                                   : 0;
+  PacketEnd end;
   av::PacketPtr packet = av::MakePacket();
-  if (!packet) return 0;
-  std::int64_t end = 0;
-  while (end <= stopAfterHns && av_read_frame(input, packet.get()) >= 0) {
+  if (!packet) return end;
+  std::int64_t bytes = 0;
+  for (;;) {
+    if (end.hns > stopAfterHns || bytes > byteLimit) return end;
+    if (av_read_frame(input, packet.get()) < 0) break;
+    bytes += packet->size;
     const int index = packet->stream_index;
     const bool chosen = std::find(streams.begin(), streams.end(), index) != streams.end();
     const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (chosen && ts != AV_NOPTS_VALUE) {
       const AVRational base = input->streams[index]->time_base;
-      end = std::max(
-          end, av_rescale_q(ts + std::max<std::int64_t>(packet->duration, 0), base, hns) - origin);
+      end.hns = std::max(
+          end.hns,
+          av_rescale_q(ts + std::max<std::int64_t>(packet->duration, 0), base, hns) - origin);
     }
     av_packet_unref(packet.get());
   }
+  end.complete = true;
   return end;
 }
 
@@ -53,23 +64,28 @@ std::int64_t PacketEndHns(AVFormatContext* input, std::initializer_list<int> str
 // does not hold: none (a cut-off download, a raw stream), 0 (a recording
 // that was never finished), or hours for seconds of content (a damaged
 // header), and a range taken from such a claim gives empty files or hours
-// of silence. The packets from the last key frame before the claimed end
-// tell: when they end well before it, or go on well after it, the file is
-// read through once for its real length.
+// of silence. The packets at the claimed end tell (any packet will do, as
+// nothing is decoded): when they end well before it, or go on well after
+// it, the file is read through once for its real length. Where the seek
+// lands far from the end, a few megabytes of packets are read at most and
+// the claim stands.
 std::int64_t ContentDurationHns(AVFormatContext* input, std::initializer_list<int> streams,
                                 std::int64_t declaredHns) {
   if (declaredHns > 0) {
+    constexpr std::int64_t kTailBytes = 8 << 20;
     const std::int64_t tolerance = std::max<std::int64_t>(2 * kHnsPerSecond, declaredHns / 20);
     const std::int64_t origin = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
     const std::int64_t target = origin + av_rescale(declaredHns, AV_TIME_BASE, kHnsPerSecond);
-    if (avformat_seek_file(input, -1, INT64_MIN, target, target, 0) < 0) {
+    if (avformat_seek_file(input, -1, INT64_MIN, target, target, AVSEEK_FLAG_ANY) < 0) {
       return declaredHns;  // cannot tell: the claim stands
     }
-    const std::int64_t end = PacketEndHns(input, streams, declaredHns + tolerance);
-    if (end >= declaredHns - tolerance && end <= declaredHns + tolerance) return declaredHns;
+    const PacketEnd tail = PacketEndHns(input, streams, declaredHns + tolerance, kTailBytes);
+    const bool tooLong = tail.complete && tail.hns < declaredHns - tolerance;
+    const bool tooShort = tail.hns > declaredHns + tolerance;
+    if (!tooLong && !tooShort) return declaredHns;
     if (avformat_seek_file(input, -1, INT64_MIN, origin, origin, 0) < 0) return declaredHns;
   }
-  return PacketEndHns(input, streams);
+  return PacketEndHns(input, streams).hns;
 }
 
 void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
