@@ -230,6 +230,21 @@ std::string OutputName(const std::string& input) {
 // The inputs of this run whose conversion started, by OutputName.
 using OutputOwners = std::map<std::string, std::string>;
 
+// Why a file gave nothing to convert: its one kind of stream may be there
+// but set aside by the settings.
+std::string NothingToConvert(const std::string& path, const zel::ConversionParameters& params) {
+  zel::MediaInfo info;
+  if (zel::ReadMediaInfo(path, info)) {
+    if (info.hasAudio && !info.hasVideo && params.audioKind == zel::AudioKind::None) {
+      return "has only sound, and the audio setting is none (--audio)";
+    }
+    if (info.hasVideo && !info.hasAudio && params.videoKind == zel::VideoKind::None) {
+      return "has only pictures, and the video setting is none (--video)";
+    }
+  }
+  return "no sound or pictures that can be decoded";
+}
+
 int ConvertOne(const std::string& input, const CliOptions& options,
                const zel::ConversionSettings& settings, const std::string& workFolder,
                CliNotifier& notifier, OutputOwners& owners) {
@@ -306,6 +321,9 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   gAbortFlag = nullptr;
   state.converting = false;
   notifier.endInput();
+  const std::string nothing = outcome == zel::ConversionOutcome::Failed && !summary.hadStreams
+                                  ? NothingToConvert(path, params)
+                                  : std::string();
   if (path != input) {
     std::error_code ignored;
     fs::remove(path, ignored);
@@ -317,7 +335,7 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     case zel::ConversionOutcome::Refused:
       return kExitUsage;
     case zel::ConversionOutcome::Failed:
-      if (!summary.hadStreams) Say(Quoted(input) + ": no sound or pictures that can be decoded");
+      if (!nothing.empty()) Say(Quoted(input) + ": " + nothing);
       return kExitFailed;
     case zel::ConversionOutcome::Aborted:
       return kExitFailed;

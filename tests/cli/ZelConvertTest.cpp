@@ -148,6 +148,9 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
       {put("rate.wav", test::WavBytes(0x80000000u, 1, std::vector<std::uint8_t>(16000))), {}, 1,
        "rate.wav: no sound or pictures"},
       {put("nodata.wav", noData), {}, 1, "nodata.wav: no sound or pictures"},
+      {Media("mono8k.wav"), {"--audio", "none"}, 1, "has only sound, and the audio setting is none"},
+      {Media("video.wmv"), {"--video", "none"}, 1,
+       "has only pictures, and the video setting is none"},
       {Media("clip.wmv"), {"--start", "10"}, 2, "lies at or beyond the end"},
       {Media("clip.wmv"), {"--start", "4.5", "--end", "6"}, 2, "clip.wmv lasts 4."},
       // converted into its own folder, its 3G2 output would be the input itself
