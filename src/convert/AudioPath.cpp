@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <vector>
 
@@ -44,55 +43,6 @@ struct AmrCloser {
 };
 using FaacHandle = std::unique_ptr<void, FaacCloser>;
 using AmrState = std::unique_ptr<void, AmrCloser>;
-
-struct OpenedAac {
-  FaacHandle handle;
-  unsigned long inputSamples = 0;
-  unsigned long maxOutputBytes = 0;
-};
-
-OpenedAac OpenAac(unsigned long sampleRate, unsigned int channels) {
-  OpenedAac opened;
-  opened.handle.reset(
-      faacEncOpen(sampleRate, channels, &opened.inputSamples, &opened.maxOutputBytes));
-  return opened;
-}
-
-// Opening an AAC encoder clears a few hundred kilobytes of state, about a
-// millisecond: a job cut into 1-second segments spent a tenth of its time
-// there. While a segment decodes, the encoder for the next one is opened on
-// a worker; it is waited for before any other call into FAAC, so that two
-// FAAC calls never run at the same time.
-class SpareAac {
- public:
-  ~SpareAac() { settle(); }
-  void prepare(unsigned long sampleRate, unsigned int channels) {
-    settle();
-    sampleRate_ = sampleRate;
-    channels_ = channels;
-    opening_ = std::async(std::launch::async, OpenAac, sampleRate, channels);
-  }
-  // The spare if it was opened for these values, else one opened now.
-  OpenedAac take(unsigned long sampleRate, unsigned int channels) {
-    if (opening_.valid() && sampleRate == sampleRate_ && channels == channels_) {
-      return opening_.get();
-    }
-    settle();
-    return OpenAac(sampleRate, channels);
-  }
-  // Waits for an opening under way; the spare stays for the next take.
-  void wait() const {
-    if (opening_.valid()) opening_.wait();
-  }
-  void settle() {
-    if (opening_.valid()) opening_.get();  // closes an unused spare
-  }
-
- private:
-  unsigned long sampleRate_ = 0;
-  unsigned int channels_ = 0;
-  std::future<OpenedAac> opening_;
-};
 
 std::uint32_t LoadLe32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -182,7 +132,6 @@ struct AudioEncoder::Impl {
   AudioKind kind = AudioKind::None;
 
   FaacHandle faac;
-  SpareAac spare;
   unsigned long inputSamples = 0;  // per faacEncEncode call, all channels
   unsigned long maxOutputBytes = 0;
   AmrState amr;
@@ -197,12 +146,9 @@ struct AudioEncoder::Impl {
 };
 
 bool AudioEncoder::Impl::openAac(Notifier& notifier) {
-  const auto sampleRate = static_cast<unsigned long>(block->sampleRate);
-  const auto channels = static_cast<unsigned int>(block->channels);
-  OpenedAac opened = spare.take(sampleRate, channels);
-  faac = std::move(opened.handle);
-  inputSamples = opened.inputSamples;
-  maxOutputBytes = opened.maxOutputBytes;
+  faac.reset(faacEncOpen(static_cast<unsigned long>(block->sampleRate),
+                         static_cast<unsigned int>(block->channels), &inputSamples,
+                         &maxOutputBytes));
   if (!faac) {
     notifier.showMessage("faacEncOpen\n");
     return false;
@@ -232,7 +178,6 @@ bool AudioEncoder::Impl::openAac(Notifier& notifier) {
     block->decoderConfig.assign(asc, asc + ascSize);
   }
   std::free(asc);  // FAAC hands the buffer over with malloc
-  spare.prepare(sampleRate, channels);
   return true;
 }
 
@@ -280,13 +225,11 @@ int AudioEncoder::amrMode() const { return impl_->amr ? impl_->amrMode : -1; }
 
 long AudioEncoder::faacBitRate() const {
   if (!impl_->faac) return -1;
-  impl_->spare.wait();
   return static_cast<long>(faacEncGetCurrentConfiguration(impl_->faac.get())->bitRate);
 }
 
 bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier) {
   Impl& s = *impl_;
-  s.spare.wait();
   const int segment = s.state.segmentIndex.load();
   if (Notifier* window = s.state.statusWindow.load()) {
     char caption[64];
@@ -408,7 +351,6 @@ void AudioEncoder::Impl::drainAac(std::uint32_t framesFed) {
 }
 
 void AudioEncoder::CloseAudioEncoder() {
-  impl_->spare.wait();
   impl_->faac.reset();
   impl_->amr.reset();
 }
