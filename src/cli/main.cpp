@@ -21,6 +21,7 @@
 #include "General/WorkFolder.h"
 #include "cli/CliNotifier.h"
 #include "cli/CliOptions.h"
+#include "container/ThreeGpWriter.h"
 #include "convert/ConversionDriver.h"
 #include "convert/ConversionParameters.h"
 #include "convert/VideoEncoderContext.h"
@@ -219,15 +220,8 @@ std::string InputProblem(const std::string& input) {
   return {};
 }
 
-// An input's output files are named after its file name without the
-// extension, in the run's one output folder.
-std::string OutputName(const std::string& input) {
-  std::string name = zel::PathFileName(input);
-  if (auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
-  return name;
-}
-
-// The inputs of this run whose conversion started, by OutputName.
+// The inputs of this run whose conversion started, by the path of the 3GP
+// file the core names after them.
 using OutputOwners = std::map<std::string, std::string>;
 
 // Why a file gave nothing to convert: its one kind of stream may be there
@@ -269,7 +263,8 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     return kExitUsage;
   }
   // Another input of the same name would replace the files of the earlier one.
-  const std::string outputName = OutputName(input);
+  const std::string outputName = zel::ThreeGpOutputPath(
+      zel::SegmentOutputBase(input, settings.result, false, 0), zel::FileKind::ThreeGp);
   if (auto earlier = owners.find(outputName); earlier != owners.end()) {
     Say(Quoted(input) + ": its outputs would replace those of " + Quoted(earlier->second) +
         " from this run; skipped");

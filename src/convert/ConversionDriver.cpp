@@ -34,10 +34,10 @@ void RemoveFile(const std::string& path) {
 }
 
 // Whether path names the input file itself, directly or through a link.
-// Nothing at path is no clash: the job would create that file.
+// Nothing at path is no clash (equivalent fails): the job would create it.
 bool IsInputFile(const std::string& path, const std::string& input) {
   std::error_code ec;
-  return std::filesystem::exists(path, ec) && std::filesystem::equivalent(path, input, ec);
+  return std::filesystem::equivalent(path, input, ec);
 }
 
 // Runs a function when the scope ends, whichever way it ends.
