@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,15 +51,29 @@ std::string_view TemporaryStem(std::string_view name) {
   return name.substr(0, cut);
 }
 
+// Makes a rename in folder durable; a file system that cannot sync a folder
+// (EINVAL) has nothing more to do.
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {}
 
 AtomicFile::~AtomicFile() { discard(); }
 
+bool AtomicFile::fail() {
+  if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+  return false;
+}
+
 bool AtomicFile::open() {
   discard();
-  failed_ = false;
+  error_ = 0;
   const std::size_t slash = target_.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
@@ -74,21 +89,22 @@ bool AtomicFile::open() {
       Register(temporary_);
       return true;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) return fail();
   }
-  return false;
+  errno = EEXIST;
+  return fail();
 }
 
 bool AtomicFile::write(std::span<const std::uint8_t> bytes) {
-  if (fd_ < 0 || failed_) return false;
+  if (fd_ < 0 || error_ != 0) return false;
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
     const ssize_t n = ::write(fd_, p, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      failed_ = true;
-      return false;
+      if (n == 0) errno = ENOSPC;
+      return fail();
     }
     p += n;
     left -= static_cast<std::size_t>(n);
@@ -98,15 +114,26 @@ bool AtomicFile::write(std::span<const std::uint8_t> bytes) {
 
 bool AtomicFile::commit() {
   if (fd_ < 0) return false;
-  // close reports deferred errors (network and quota-limited file systems)
-  const bool closed = ::close(fd_) == 0;
+  // A file that is replaced keeps its permission bits (not a link's, which
+  // is replaced, not followed).
+  struct stat old {};
+  if (error_ == 0 && ::lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    ::fchmod(fd_, old.st_mode & 0777);
+  }
+  // The content is on the disk before the name points at it; close reports
+  // deferred errors (network and quota-limited file systems).
+  if (error_ == 0 && ::fsync(fd_) != 0) fail();
+  if (::close(fd_) != 0) fail();
   fd_ = -1;
-  if (failed_ || !closed || std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+  if (error_ != 0 || std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    fail();
     discard();
     return false;
   }
   Unregister(temporary_);
   temporary_.clear();
+  const std::size_t slash = target_.rfind('/');
+  SyncFolder(slash == std::string::npos ? std::string() : target_.substr(0, slash + 1));
   return true;
 }
 
@@ -125,11 +152,11 @@ void AtomicFile::discard() {
 bool WriteWholeFile(const std::string& path,
                     std::initializer_list<std::span<const std::uint8_t>> parts) {
   AtomicFile file(path);
-  if (!file.open()) return false;
-  for (std::span<const std::uint8_t> part : parts) {
-    if (!file.write(part)) return false;
-  }
-  return file.commit();
+  bool ok = file.open();
+  for (auto part = parts.begin(); ok && part != parts.end(); ++part) ok = file.write(*part);
+  ok = ok && file.commit();
+  if (!ok) errno = file.error();
+  return ok;
 }
 
 void RemovePartialFiles() {

@@ -13,8 +13,11 @@ namespace zel {
 // the whole within NAME_MAX) and renamed over the target only when commit()
 // succeeds. A failed, aborted or killed run therefore leaves an
 // earlier file of that name as it was, and a link at the target is
-// replaced, not followed. Until it is committed, the temporary file is
-// registered, so that a second Ctrl-C can remove it (RemovePartialFiles).
+// replaced, not followed. A file that is replaced keeps its permission
+// bits, and the new content reaches the disk before the new name does, so
+// that after a power loss the name never points at an empty file. Until it
+// is committed, the temporary file is registered, so that a second Ctrl-C
+// can remove it (RemovePartialFiles).
 class AtomicFile {
  public:
   explicit AtomicFile(std::string target);
@@ -32,18 +35,22 @@ class AtomicFile {
   bool commit();
 
   const std::string& target() const { return target_; }
+  // The errno of the first failure (0 when nothing failed), for messages.
+  int error() const { return error_; }
 
  private:
+  bool fail();
   void discard();
 
   std::string target_;
   std::string temporary_;
   int fd_ = -1;
-  bool failed_ = false;
+  int error_ = 0;
 };
 
 // Writes the parts one after the other as the whole new content of path
-// (through an AtomicFile). False on any failure; path is then untouched.
+// (through an AtomicFile). False on any failure (errno set to its reason);
+// path is then untouched.
 bool WriteWholeFile(const std::string& path,
                     std::initializer_list<std::span<const std::uint8_t>> parts);
 

@@ -39,6 +39,17 @@ bool HasWorkFolderName(std::string_view name) {
   return false;
 }
 
+// The system's temporary folder: the first of the variables that
+// temp_directory_path reads that is set and not empty (an empty one is the
+// same as an unset one), else /tmp.
+fs::path TemporaryFolder() {
+  for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "/tmp";
+}
+
 // Closes a descriptor at the end of a scope.
 struct Descriptor {
   explicit Descriptor(int fd) : fd(fd) {}
@@ -79,17 +90,21 @@ WorkFolder::~WorkFolder() { Remove(); }
 bool WorkFolder::Create(std::string_view program, std::string* error) {
   Remove();
   std::error_code ec;
-  const fs::path temporary = fs::temp_directory_path(ec);
-  if (ec) {
-    if (error) *error = "no temporary folder (TMPDIR): " + ec.message();
+  const fs::path temporary = TemporaryFolder();
+  if (!fs::is_directory(temporary, ec)) {
+    if (error) {
+      *error = "no temporary folder (TMPDIR): " + temporary.string() + ": " +
+               (ec ? ec.message() : std::generic_category().message(ENOTDIR));
+    }
     return false;
   }
   RemoveStaleWorkFolders(temporary.string());
   std::string pattern =
       (temporary / (std::string(program) + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
-    if (error) *error = "cannot create a folder in " + temporary.string() + ": " +
-                        std::generic_category().message(errno);
+    if (error)
+      *error = "cannot create a folder in " + temporary.string() + ": " +
+               std::generic_category().message(errno);
     return false;
   }
   path_ = pattern;

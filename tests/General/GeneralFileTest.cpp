@@ -1,4 +1,8 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <iterator>
@@ -10,6 +14,19 @@
 #include "General/GeneralFile.h"
 #include "General/Notifier.h"
 #include "common/TestSupport.h"
+
+// The files and folders that fsync was called on, by their names at the
+// time of the call.
+static std::vector<std::string> gSynced;
+
+extern "C" int fsync(int fd) {
+  char name[PATH_MAX];
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name - 1);
+  if (n > 0) gSynced.emplace_back(name, static_cast<std::size_t>(n));
+  static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+  return real(fd);
+}
 
 namespace zel {
 namespace {
@@ -119,6 +136,23 @@ TEST(AtomicFileTest, LongestNamesAreWrittenAndReplacedWhole) {
     EXPECT_EQ(test::ReadFileBytes(target), (std::vector<std::uint8_t>{4, 5}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
   }
+}
+
+// A file that is replaced keeps its permission bits; its content is synced
+// under the temporary name, before the rename, and the folder after it, so
+// that a power loss never leaves the name on an empty file.
+TEST(AtomicFileTest, ReplacingKeepsTheModeAndSyncsAroundTheRename) {
+  test::TempDir dir;
+  const std::string target = dir.file("clip.3gp");
+  test::WriteFileBytes(target, {1});
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  gSynced.clear();
+  const std::uint8_t bytes[] = {2};
+  ASSERT_TRUE(WriteWholeFile(target, {bytes}));
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms{0640});
+  ASSERT_EQ(gSynced.size(), 2u);
+  EXPECT_TRUE(std::filesystem::path(gSynced[0]).filename().string().starts_with(".clip.3gp-"));
+  EXPECT_EQ(gSynced[1], std::filesystem::canonical(dir.path()).string());
 }
 
 }  // namespace
