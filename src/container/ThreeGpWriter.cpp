@@ -1,6 +1,8 @@
 #include "container/ThreeGpWriter.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <span>
@@ -15,6 +17,8 @@ namespace zel {
 namespace {
 
 using boxes::kMovieTimescale;
+
+static_assert(kMaxTrackDurationHns == std::int64_t{0xFFFFFFFF} * 10000000 / kMovieTimescale);
 
 constexpr std::size_t kMdatHeaderSize = 24;
 constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
@@ -70,13 +74,14 @@ std::uint64_t PatchChunkOffsets(BoxBuffer& moov, PatchMark mark,
 
 // Writes the pieces in order as the whole new file at path: under a
 // temporary name, renamed over path only when everything was written.
+// False with errno set to the reason.
 bool WriteFile(const std::string& path, std::span<const std::span<const std::uint8_t>> pieces) {
   AtomicFile file(path);
-  if (!file.open()) return false;
-  for (auto piece : pieces) {
-    if (!file.write(piece)) return false;
-  }
-  return file.commit();
+  bool ok = file.open();
+  for (auto piece = pieces.begin(); ok && piece != pieces.end(); ++piece) ok = file.write(*piece);
+  ok = ok && file.commit();
+  if (!ok) errno = file.error();
+  return ok;
 }
 
 }  // namespace
@@ -110,17 +115,17 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
       options.clockValue ? *options.clockValue : ThreeGpClockValue(std::time(nullptr));
 
   // Durations in movie units (90000 per second), 64-bit intermediates.
-  std::uint32_t videoDuration = 0;
+  std::uint64_t videoTicks = 0;
   if (video.present && video.stream.frameRate > 0)
-    videoDuration =
-        static_cast<std::uint32_t>(std::uint64_t{video.samples.sampleCount()} * kMovieTimescale /
-                                   static_cast<std::uint64_t>(video.stream.frameRate));
-  std::uint32_t audioDuration = 0;
+    videoTicks = std::uint64_t{video.samples.sampleCount()} * kMovieTimescale /
+                 static_cast<std::uint64_t>(video.stream.frameRate);
+  std::uint64_t audioTicks = 0;
   if (audio.present && audioParams.sampleRate > 0 && audioParams.frameLength > 0)
-    audioDuration = static_cast<std::uint32_t>(std::uint64_t{audio.samples.sampleCount()} *
-                                               static_cast<std::uint64_t>(audioParams.frameLength) *
-                                               kMovieTimescale /
-                                               static_cast<std::uint64_t>(audioParams.sampleRate));
+    audioTicks = std::uint64_t{audio.samples.sampleCount()} *
+                 static_cast<std::uint64_t>(audioParams.frameLength) * kMovieTimescale /
+                 static_cast<std::uint64_t>(audioParams.sampleRate);
+  const auto videoDuration = static_cast<std::uint32_t>(videoTicks);
+  const auto audioDuration = static_cast<std::uint32_t>(audioTicks);
 
   std::uint32_t trackCount = (video.present ? 1u : 0u) + (audio.present ? 1u : 0u);
   BoxBuffer moov("moov");
@@ -146,17 +151,22 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
   std::uint64_t total = ftyp.size() + moov.size() + mdatSize + (threeGp ? 2 * free.size() : 0);
 
   const std::string path = ThreeGpOutputPath(basePath, kind);
-  auto fail = [&] {
-    if (options.notifier) options.notifier->showMessage("ファイル書き込み失敗[" + path + "]");
+  // The message names the file and why it could not be written.
+  auto fail = [&](int error) {
+    if (options.notifier) {
+      options.notifier->showMessage("ファイル書き込み失敗[" + path + "] (" + std::strerror(error) +
+                                    ")");
+    }
     return 0u;
   };
-  // Chunk offsets and the file size are 32-bit fields.
-  if (total > kMaxFileSize) return fail();
+  // Chunk offsets, the file size and the durations are 32-bit fields.
+  if (total > kMaxFileSize || videoTicks > 0xFFFFFFFF || audioTicks > 0xFFFFFFFF)
+    return fail(EFBIG);
   // A box laid out wrong is a fault of ours; no file is made from it.
   for (const BoxBuffer* box : {&moov, &ftyp, &free}) {
     if (!box->broken().empty()) {
       LogError("box layout: " + box->broken());
-      return fail();
+      return fail(EINVAL);
     }
   }
 
@@ -184,7 +194,7 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
                                                     moov.bytes()};
     ok = WriteFile(path, pieces);
   }
-  if (!ok) return fail();
+  if (!ok) return fail(errno);
   return static_cast<std::uint32_t>(total);
 }
 

@@ -10,10 +10,14 @@ namespace zel {
 
 class Notifier;
 
+// The longest track that the file's 32-bit durations at 90 kHz can hold
+// (13 h 15 min 21 s), in 100-ns units.
+inline constexpr std::int64_t kMaxTrackDurationHns = std::int64_t{0xFFFFFFFF} * 10000000 / 90000;
+
 struct WriterOptions {
   ContainerMode containerMode = ContainerMode::Both;  // decides which tracks carry an edit list
-  Notifier* notifier = nullptr;                       // "ファイル書き込み失敗[%s]"
-  std::optional<std::uint32_t> clockValue;            // creation time; the system clock when unset
+  Notifier* notifier = nullptr;             // "ファイル書き込み失敗[%s]", then the reason
+  std::optional<std::uint32_t> clockValue;  // creation time; the system clock when unset
 };
 
 // Writes one 3GP (kind ThreeGp) or 3G2 (kind ThreeG2) file from the two
@@ -23,7 +27,8 @@ struct WriterOptions {
 // it could not be written (the notifier has been told; an earlier file of
 // that name is left as it was). Every write and the close are checked
 // (ENOSPC, EFBIG, EIO...). A file that would pass 4 GiB (its chunk offsets
-// are 32-bit) is refused the same way. With neither track present nothing
+// are 32-bit), or whose durations pass kMaxTrackDurationHns, is refused the
+// same way. With neither track present nothing
 // is written, nothing is shown, and the result is 0. A present track without
 // samples keeps its trak, with empty sample tables.
 std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,

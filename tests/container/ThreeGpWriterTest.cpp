@@ -535,8 +535,8 @@ TEST(ThreeGpClockTest, SystemClockPlus2082902400) {
   }
 }
 
-std::vector<std::string> WriteFailure(const std::string& path) {
-  return {"ファイル書き込み失敗[" + path + "]"};
+std::vector<std::string> WriteFailure(const std::string& path, const char* reason) {
+  return {"ファイル書き込み失敗[" + path + "] (" + reason + ")"};
 }
 
 // Without a track nothing is written, silently; a missing folder is told.
@@ -553,7 +553,7 @@ TEST(RobustnessTest, NoTrackOrNoFolder) {
     std::string base = dir.file("missing/clip01.avi");
     EXPECT_EQ(Write(*s, base, kind, ContainerMode::Both, &notifier), 0u);
     std::string path = ThreeGpOutputPath(base, kind);
-    EXPECT_EQ(notifier.messages(), WriteFailure(path));
+    EXPECT_EQ(notifier.messages(), WriteFailure(path, "No such file or directory"));
     EXPECT_FALSE(std::filesystem::exists(path));
   }
 }
@@ -572,7 +572,7 @@ TEST(RobustnessTest, MoreThanFourGibibytesOfSamplesIsRefused) {
   TempDir dir;
   RecordingNotifier notifier;
   EXPECT_EQ(Write(s, dir.file("huge.wmv"), FileKind::ThreeGp, ContainerMode::Both, &notifier), 0u);
-  EXPECT_EQ(notifier.messages(), WriteFailure(dir.file("huge.3gp")));
+  EXPECT_EQ(notifier.messages(), WriteFailure(dir.file("huge.3gp"), "File too large"));
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
