@@ -12,18 +12,16 @@ std::string ErrorText(int code) {
   return text;
 }
 
-InputPtr OpenInput(const std::string& path) {
+InputPtr OpenInput(const std::string& path, int* error) {
   AVFormatContext* raw = nullptr;
   int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (rc < 0) {
-    return nullptr;  // avformat_open_input frees the context on failure
+  InputPtr input(raw);  // avformat_open_input frees the context on failure
+  if (rc >= 0) {
+    rc = avformat_find_stream_info(input.get(), nullptr);
+    if (rc < 0) LogError("no stream information in " + path + ": " + ErrorText(rc));
   }
-  InputPtr input(raw);
-  rc = avformat_find_stream_info(input.get(), nullptr);
-  if (rc < 0) {
-    LogError("no stream information in " + path + ": " + ErrorText(rc));
-    return nullptr;
-  }
+  if (error != nullptr) *error = rc < 0 ? rc : 0;
+  if (rc < 0) return nullptr;
   return input;
 }
 

@@ -47,8 +47,8 @@ inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
 std::string ErrorText(int code);
 
 // Opens a file for demuxing and reads its stream information; null when
-// libavformat cannot make sense of it.
-InputPtr OpenInput(const std::string& path);
+// libavformat cannot make sense of it (error, when given, then says why).
+InputPtr OpenInput(const std::string& path, int* error = nullptr);
 
 // A decoder opened for one stream of an input, with the stream's index.
 struct OpenedDecoder {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "General/Notifier.h"
 #include "source/LibavHandles.h"
@@ -58,6 +59,9 @@ struct MediaSource::Impl {
   std::atomic<std::uint64_t> work{0};  // packets read and frames decoded by both threads
   std::atomic<std::int64_t> videoReachedHns{0};
   std::atomic<std::int64_t> audioReachedHns{0};
+  bool runningVideo = false;  // the streams of the running segment
+  bool runningAudio = false;
+  std::string brokenText;  // guarded by mutex: a streaming thread's exception
 
   // The preview side, with demuxers and decoders of its own.
   PreviewSource preview;
@@ -73,6 +77,54 @@ struct MediaSource::Impl {
       done = true;
     }
     finished.notify_all();
+  }
+
+  // A streaming thread's body: an exception (no memory, say) ends the
+  // segment as Broken, never the program.
+  template <typename Body>
+  void Guarded(Body&& body) noexcept {
+    std::string what;
+    try {
+      body();
+      return;
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+      what = "unknown exception";
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (brokenText.empty()) brokenText = what;
+  }
+
+  // The readers of the running segment's streams.
+  std::vector<const StreamReader*> RunningReaders() const {
+    std::vector<const StreamReader*> readers;
+    if (runningVideo && videoDecoder.reader) readers.push_back(videoDecoder.reader.get());
+    if (runningAudio && audioDecoder.reader) readers.push_back(audioDecoder.reader.get());
+    return readers;
+  }
+
+  // Whether every stream of the segment ran out of data well before its
+  // stop, which the planned length of the file lies beyond: the file was
+  // cut (or emptied) while it was converted.
+  bool EndedEarly() const {
+    const std::int64_t limit =
+        std::min(stopHns, info.durationHns) - LengthToleranceHns(info.durationHns);
+    const std::vector<const StreamReader*> readers = RunningReaders();
+    for (const StreamReader* reader : readers) {
+      const std::int64_t end = reader->packetEndHns >= 0 ? reader->packetEndHns : startHns;
+      if (!reader->ended || reader->untimedPackets || end >= limit) return false;
+    }
+    return !readers.empty();
+  }
+
+  // After both streaming threads are done (mutex held).
+  WaitResult Outcome() const {
+    if (!brokenText.empty()) return WaitResult::Broken;
+    for (const StreamReader* reader : RunningReaders()) {
+      if (reader->failure != 0) return WaitResult::ReadFailed;
+    }
+    return EndedEarly() ? WaitResult::EndedEarly : WaitResult::Delivered;
   }
 
   SegmentJob Job(int streamIndex, std::atomic<std::int64_t>& reached) {
@@ -171,6 +223,9 @@ bool MediaSource::Run() {
   s.audioReachedHns = 0;
   const bool withAudio = s.info.hasAudio && !s.wavPath.empty();
   const bool withVideo = s.info.hasVideo && s.sink != nullptr;
+  s.runningAudio = withAudio;
+  s.runningVideo = withVideo;
+  s.brokenText.clear();
   if (!s.wavPath.empty()) {
     // The file exists from the start of the segment, also without audio.
     s.wav = std::make_unique<WavFileWriter>(s.wavPath, s.info.hasAudio ? s.info.sampleRate : 8000,
@@ -188,17 +243,21 @@ bool MediaSource::Run() {
   }
   if (withVideo) {
     s.videoThread = std::thread([&s, job = s.Job(s.videoStream, s.videoReachedHns)] {
-      DecodeVideoSegment(job, s.videoDecoder, s.info.width, s.info.height, *s.sink,
-                         s.deliveredFrames);
+      s.Guarded([&] {
+        DecodeVideoSegment(job, s.videoDecoder, s.info.width, s.info.height, *s.sink,
+                           s.deliveredFrames);
+      });
       s.MarkDone(s.videoDone);
     });
   }
   if (withAudio) {
     s.audioThread = std::thread([&s, job = s.Job(s.audioStream, s.audioReachedHns)] {
-      const AudioSegmentResult result = DecodeAudioSegment(job, s.audioDecoder, s.info.sampleRate,
-                                                           s.info.channels, *s.wav, s.wavBytes);
-      if (result == AudioSegmentResult::Undecodable) s.undecodable = true;
-      if (result == AudioSegmentResult::WriteFailed || !s.wav->Finish()) s.writeFailed = true;
+      s.Guarded([&] {
+        const AudioSegmentResult result = DecodeAudioSegment(job, s.audioDecoder, s.info.sampleRate,
+                                                             s.info.channels, *s.wav, s.wavBytes);
+        if (result == AudioSegmentResult::Undecodable) s.undecodable = true;
+        if (result == AudioSegmentResult::WriteFailed || !s.wav->Finish()) s.writeFailed = true;
+      });
       s.MarkDone(s.audioDone);
     });
   }
@@ -225,7 +284,8 @@ MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds st
       if (s.aborted()) return WaitResult::Aborted;
       if (s.writeFailed) return WaitResult::Failed;
       if (s.undecodable) return WaitResult::Undecodable;
-      if (s.videoDone && s.audioDone) return WaitResult::Delivered;
+      if (!s.brokenText.empty()) return WaitResult::Broken;
+      if (s.videoDone && s.audioDone) return s.Outcome();
       s.finished.wait_for(lock, std::min<std::chrono::milliseconds>(kAbortPoll, stallPeriod));
       if (s.videoDone && s.audioDone) continue;
     }
@@ -248,6 +308,16 @@ std::int64_t MediaSource::segmentPositionHns() const {
   if (!s.videoDone) position = std::min(position, s.videoReachedHns.load());
   if (!s.audioDone) position = std::min(position, s.audioReachedHns.load());
   return std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(length, 0));
+}
+
+std::string MediaSource::failureText() const {
+  const Impl& s = *impl_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (!s.brokenText.empty()) return s.brokenText;
+  for (const StreamReader* reader : s.RunningReaders()) {
+    if (reader->failure != 0) return av::ErrorText(reader->failure);
+  }
+  return {};
 }
 
 bool MediaSource::Stop() {
@@ -317,9 +387,7 @@ std::size_t MediaSource::ReadPlaybackPcm(std::uint8_t* data, std::size_t maxByte
 
 bool MediaSource::playbackSoundDrained() const { return impl_->preview.playbackSoundDrained(); }
 
-PlaybackCounters MediaSource::playbackCounters() const {
-  return impl_->preview.playbackCounters();
-}
+PlaybackCounters MediaSource::playbackCounters() const { return impl_->preview.playbackCounters(); }
 
 int MediaSource::ClosePreview() { return impl_->preview.Close(); }
 

@@ -29,13 +29,25 @@ struct MediaInfo {
   // declared. Frames longer than a second give 1 (never 0);
   // frameDurationHns keeps the real frame time.
   int frameRate = 0;
-  int width = 0, height = 0;                // size of the delivered frames (even)
-  int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
+  int width = 0, height = 0;                     // size of the delivered frames (even)
+  int displayWidth = 0, displayHeight = 0;       // after the 288-line rule
   int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: unknown (square)
   // Audio, as delivered into the WAV file (16-bit, at most two channels)
   int sampleRate = 0;
   int channels = 0;
+  // A stream beyond what the converter takes counts as absent, and its own
+  // values are kept here (0 when none was refused): sound outside
+  // kMinSampleRateHz..kMaxSampleRateHz or with more than kMaxChannels
+  // channels, pictures larger than kMaxPictureSide on a side. A file with
+  // such a stream is not converted.
+  int refusedRateHz = 0, refusedChannels = 0;
+  int refusedWidth = 0, refusedHeight = 0;
 };
+
+inline constexpr int kMinSampleRateHz = 1000;
+inline constexpr int kMaxSampleRateHz = 384000;
+inline constexpr int kMaxChannels = 8;
+inline constexpr int kMaxPictureSide = 8192;
 
 // Opens path only to tell what it holds (streams, duration, formats); false
 // when libavformat cannot read it.
@@ -85,18 +97,34 @@ class MediaSource {
   // a file without audio. False when the WAV file cannot be created.
   bool Run();
 
-  enum class WaitResult { Delivered, Stalled, Aborted, Failed, Undecodable };
+  enum class WaitResult {
+    Delivered,
+    Stalled,
+    Aborted,
+    Failed,
+    Undecodable,
+    ReadFailed,
+    EndedEarly,
+    Broken
+  };
   // Returns as soon as the whole segment has been delivered; Stalled when
   // nothing moved over one stallPeriod (frames delivered, WAV size, packets
   // read and frames decoded); Aborted when the abort flag was raised; Failed
   // when writing the WAV failed; Undecodable when the sound cannot be
-  // converted to 16-bit PCM. onPoll runs on the calling thread about
-  // every 50 ms while the segment decodes (for progress).
+  // converted to 16-bit PCM; ReadFailed when the file could not be read, a
+  // decoder call or a picture's conversion failed (failureText() tells
+  // why); EndedEarly when the file's data ended well before the segment
+  // and the length the job was planned with (the file was cut while
+  // converting); Broken when a streaming thread ended on an exception
+  // (failureText() holds it). onPoll runs on the calling thread about every
+  // 50 ms while the segment decodes (for progress).
   WaitResult WaitForSegment(std::chrono::milliseconds stallPeriod = std::chrono::seconds(10),
                             const std::function<void()>& onPoll = {});
   // How far the running segment has been delivered, 100-ns units from its
   // start (the slower of the two streams).
   std::int64_t segmentPositionHns() const;
+  // Why the last segment ended as ReadFailed or Broken.
+  std::string failureText() const;
 
   // Stops the streaming threads and closes the segment's WAV file. False
   // when writing the WAV file failed at any point of the segment.

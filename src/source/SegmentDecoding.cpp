@@ -72,9 +72,13 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
     if (timeHns >= job.stopHns) {
       // The first picture of the next segment, kept for it.
       if (!reader.pendingFrame) reader.pendingFrame = av::MakeFrame();
-      if (reader.pendingFrame && frame != reader.pendingFrame.get()) {
+      if (!reader.pendingFrame) {
+        reader.failure = AVERROR(ENOMEM);
+      } else if (frame != reader.pendingFrame.get()) {
         av_frame_unref(reader.pendingFrame.get());
-        av_frame_ref(reader.pendingFrame.get(), frame);
+        if (const int rc = av_frame_ref(reader.pendingFrame.get(), frame); rc < 0) {
+          reader.failure = rc;
+        }
       }
       return FrameVerdict::Enough;
     }
@@ -88,6 +92,9 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
                     packed->size());
       deliveredFrames.fetch_add(1, std::memory_order_relaxed);
       if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
+    } else if (packer.failed()) {
+      reader.failure = AVERROR_EXTERNAL;  // libswscale could not convert it
+      return FrameVerdict::Enough;
     }
     return FrameVerdict::More;
   };
@@ -124,7 +131,7 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   if (!decoder.reader) decoder.reader = std::make_unique<StreamReader>();
   StreamReader& reader = *decoder.reader;
   if (!reader.Position(job)) {
-    return result(true);
+    return AudioSegmentResult::ReadFailed;  // the stream's failure says why
   }
   // Sample positions count from the start of the file at the output rate.
   const std::int64_t firstSample = av_rescale(job.startHns, sampleRate, kHnsPerSecond);
@@ -205,6 +212,7 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   // pictures) is completed with silence, so every segment of the range has
   // its whole length of sound.
   if (undecodable) return AudioSegmentResult::Undecodable;
+  if (reader.failure != 0) return AudioSegmentResult::ReadFailed;
   if (end == LoopEnd::Ended && written < endSample) writeSilence(endSample - written);
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (end != LoopEnd::Stopped && !writeFailed) reader.continueAtHns = job.stopHns;

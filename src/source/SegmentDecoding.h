@@ -31,17 +31,21 @@ struct StreamDecoder {
 
 // Decodes the video stream from the last key frame at or before the start and
 // hands every frame of the segment to the sink as packed YV12 (Y, V, U) of
-// width x height, timed in seconds from the segment's start.
+// width x height, timed in seconds from the segment's start. A stream that
+// could not be positioned, read, decoded or converted ends early with the
+// reader's failure set.
 void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
                         VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames);
 
-enum class AudioSegmentResult { Written, WriteFailed, Undecodable };
+enum class AudioSegmentResult { Written, WriteFailed, Undecodable, ReadFailed };
 
 // Decodes the audio stream and appends exactly the samples of the segment, as
 // interleaved 16-bit PCM at sampleRate with channels (1 or 2), to the WAV
 // file. wavBytes follows the file's size. WriteFailed when writing failed,
 // Undecodable when the decoded sound cannot be converted to PCM (a layout of
-// hundreds of channels, say): the segment must not pass for one with sound.
+// hundreds of channels, say), ReadFailed when the stream could not be
+// positioned, read or decoded (the reader's failure says why): the segment
+// must not pass for one with sound.
 AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
                                       int channels, WavFileWriter& wav,
                                       std::atomic<std::uint64_t>& wavBytes);

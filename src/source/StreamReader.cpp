@@ -21,13 +21,14 @@ std::int64_t FileOrigin(const AVFormatContext* input, const AVStream* stream) {
 }  // namespace
 
 bool StreamReader::Open(const SegmentJob& job) {
-  input = av::OpenInput(job.path);
+  input = av::OpenInput(job.path, &failure);
   if (!input) {
     return false;
   }
   decoder = av::OpenStreamDecoder(input.get(), job.streamIndex, decoderThreads);
   if (!decoder) {
     input.reset();
+    failure = AVERROR_DECODER_NOT_FOUND;
     return false;
   }
   stream = input->streams[job.streamIndex];
@@ -82,8 +83,8 @@ bool StreamReader::SeekTo(const SegmentJob& job, std::int64_t targetHns) {
 std::int64_t StreamReader::PlaceAudioFrame(const AVFrame* frame, int samples, int rate) {
   std::int64_t position = nextTime;
   if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-    const std::int64_t stamped =
-        av_rescale_q(frame->best_effort_timestamp - originTs, stream->time_base, AVRational{1, rate});
+    const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - originTs,
+                                              stream->time_base, AVRational{1, rate});
     if (firstFrame || std::abs(stamped - nextTime) > rate / 20) position = stamped;
   }
   firstFrame = false;
@@ -98,6 +99,17 @@ void StreamReader::Restart() {
   draining = false;
   ended = false;
   firstFrame = true;
+  packetEndHns = -1;
+  untimedPackets = false;
+}
+
+void StreamReader::NotePacket(const AVPacket& packet) {
+  const std::int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+  if (ts == AV_NOPTS_VALUE) {
+    untimedPackets = true;
+    return;
+  }
+  packetEndHns = std::max(packetEndHns, HnsOf(ts + std::max<std::int64_t>(packet.duration, 0)));
 }
 
 Yv12Packer::Yv12Packer(int width, int height) : width_(width), height_(height) {
@@ -118,17 +130,16 @@ const std::vector<std::uint8_t>* Yv12Packer::Pack(const AVFrame* picture) {
   // cover whole pixel pairs.
   const int sourceWidth = picture->width & ~1;
   const int sourceHeight = picture->height & ~1;
+  failed_ = !scaled_;
   if (!scaled_ || sourceWidth <= 0 || sourceHeight <= 0) {
     return nullptr;
   }
   sws_.reset(sws_getCachedContext(sws_.release(), sourceWidth, sourceHeight,
                                   static_cast<AVPixelFormat>(picture->format), width_, height_,
                                   AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
-  if (!sws_) {
-    return nullptr;
-  }
-  if (sws_scale(sws_.get(), picture->data, picture->linesize, 0, sourceHeight, scaled_->data,
-                scaled_->linesize) <= 0) {
+  if (!sws_ || sws_scale(sws_.get(), picture->data, picture->linesize, 0, sourceHeight,
+                         scaled_->data, scaled_->linesize) <= 0) {
+    failed_ = true;
     return nullptr;
   }
   std::uint8_t* out = packed_.data();

@@ -65,6 +65,14 @@ struct StreamReader {
   // units (video) or samples (audio).
   std::int64_t nextTime = 0;
   bool firstFrame = true;
+  // Why the stream could not be delivered whole: a libav error of opening
+  // or reading the file, of a decoder call or of a picture's conversion; 0
+  // while all is well. Damaged data is no failure: it is skipped.
+  int failure = 0;
+  // The end of the last packet of the stream read since the last seek (file
+  // time; -1: none yet), and whether a packet without a time was read.
+  std::int64_t packetEndHns = -1;
+  bool untimedPackets = false;
 
   bool Open(const SegmentJob& job);
   // Positions on the job's segment: back to the last key frame at or before
@@ -87,6 +95,7 @@ struct StreamReader {
   std::int64_t HnsOf(std::int64_t ts) const {
     return av_rescale_q(ts - originTs, stream->time_base, kHnsBase);
   }
+  void NotePacket(const AVPacket& packet);
 };
 
 enum class FrameVerdict { More, Enough };
@@ -131,8 +140,12 @@ LoopEnd DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFr
       reader.ended = true;
       return LoopEnd::Ended;
     }
-    // EAGAIN wants input; any other error was a damaged frame, after which the
-    // decoder goes on with what follows.
+    // EAGAIN wants input; any other error but a lack of memory was a damaged
+    // frame, after which the decoder goes on with what follows.
+    if (received == AVERROR(ENOMEM)) {
+      reader.failure = received;
+      return LoopEnd::Stopped;
+    }
     int rc = 0;
     if (!reader.readAhead.empty()) {
       av_packet_move_ref(packet.get(), reader.readAhead.front().get());
@@ -142,12 +155,24 @@ LoopEnd DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFr
     }
     worked();
     if (rc < 0) {
+      // The demuxer's end; an error of the file itself (not of its content)
+      // is a failure, as is one of the decoder taking no more input.
+      if (input->pb != nullptr && input->pb->error < 0) reader.failure = input->pb->error;
+      const int drained = avcodec_send_packet(codec, nullptr);
+      if (drained < 0 && drained != AVERROR_EOF) reader.failure = drained;
+      if (reader.failure != 0) return LoopEnd::Stopped;
       reader.draining = true;
-      avcodec_send_packet(codec, nullptr);
       continue;
     }
     if (packet->stream_index == job.streamIndex) {
-      avcodec_send_packet(codec, packet.get());
+      reader.NotePacket(*packet);
+      // A damaged packet is skipped; a decoder that cannot take it (no
+      // memory, or one that wants its frames taken first) ends the stream.
+      const int sent = avcodec_send_packet(codec, packet.get());
+      if (sent == AVERROR(ENOMEM) || sent == AVERROR(EAGAIN) || sent == AVERROR_EOF) {
+        reader.failure = sent;
+        return LoopEnd::Stopped;
+      }
     }
     av_packet_unref(packet.get());
   }
@@ -158,8 +183,10 @@ LoopEnd DecodeFrames(StreamReader& reader, const SegmentJob& job, OnFrame&& onFr
 class Yv12Packer {
  public:
   Yv12Packer(int width, int height);
-  // Null when the picture cannot be converted.
+  // Null when the picture cannot be converted: failed() tells whether the
+  // conversion failed, or the picture was too small to give a whole frame.
   const std::vector<std::uint8_t>* Pack(const AVFrame* picture);
+  bool failed() const { return failed_; }
 
  private:
   int width_;
@@ -167,6 +194,7 @@ class Yv12Packer {
   av::SwsPtr sws_;
   av::FramePtr scaled_;
   std::vector<std::uint8_t> packed_;
+  bool failed_ = false;
 };
 
 }  // namespace zel

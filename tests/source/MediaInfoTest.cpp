@@ -178,6 +178,25 @@ TEST(MediaInfo, TheLengthIsWhatTheFileHolds) {
     test::WriteFileBytes(dir.file("lying.wmv"), lying);
     EXPECT_NEAR(Open(dir.file("lying.wmv")).durationHns, declared, 1000000);
   }
+  // A few bytes of the presentation times in a 5-s WMA's last two packets
+  // set to 69 minutes: those stray times are not the file's length.
+  MakeMedia(Join({Tone(44100, "5"), {"-ac", "2", "-c:a", "wmav2", dir.file("song.wma")}}));
+  std::vector<std::uint8_t> song = test::ReadFileBytes(dir.file("song.wma"));
+  const std::uint8_t data[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                               0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const auto object = std::search(song.begin(), song.end(), std::begin(data), std::end(data));
+  ASSERT_NE(object, song.end());
+  constexpr std::size_t kPacket = 3200;  // ffmpeg's ASF packets
+  const std::size_t packets = (song.end() - object - 50) / kPacket;
+  for (std::size_t k = packets - 2; k < packets; ++k) {
+    // one payload per stream object: replicated data, its time's third byte
+    std::uint8_t* packet = &*object + 50 + k * kPacket;
+    ASSERT_EQ(packet[3], 0x09);
+    ASSERT_EQ(packet[4], 0x5D);
+    packet[26] = 0x3F;
+  }
+  test::WriteFileBytes(dir.file("damaged.wma"), song);
+  EXPECT_NEAR(Open(dir.file("damaged.wma")).durationHns, 50000000, 1000000);
 }
 
 // Extensions in any case; only "avi" and "AVI" go through the WMV
@@ -323,9 +342,11 @@ TEST(AviTranscoder, FailuresStopTheRun) {
 }
 
 // Records what the video thread delivers; read only after Stop has joined it.
+// Or throws, as a sink that runs out of memory would.
 class RecordingSink final : public VideoFrameSink {
  public:
   void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override {
+    if (throws) throw std::bad_alloc();
     times.push_back(sampleTime);
     lengths.push_back(length);
     if (firstFrame.empty()) firstFrame.assign(buffer, buffer + length);
@@ -333,6 +354,7 @@ class RecordingSink final : public VideoFrameSink {
   std::vector<double> times;
   std::vector<std::size_t> lengths;
   std::vector<std::uint8_t> firstFrame;
+  bool throws = false;
 };
 
 // The PCM of a WAV file, found the way the audio path finds it: after the
@@ -498,6 +520,18 @@ TEST(SegmentDelivery, AnAbortEndsTheSegment) {
   EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Aborted);
   s.source.Stop();
   EXPECT_LT(s.sink.times.size(), 5u);
+}
+
+// An exception on a streaming thread ends the segment as broken, with what it
+// said, instead of the program.
+TEST(SegmentDelivery, AnExceptionEndsTheSegmentNotTheProgram) {
+  TempDir dir;
+  Segment s(dir, test::MakeWmv(dir, "clip.wmv", "1"));
+  s.sink.throws = true;
+  ASSERT_TRUE(s.source.Run());
+  EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Broken);
+  EXPECT_EQ(s.source.failureText(), "std::bad_alloc");
+  s.source.Stop();
 }
 
 // A split job runs its segments one after the other on one source; each goes
