@@ -1,7 +1,13 @@
 #include "convert/ConversionDriver.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,11 +39,14 @@ void RemoveFile(const std::string& path) {
   std::filesystem::remove(path, ec);
 }
 
-// Whether path names the input file itself, directly or through a link.
-// Nothing at path is no clash (equivalent fails): the job would create it.
-bool IsInputFile(const std::string& path, const std::string& input) {
-  std::error_code ec;
-  return std::filesystem::equivalent(path, input, ec);
+// Whether a file of that path can be made in its folder: a name within the
+// folder's NAME_MAX and a path within PATH_MAX.
+bool NameFits(const std::string& path) {
+  const std::string name = PathFileName(path);
+  const std::string folder = path.substr(0, path.size() - name.size());
+  const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  return name.size() <= static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX) &&
+         path.size() < PATH_MAX;
 }
 
 // Runs a function when the scope ends, whichever way it ends.
@@ -73,7 +82,8 @@ class Conversion {
   bool writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
                       bool& written);
   void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished);
-  bool wouldWriteOverInput() const;
+  bool checkPlannedOutputs();
+  bool refuse(const std::string& message);
   bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
@@ -91,6 +101,7 @@ class Conversion {
   int segmentCount_ = 1;
   std::string reportPath_;
   bool reportStarted_ = false;
+  ReportLock reportLock_;
 };
 
 int Conversion::run() {
@@ -115,6 +126,10 @@ int Conversion::run() {
   video_.kind = params.videoKind;
   if (info.hasVideo) source.SetVideoSink(&grabber_);
   source.SetAbortFlag(&job_.state.abortRequested);
+  if (const std::string refused = RefusedStreamsMessage(info, input_); !refused.empty()) {
+    refuse(refused);
+    return 0;
+  }
   summary_.hadStreams = info.hasAudio || info.hasVideo;
   if (!summary_.hadStreams) return 1;  // the caller tells that nothing was converted
 
@@ -131,11 +146,14 @@ int Conversion::run() {
 
   job_.state.segmentIndex = 0;
   segmentCount_ = SegmentCount(job_.settings.splittime, job_.range);
-  // A file that the job would replace must not be its own input (a 3GP input
-  // converted into its own folder): the job ends here, having written nothing.
-  if (wouldWriteOverInput()) {
-    job_.notifier.showMessage(std::string(text::kOutputIsInputPrefix) + input_ + "]");
-    return 0;
+  if (!checkPlannedOutputs()) return 0;
+  // Two jobs writing a report into one folder would mix their pages.
+  if (params.reportEnabled &&
+      !reportLock_.Acquire(job_.settings.result, job_.state.abortRequested, [this] {
+        job_.notifier.showWarning(std::string(text::kReportBusyPrefix) + job_.settings.result +
+                                  "]");
+      })) {
+    return 1;  // aborted while waiting
   }
   for (;;) {
     if (job_.state.abortRequested) break;
@@ -149,15 +167,42 @@ int Conversion::run() {
   return 1;
 }
 
-bool Conversion::wouldWriteOverInput() const {
-  const bool splitting = job_.settings.splittime > 0;
-  for (int index = 0; index < segmentCount_; ++index) {
-    const std::string base = SegmentOutputBase(input_, job_.settings.result, splitting, index);
-    for (FileKind kind : kFileKinds) {
-      if (wants(kind) && IsInputFile(ThreeGpOutputPath(base, kind), input_)) return true;
+bool Conversion::refuse(const std::string& message) {
+  job_.notifier.showMessage(message);
+  summary_.refused = true;
+  return false;
+}
+
+// Before anything is converted, every file the job will write is checked:
+// none may be its own input (a 3GP input converted into its own folder, or
+// a link to one named as the input), nor another input's output of the same
+// run, and each must have a name the folder can hold. No segment may be
+// longer than the file's durations can hold.
+bool Conversion::checkPlannedOutputs() {
+  const std::vector<std::string> outputs = PlannedOutputs(
+      input_, job_.settings, segmentCount_, job_.params.reportEnabled && video_.present);
+  const std::string& named = job_.namedInput.empty() ? input_ : job_.namedInput;
+  for (const std::string& path : outputs) {
+    if (IsSameFile(path, input_) || IsSameFile(path, job_.namedInput)) {
+      job_.notifier.showMessage(std::string(text::kOutputIsInputPrefix) + named + "]");
+      return false;
+    }
+    if (job_.takenOutputs != nullptr && job_.takenOutputs->count(path) != 0) {
+      summary_.takenOutput = path;
+      return false;
+    }
+    if (!NameFits(path)) {
+      return refuse(std::string(text::kOutputNameTooLongPrefix) + path + "] (" +
+                    std::strerror(ENAMETOOLONG) + ")");
     }
   }
-  return false;
+  for (int index = 0; index < segmentCount_; ++index) {
+    const SegmentBounds bounds = SegmentAt(index, job_.settings.splittime, job_.range);
+    if (bounds.end - bounds.start > kMaxTrackDurationHns) {
+      return refuse(std::string(text::kSegmentTooLongPrefix) + named + "]");
+    }
+  }
+  return true;
 }
 
 void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positionHns,
@@ -232,6 +277,17 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     notifier.showMessage(std::string(text::kUndecodableSoundPrefix) + input_ + "]");
     return false;
   }
+  if (wait == MediaSource::WaitResult::ReadFailed || wait == MediaSource::WaitResult::Broken) {
+    notifier.showMessage(
+        wait == MediaSource::WaitResult::Broken
+            ? std::string(text::kConversionErrorPrefix) + source.failureText() + "]"
+            : std::string(text::kReadFailurePrefix) + input_ + "] (" + source.failureText() + ")");
+    return false;
+  }
+  if (wait == MediaSource::WaitResult::EndedEarly) {
+    notifier.showMessage(std::string(text::kEndedEarlyPrefix) + input_ + "]");
+    return false;
+  }
   if (wait == MediaSource::WaitResult::Failed || !wavWritten) {
     notifier.showMessage(text::kTemporaryWavWriteFailure);
     return false;
@@ -240,7 +296,11 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
 
   // The encoder may still hold pictures: they belong in this segment's files.
   if (video_.present) grabber_.FlushVideoEncoder();
-  if (audio_.present && !aborted && !encoder_.EncodeTemporaryWav(workDir_, notifier)) return false;
+  if (audio_.present && !aborted) {
+    if (!encoder_.EncodeTemporaryWav(workDir_, notifier)) return false;
+    // under a second of sound gives no track
+    if (audio_.samples.sampleCount() == 0) summary_.soundTooShort = true;
+  }
 
   // A segment in which neither stream delivered anything (the last moments
   // of a file whose streams end before its declared length) would give
@@ -255,8 +315,10 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
 
   const std::string outputBase = SegmentOutputBase(input_, job_.settings.result, splitting, index);
   // An aborted segment is incomplete: its files are not written, and files
-  // of that name from an earlier run stay as they were.
-  if (!aborted && !writeContainers(outputBase)) return false;
+  // of that name from an earlier run stay as they were; so it has no
+  // thumbnail and no place in the report either.
+  if (aborted) return true;
+  if (!writeContainers(outputBase)) return false;
 
   const std::string thumbnailBase =
       JoinPath(job_.settings.result, FormatSegmentName(job_.settings.edit, index));
@@ -295,7 +357,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     }
     reportStarted_ = true;
   }
-  if (!aborted) reportProgress(bounds, length, true);
+  reportProgress(bounds, length, true);
   return true;
 }
 
@@ -309,6 +371,7 @@ bool Conversion::writeContainers(const std::string& outputBase) {
     if (!wants(kind)) continue;
     if (ThreeGpWriter(audio_, video_, outputBase, kind, writer) == 0) return false;
     ++summary_.filesWritten;
+    summary_.outputs.push_back(ThreeGpOutputPath(outputBase, kind));
   }
   return true;
 }
@@ -329,11 +392,48 @@ bool Conversion::writeThumbnail(const VideoSegmentInfo& videoInfo, const std::st
                            params.thumbWidth, params.thumbHeight, thumbnailBase, workDir_) != 0;
   if (!written) {
     job_.notifier.showMessage(std::string(text::kThumbnailFailurePrefix) + thumbnailBase + ".jpg]");
+  } else {
+    summary_.outputs.push_back(thumbnailBase + ".jpg");
   }
   return written;
 }
 
 }  // namespace
+
+std::vector<std::string> PlannedOutputs(const std::string& inputPath,
+                                        const ConversionSettings& settings, int segmentCount,
+                                        bool thumbnails) {
+  std::vector<std::string> outputs;
+  for (int index = 0; index < segmentCount; ++index) {
+    const std::string base =
+        SegmentOutputBase(inputPath, settings.result, settings.splittime > 0, index);
+    if (settings.file3gp != 0) outputs.push_back(ThreeGpOutputPath(base, FileKind::ThreeGp));
+    if (settings.file3g2 != 0) outputs.push_back(ThreeGpOutputPath(base, FileKind::ThreeG2));
+    if (thumbnails) {
+      outputs.push_back(JoinPath(settings.result, FormatSegmentName(settings.edit, index)) +
+                        ".jpg");
+    }
+  }
+  return outputs;
+}
+
+bool IsSameFile(const std::string& path, const std::string& file) {
+  std::error_code ec;
+  return !file.empty() && std::filesystem::equivalent(path, file, ec);
+}
+
+std::string RefusedStreamsMessage(const MediaInfo& info, const std::string& inputPath) {
+  if (info.refusedRateHz != 0 || info.refusedChannels != 0) {
+    return std::string(text::kSoundOutOfRangePrefix) + inputPath + "] (" +
+           std::to_string(info.refusedRateHz) + "Hz, " + std::to_string(info.refusedChannels) +
+           "ch)";
+  }
+  if (info.refusedWidth != 0 || info.refusedHeight != 0) {
+    return std::string(text::kPictureTooLargePrefix) + inputPath + "] (" +
+           std::to_string(info.refusedWidth) + "x" + std::to_string(info.refusedHeight) + ")";
+  }
+  return {};
+}
 
 std::string SegmentOutputBase(const std::string& inputPath, const std::string& outputFolder,
                               bool splitting, int segmentIndex) {
@@ -368,19 +468,33 @@ ConversionOutcome ConvertThreadBody(const std::string& inputPath, Notifier* stat
   ConversionSummary local;
   ConversionSummary& done = summary ? *summary : local;
   EncoderBlocks encoders{job.videoContext, job.audioBlock};
-  if (!PrepareConversion(job.settings, job.params, encoders, job.notifier)) {
-    return ConversionOutcome::Refused;
+  int result = 0;
+  // The conversion thread's boundary: whatever fails ends the job, not the
+  // program (the job's objects have let go of everything on the way out).
+  try {
+    if (!PrepareConversion(job.settings, job.params, encoders, job.notifier)) {
+      return ConversionOutcome::Refused;
+    }
+    result = RunConversion(inputPath, statusWindow, workingDirectory, job, &done);
+  } catch (const std::bad_alloc&) {
+    job.state.statusWindow = nullptr;
+    job.notifier.showMessage(text::kOutOfMemory);
+    return ConversionOutcome::Failed;
+  } catch (const std::exception& e) {
+    job.state.statusWindow = nullptr;
+    job.notifier.showMessage(std::string(text::kConversionErrorPrefix) + e.what() + "]");
+    return ConversionOutcome::Failed;
   }
-  const int result = RunConversion(inputPath, statusWindow, workingDirectory, job, &done);
   if (job.state.abortRequested) {
     job.notifier.showMessage(text::kAborted);
     return ConversionOutcome::Aborted;
   }
   // A failure has shown its own message; only a job that wrote its files is
   // reported as saved.
+  if (done.refused) return ConversionOutcome::Refused;
   if (result == 0) return ConversionOutcome::Failed;
   if (!done.hadStreams || done.filesWritten == 0) {
-    job.notifier.showMessage(text::kNothingToConvert);
+    job.notifier.showMessage(done.soundTooShort ? text::kSoundTooShort : text::kNothingToConvert);
     return ConversionOutcome::Failed;
   }
   job.notifier.showMessage(std::string(text::kSavedPrefix) + job.settings.result +

@@ -31,5 +31,38 @@ inline constexpr const char kOutputIsInputPrefix[] =
     "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください[";
 inline constexpr const char kEmptyRange[] =
     "変換する範囲がありません。開始と終了の位置を確かめてください。";
+// Every audio segment held less than a second of sound, which gives no
+// sound track, and there was nothing else to write.
+inline constexpr const char kSoundTooShort[] =
+    "音声が1秒より短いため、変換できる音声がありません。";
+// + the input's path + "] (" + the reason + ")"
+inline constexpr const char kReadFailurePrefix[] = "入力ファイルを読み込めませんでした[";
+// The file's data ended well before the length the job was planned with
+// (the file was cut while it was converted). + the input's path + "]"
+inline constexpr const char kEndedEarlyPrefix[] =
+    "入力ファイルのデータが予定の長さより前で終わっています。変換中にファイルが変わった可能性があり"
+    "ます[";
+// An exception ended the conversion. + what it says + "]"
+inline constexpr const char kConversionErrorPrefix[] =
+    "変換中にエラーが発生したため、変換を中止しました[";
+inline constexpr const char kOutOfMemory[] = "メモリが足りないため、変換を中止しました。";
+// + the input's path + "] (" + rate + "Hz, " + channels + "ch)"
+inline constexpr const char kSoundOutOfRangePrefix[] =
+    "音声のサンプリングレート（1000～384000Hz）かチャンネル数（8まで）が"
+    "扱える範囲を外れているため、変換できません[";
+// + the input's path + "] (" + width + "x" + height + ")"
+inline constexpr const char kPictureTooLargePrefix[] =
+    "映像のサイズが扱える範囲（8192x8192まで）を超えているため、変換できません[";
+// A name the job would write cannot be made in the output folder.
+// + the path + "] (" + the reason + ")"
+inline constexpr const char kOutputNameTooLongPrefix[] =
+    "出力ファイルの名前が長すぎるため、変換できません[";
+// A segment longer than the 32-bit durations of the file at 90 kHz hold
+// (13 h 15 min). + the input's path + "]"
+inline constexpr const char kSegmentTooLongPrefix[] =
+    "1つの出力ファイルが13時間15分を超えるため、変換できません。分割の間隔を指定してください[";
+// Another job holds the report of the output folder. + the folder + "]"
+inline constexpr const char kReportBusyPrefix[] =
+    "同じフォルダに別の変換がレポートを書いています。その変換が終わるまで待ちます[";
 
 }  // namespace zel::text

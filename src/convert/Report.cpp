@@ -1,9 +1,16 @@
 #include "convert/Report.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "General/AtomicFile.h"
 #include "General/MediaTypes.h"
@@ -42,6 +49,23 @@ void AppendText(std::string& out, const std::string& text) {
         out += c;
     }
   }
+}
+
+// A path as the link of an attribute: the characters that a browser reads
+// as the end of a path ('#' a fragment, '?' a query) or as an escape ('%')
+// are percent-encoded.
+std::string LinkOf(const std::string& path) {
+  std::string link;
+  for (char c : path) {
+    if (c == '%' || c == '#' || c == '?') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      link += escaped;
+    } else {
+      link += c;
+    }
+  }
+  return link;
 }
 
 const char* ChannelText(int channels) { return channels == 1 ? "MONO" : "STEREO"; }
@@ -83,7 +107,7 @@ std::string ReportBlock(const ReportSegment& s) {
   if (s.containerSelected) {
     // a segment without video still points at its (missing) thumbnail
     out += "<img src=\"";
-    AppendText(out, s.thumbnailBasePath);
+    AppendText(out, LinkOf(s.thumbnailBasePath));
     out += ".jpg\"><BR>";
   }
   out += "<HR><HR>";
@@ -99,6 +123,25 @@ std::string FormatReportTime(std::int64_t hns) {
   AppendFormat(out, "%02" PRId64 ":%02d.%03d", seconds / 60, static_cast<int>(seconds % 60),
                static_cast<int>((hns / kHnsPerMs) % 1000));
   return out;
+}
+
+ReportLock::~ReportLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+}
+
+bool ReportLock::Acquire(const std::string& folder, const std::atomic<bool>& abortRequested,
+                         const std::function<void()>& onWait) {
+  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return true;  // a folder we cannot open takes no report either
+  bool told = false;
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return true;  // a file system without locks
+    if (abortRequested) return false;
+    if (!told && onWait) onWait();
+    told = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
 }
 
 bool AppendReport(const std::string& reportPath, const ReportSegment& segment, bool startNew) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zel {
@@ -26,6 +28,28 @@ struct ReportSegment {
 // as it was. False when it could not be written.
 bool AppendReport(const std::string& reportPath, const ReportSegment& segment,
                   bool startNew = false);
+
+// An advisory lock on the report of one output folder, held for a whole
+// job so that two jobs writing a report into the same folder (two runs, or
+// the window and the command line) do not mix their pages. It locks the
+// folder itself: the report is replaced by a rename, so its own inode does
+// not last. Only report writers take it.
+class ReportLock {
+ public:
+  ReportLock() = default;
+  ~ReportLock();
+  ReportLock(const ReportLock&) = delete;
+  ReportLock& operator=(const ReportLock&) = delete;
+
+  // Takes the lock; while another job holds it, calls onWait once and
+  // waits. False when abortRequested became true while waiting. A folder
+  // that cannot be opened or locked needs no lock (true).
+  bool Acquire(const std::string& folder, const std::atomic<bool>& abortRequested,
+               const std::function<void()>& onWait);
+
+ private:
+  int fd_ = -1;
+};
 
 // "%02d:%02d.%03d" of a 100-ns duration (minutes may have more digits).
 std::string FormatReportTime(std::int64_t hns);

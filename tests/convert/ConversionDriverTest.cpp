@@ -2,16 +2,21 @@
 // output is decoded by ffmpeg and measured by ffprobe. And what a job starts
 // from (the settings resolved to parameters) and leaves (the report's blocks).
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 #include "common/MediaFixtures.h"
@@ -23,6 +28,53 @@ extern "C" {
 #include "settings/ConversionSettings.h"
 #include "source/MediaSource.h"
 
+// Fault injection: the libav call that gFailing names fails when this
+// program (our code, not libav itself) makes it, as it would without memory
+// or with a file that cannot be read.
+namespace {
+std::atomic<const char*> gFailing{nullptr};
+
+bool Fails(const char* call, const void* returnAddress) {
+  const char* failing = gFailing.load();
+  Dl_info caller{}, program{};
+  return failing != nullptr && std::strcmp(failing, call) == 0 &&
+         ::dladdr(returnAddress, &caller) != 0 &&
+         ::dladdr(reinterpret_cast<void*>(&Fails), &program) != 0 &&
+         caller.dli_fbase == program.dli_fbase;
+}
+
+template <typename F>
+F Real(const char* call) {
+  return reinterpret_cast<F>(::dlsym(RTLD_NEXT, call));
+}
+}  // namespace
+
+extern "C" int avcodec_send_packet(AVCodecContext* codec, const AVPacket* packet) {
+  static const auto real = Real<decltype(&avcodec_send_packet)>("avcodec_send_packet");
+  if (Fails("avcodec_send_packet", __builtin_return_address(0))) return AVERROR(ENOMEM);
+  return real(codec, packet);
+}
+
+extern "C" int av_frame_ref(AVFrame* to, const AVFrame* from) {
+  static const auto real = Real<decltype(&av_frame_ref)>("av_frame_ref");
+  if (Fails("av_frame_ref", __builtin_return_address(0))) return AVERROR(ENOMEM);
+  return real(to, from);
+}
+
+extern "C" int sws_scale(SwsContext* c, const std::uint8_t* const from[], const int fromStride[],
+                         int y, int h, std::uint8_t* const to[], const int toStride[]) {
+  static const auto real = Real<decltype(&sws_scale)>("sws_scale");
+  if (Fails("sws_scale", __builtin_return_address(0))) return AVERROR(EINVAL);
+  return real(c, from, fromStride, y, h, to, toStride);
+}
+
+extern "C" int av_read_frame(AVFormatContext* input, AVPacket* packet) {
+  static const auto real = Real<decltype(&av_read_frame)>("av_read_frame");
+  if (!Fails("av_read_frame", __builtin_return_address(0))) return real(input, packet);
+  input->pb->error = AVERROR(EIO);  // as the file protocol tells a failed read
+  return AVERROR(EIO);
+}
+
 namespace zel {
 namespace {
 
@@ -32,13 +84,21 @@ using test::Media;
 constexpr const char* kSaved = "ファイルをフォルダ[";
 
 // Records, and raises the abort flag when the driver starts segment abortAt
-// (-1: at the first progress caption of the video path).
+// (-1: at the first progress caption of the video path). From the job's
+// first progress on, the call `failing` names fails, or the progress itself
+// throws; atProgress sees every progress.
 class JobNotifier : public test::RecordingNotifier {
  public:
   std::atomic<bool>* flag = nullptr;
   int abortAt = -2;
+  const char* failing = nullptr;
+  bool throwing = false;
+  std::function<void(const ConversionProgress&)> atProgress;
   void reportProgress(const ConversionProgress& p) override {
     if (p.segmentIndex == abortAt) flag->store(true);
+    if (failing != nullptr) gFailing = failing;
+    if (throwing) throw std::bad_alloc();
+    if (atProgress) atProgress(p);
   }
   void setCaption(std::string_view text) override {
     RecordingNotifier::setCaption(text);
@@ -56,6 +116,7 @@ struct Job {
     settings.file3g2 = 0;
     notifier.flag = &state.abortRequested;
   }
+  ~Job() { gFailing = nullptr; }
   ConversionOutcome Convert(const std::string& input) {
     state.converting = true;
     const ConversionOutcome outcome = ConvertThreadBody(input, &notifier, workPath, job, &summary);
@@ -227,9 +288,10 @@ INSTANTIATE_TEST_SUITE_P(
              [](Job& j) { j.settings.mpeg_audio = j.settings.mpeg_video = 0; }, Failed, {},
              "変換できる音声も映像もありません。"},
         // less than a second of sound gives an empty track: no file is made
-        // of a segment that holds nothing, and a job without files is no success
+        // of a segment that holds nothing, and a job without files is no
+        // success, which says why
         Case{"NothingButAnEmptyTrack", "blip.wav", [](Job&) {}, Failed, {},
-             "変換できる音声も映像もありません。", test::Tone(8000, "0.9")},
+             "音声が1秒より短いため、変換できる音声がありません。", test::Tone(8000, "0.9")},
         Case{"H263AtAnUnlistedSize", "clip.wmv",
              [](Job& j) { j.settings.mpeg_video = 1, j.settings.framesize = 2; }, Failed, {},
              "h263:128x96,176x144,352x288,704x576,1408x1152\n"},
@@ -249,7 +311,32 @@ INSTANTIATE_TEST_SUITE_P(
                j.settings.logfile = 1, j.settings.splittime = 20000000;
                fs::remove(j.out.file("thumbnail.html"));
                fs::create_directory(j.out.file("thumbnail.html"));
-             }, Failed, {{"clip00.3gp", 2, kAac}}, "レポートの書き込みに失敗しました["}),
+             }, Failed, {{"clip00.3gp", 2, kAac}}, "レポートの書き込みに失敗しました["},
+        // Refused before anything is written: a name the folder cannot hold,
+        // pictures too large, a file longer than its 32-bit durations hold.
+        Case{"NamesTheFolderCannotHold", "clip.wmv", [](Job& j) {
+               j.settings.logfile = 1, j.settings.edit = "%999d";
+             }, Refused, {}, "出力ファイルの名前が長すぎるため、変換できません["},
+        Case{"PicturesLargerThan8192", "wide.nut", [](Job&) {}, Refused, {},
+             "映像のサイズが扱える範囲（8192x8192まで）を超えているため、変換できません[",
+             test::Join({test::Video("8200x16", "1", "1"), {"-c:v", "rawvideo"}})},
+        Case{"LongerThanTheDurationsHold", "hours.nut", [](Job&) {}, Refused, {},
+             "1つの出力ファイルが13時間15分を超えるため、変換できません。",
+             test::Join({test::Video("32x32", "1/3600", "54000"), {"-c:v", "rawvideo"}})},
+        // A call that fails, or an exception, fails the job with a message.
+        Case{"ASendPacketThatFails", "clip.wmv", [](Job& j) {
+               j.notifier.failing = "avcodec_send_packet";
+             }, Failed, {}, "入力ファイルを読み込めませんでした["},
+        Case{"AFrameRefThatFails", "clip.wmv", [](Job& j) {
+               j.notifier.failing = "av_frame_ref", j.settings.splittime = 20000000;
+             }, Failed, {}, "入力ファイルを読み込めませんでした["},
+        Case{"AScalingThatFails", "video.wmv", [](Job& j) { j.notifier.failing = "sws_scale"; },
+             Failed, {}, "入力ファイルを読み込めませんでした["},
+        Case{"AReadThatFails", "clip.wmv", [](Job& j) { j.notifier.failing = "av_read_frame"; },
+             Failed, {}, "入力ファイルを読み込めませんでした["},
+        Case{"AnExceptionOnTheConversionThread", "clip.wmv",
+             [](Job& j) { j.notifier.throwing = true; }, Failed, {},
+             "メモリが足りないため、変換を中止しました。"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -294,7 +381,9 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegments) {
   std::size_t blocks = 0;
   for (std::size_t at = 0; (at = report.find("<HR><HR>", at)) != std::string::npos; at += 8)
     ++blocks;
-  EXPECT_EQ(blocks, 3u);
+  // the aborted segment, never written, has neither thumbnail nor block
+  EXPECT_EQ(blocks, 2u);
+  EXPECT_FALSE(fs::exists(j.out.file("sample_02.jpg")));
 
   Job inside;
   inside.notifier.abortAt = -1;
@@ -303,6 +392,26 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegments) {
   EXPECT_LT(inside.source.deliveredFrames(), 30u);
   EXPECT_TRUE(inside.Outputs().empty());
   EXPECT_TRUE(fs::is_empty(inside.work.path()));
+}
+
+// A file emptied or cut while it is converted fails the job: its data ends
+// well before the length the job was planned with, which is not the sound
+// of silence.
+TEST(ConversionDriverCut, AFileCutWhileConvertingFailsTheJob) {
+  for (const std::uintmax_t keep : {0, 60000}) {
+    Job j;
+    test::TempDir in;
+    const std::string input = in.file("clip10.wmv");
+    fs::copy_file(Media("clip10.wmv"), input);
+    j.settings.splittime = 10000000;
+    j.notifier.atProgress = [&](const ConversionProgress& p) {
+      if (p.segmentIndex == 2) fs::resize_file(input, keep);
+    };
+    EXPECT_EQ(j.Convert(input), Failed);
+    EXPECT_TRUE(j.notifier.messages().back().starts_with(
+        "入力ファイルのデータが予定の長さより前で終わっています。"))
+        << j.notifier.messages().back();
+  }
 }
 
 // Pictures missing from 2.44 s to 2.95 s, sound from 5 s to 7 s. Split in
@@ -343,14 +452,14 @@ ReportSegment TripSegment(const std::string& folder) {
   // clang-format on
 }
 
-std::string TripBlock(const std::string& folder) {
+std::string TripBlock(const std::string& folder, const std::string& link = "") {
   return "input file " + folder +
          "/trip.wmv<BR>01:05.250<BR>audio<BR>samplerate 44100[Hz]<BR>channels STEREO<BR>"
          "video<BR>framerate 29[fps]<BR>framesize 320x240<BR><HR>"
          "starttime 00:00.000 endtime 01:05.250<BR>audio<BR>samplerate 08000[Hz]<BR>"
          "channels MONO<BR>bitrate 32000[bps]<BR>video<BR>framerate 15[fps]<BR>"
          "framesize 176x144<BR>bitrate 200000[bps]<BR><img src=\"" +
-         folder + "/sample_00.jpg\"><BR><HR><HR>";
+         (link.empty() ? folder : link) + "/sample_00.jpg\"><BR><HR><HR>";
 }
 
 std::string ReportOf(const ReportSegment& s) {
@@ -366,18 +475,21 @@ TEST(ReportTest, WritesTheTripBlockByteForByte) {
 
 // Paths are text of the page and of its img attribute: printf conversions
 // print as they stand, and the four characters that would break the page are
-// entities; every other byte stays.
+// entities; every other byte stays. In the link, what a browser would read
+// as a fragment, a query or an escape is percent-encoded.
 TEST(ReportTest, PathsArePrintedSafely) {
   struct Case {
     const char* folder;
     const char* printed;
+    const char* link = "";
   } cases[] = {
-      {"/out/100%s%n%d", "/out/100%s%n%d"},
+      {"/out/100%s%n%d", "/out/100%s%n%d", "/out/100%25s%25n%25d"},
       {"/o\"ut<a>&b", "/o&quot;ut&lt;a&gt;&amp;b"},
       {"/ｆｏｌｄｅｒ\\x", "/ｆｏｌｄｅｒ\\x"},
+      {"/take #2?", "/take #2?", "/take %232%3F"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(ReportOf(TripSegment(c.folder)), TripBlock(c.printed)) << c.folder;
+    EXPECT_EQ(ReportOf(TripSegment(c.folder)), TripBlock(c.printed, c.link)) << c.folder;
 }
 
 TEST(ReportTest, SegmentsWithoutOneKindOrWithoutImage) {
