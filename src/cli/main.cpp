@@ -1,14 +1,21 @@
 // zel-convert: the command-line front end for headless and batch use. It
 // drives the same conversion as the window.
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,8 +31,11 @@
 #include "container/ThreeGpWriter.h"
 #include "convert/ConversionDriver.h"
 #include "convert/ConversionParameters.h"
+#include "convert/Messages.h"
+#include "convert/SegmentPlan.h"
 #include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
+#include "settings/NamePattern.h"
 #include "settings/ValueLists.h"
 #include "source/AviTranscoder.h"
 #include "source/LibavLog.h"
@@ -210,19 +220,54 @@ bool LoadRunSettings(const CliOptions& options, const std::string& startDirector
   return true;
 }
 
-// What is wrong with an input path, or empty when it names a regular file.
+// What is wrong with an input path, or empty when it names a regular file
+// that can be read.
 std::string InputProblem(const std::string& input) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(input, ec);
-  if (ec || status.type() == fs::file_type::not_found) return "no such file";
-  if (status.type() == fs::file_type::directory) return "is a folder, not a file";
-  if (status.type() != fs::file_type::regular) return "is not a regular file";
+  struct stat st {};
+  if (::stat(input.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "no such file";
+    if (errno == ELOOP)
+      return std::string("its symbolic links form a loop (") + std::strerror(errno) + ")";
+    return std::string("cannot be read: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string("cannot be read: ") + std::strerror(errno);
+  ::close(fd);
   return {};
 }
 
-// The inputs of this run whose conversion started, by the path of the 3GP
-// file the core names after them.
-using OutputOwners = std::map<std::string, std::string>;
+// The files that the inputs of this run whose conversion started write,
+// and whose each one is.
+struct OutputOwners {
+  std::set<std::string> files;
+  std::map<std::string, std::string> owner;
+};
+
+// An AVI is checked before its transcoding, as other inputs are by the
+// conversion: streams beyond what the converter takes (exit 2), and
+// outputs that would replace the input itself, such as a link named .avi
+// to a 3GP file (exit 1). The status, or kExitOk after no message.
+int CheckAviFirst(const std::string& input, zel::MarkedRange range,
+                  const zel::ConversionSettings& settings, CliNotifier& notifier) {
+  zel::MediaInfo info;
+  if (!zel::ReadMediaInfo(input, info)) return kExitOk;
+  if (std::string refused = zel::RefusedStreamsMessage(info, input); !refused.empty()) {
+    notifier.showMessage(refused, false);
+    return kExitUsage;
+  }
+  range.duration = info.durationHns;
+  zel::ClampMarks(range);
+  const int segments = zel::SegmentCount(settings.splittime, range);
+  for (const std::string& path : zel::PlannedOutputs(input, settings, segments, false)) {
+    if (zel::IsSameFile(path, input)) {
+      notifier.showMessage(std::string(zel::text::kOutputIsInputPrefix) + input + "]", false);
+      return kExitFailed;
+    }
+  }
+  return kExitOk;
+}
 
 // Why a file gave nothing to convert: its one kind of stream may be there
 // but set aside by the settings.
@@ -262,17 +307,11 @@ int ConvertOne(const std::string& input, const CliOptions& options,
         Quoted(input) + " lasts " + Seconds(info.durationHns) + ")");
     return kExitUsage;
   }
-  // Another input of the same name would replace the files of the earlier one.
-  const std::string outputName = zel::ThreeGpOutputPath(
-      zel::SegmentOutputBase(input, settings.result, false, 0), zel::FileKind::ThreeGp);
-  if (auto earlier = owners.find(outputName); earlier != owners.end()) {
-    Say(Quoted(input) + ": its outputs would replace those of " + Quoted(earlier->second) +
-        " from this run; skipped");
-    return kExitFailed;
-  }
-
   std::string path = input;
   if (zel::NeedsAviTranscoding(input)) {
+    if (const int refused = CheckAviFirst(input, range, settings, notifier); refused != kExitOk) {
+      return refused;
+    }
     // The AVI is first transcoded into a WMV of the same base name in the
     // private work folder; it goes again after its conversion.
     path = zel::TemporaryWmvPath(input, workFolder);
@@ -304,8 +343,10 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   zel::MediaSource source;
   zel::ConversionJob job{settings,     params,     state,  range,
                          videoContext, audioBlock, source, notifier};
+  if (path != input) job.namedInput = input;
+  // Another input of the same name would replace the files of an earlier one.
+  job.takenOutputs = &owners.files;
 
-  owners.emplace(outputName, input);
   notifier.beginInput(zel::PathFileName(input));
   state.converting = true;
   gAbortFlag = &state.abortRequested;
@@ -316,6 +357,15 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   gAbortFlag = nullptr;
   state.converting = false;
   notifier.endInput();
+  if (!summary.takenOutput.empty()) {
+    Say(Quoted(input) + ": its outputs would replace those of " +
+        Quoted(owners.owner[summary.takenOutput]) + " from this run; skipped");
+  } else {
+    for (const std::string& file : summary.outputs) {
+      owners.files.insert(file);
+      owners.owner.emplace(file, input);
+    }
+  }
   const std::string nothing = outcome == zel::ConversionOutcome::Failed && !summary.hadStreams
                                   ? NothingToConvert(path, params)
                                   : std::string();
@@ -364,6 +414,12 @@ int Run(const CliOptions& options) {
     Say(error);
     return kExitUsage;
   }
+  if (settings.logfile != 0 && !settings.edit.empty() && !zel::IsSafeNamePattern(settings.edit)) {
+    Say("the name pattern " + Quoted(settings.edit) +
+        " cannot name thumbnails (one integer "
+        "conversion such as %02d at most); they are named with " +
+        std::string(zel::kDefaultNamePattern));
+  }
   if (settings.result.empty()) settings.result = startDirectory;
   if (!fs::is_directory(settings.result, ec)) {
     Say("output folder " + Quoted(settings.result) + " does not exist");
@@ -376,12 +432,14 @@ int Run(const CliOptions& options) {
     if (settings.result.size() > 1 && settings.result.back() == '/') settings.result.pop_back();
   }
 
+  // The signals are blocked before the work folder exists: a kill in
+  // between would leave a folder without its marker, which no run removes.
+  SignalWatch signals;
   zel::WorkFolder workFolder;
   if (!workFolder.Create("zel-convert", &error)) {
     Say(error);
     return kExitFailed;
   }
-  SignalWatch signals;
   signals.Start(workFolder.path());
 
   CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
@@ -389,7 +447,17 @@ int Run(const CliOptions& options) {
   OutputOwners owners;
   for (const std::string& input : options.inputs) {
     if (gInterrupted) break;
-    const int result = ConvertOne(input, options, settings, workFolder.path(), notifier, owners);
+    int result = kExitFailed;
+    // Whatever fails ends this input's conversion, not the program (whose
+    // work folder would stay).
+    try {
+      result = ConvertOne(input, options, settings, workFolder.path(), notifier, owners);
+    } catch (const std::bad_alloc&) {
+      Say(Quoted(input) + ": out of memory");
+    } catch (const std::exception& e) {
+      Say(Quoted(input) + ": " + e.what());
+    }
+    gAbortFlag = nullptr;
     if (result > status) status = result;
   }
   if (gInterrupted && status == kExitOk) status = kExitFailed;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -33,8 +34,8 @@ constexpr const char* kSaved = "ファイルをフォルダ[";
 class ZelConvertTest : public ::testing::Test {
  protected:
   // The shell line that runs zel-convert in `out` with a private TMPDIR;
-  // prefix goes before it (ulimit ...), suffix after it (a pipe). A first
-  // "--timeout N" runs it under timeout(1).
+  // prefix goes before it (ulimit ...), suffix after it (a pipe). Leading
+  // "--via WORDS... --" runs it under that command (timeout 30, setpriv ...).
   std::vector<std::string> Command(std::vector<std::string> args, const std::string& prefix = "",
                                    const std::string& suffix = "") {
     std::vector<std::string> argv = {"/bin/sh",
@@ -44,9 +45,10 @@ class ZelConvertTest : public ::testing::Test {
                                      "sh",
                                      out.path().string(),
                                      tmp.path().string()};
-    if (args.size() >= 2 && args[0] == "--timeout") {
-      argv.insert(argv.end(), {"timeout", args[1]});
-      args.erase(args.begin(), args.begin() + 2);
+    if (!args.empty() && args[0] == "--via") {
+      const auto end = std::find(args.begin(), args.end(), "--");
+      argv.insert(argv.end(), args.begin() + 1, end);
+      args.erase(args.begin(), end + 1);
     }
     argv.push_back(ZEL_CONVERT_EXE);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -127,6 +129,19 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
       put("own.3g2",
           test::ReadFileBytes(Media(
               "mpeg4.3g2", test::Join({test::Video("176x144", "10", "1"), {"-c:v", "mpeg4"}}))));
+  fs::create_symlink("own.3g2", in.path() / "own.avi");
+  fs::create_symlink("loop.wmv", in.path() / "loop.wmv");
+  ::chmod(put("locked.wma", test::ReadFileBytes(Media("song.wma"))).c_str(), 0);
+  // root reads any file unless it gives up that right
+  std::vector<std::string> unprivileged;
+  if (::geteuid() == 0)
+    unprivileged = {"--via", "setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"};
+  const std::string outOfRange =
+      "音声のサンプリングレート（1000～384000Hz）かチャンネル数（8まで）が扱える範囲を外れているた"
+      "め、"
+      "変換できません[";
+  const std::string outputIsInput =
+      "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください[";
   const struct {
     std::string input;
     std::vector<std::string> options;
@@ -143,8 +158,13 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
       {in.file("zero.wmv"), {}, 1, "zero.wmv: is not a regular file"},
       {put("noise.wmv", std::vector<std::uint8_t>(5000, 0x5a)), {}, 1,
        "noise.wmv: no sound or pictures that can be decoded"},
+      {in.file("loop.wmv"), {}, 1, "loop.wmv: its symbolic links form a loop"},
+      {in.file("locked.wma"), unprivileged, 1, "locked.wma: cannot be read: Permission denied"},
       {put("ch200.wav", test::WavBytes(8000, 200, std::vector<std::uint8_t>(200 * 2 * 8000))), {},
-       1, "音声をデコードできません[" + in.file("ch200.wav")},
+       2, outOfRange + in.file("ch200.wav") + "] (8000Hz, 200ch)"},
+      // seconds of data that a rate of 1 Hz would make hours of sound
+      {put("hz1.wav", test::WavBytes(1, 1, std::vector<std::uint8_t>(441000))), {}, 2,
+       outOfRange + in.file("hz1.wav") + "] (1Hz, 1ch)"},
       {put("rate.wav", test::WavBytes(0x80000000u, 1, std::vector<std::uint8_t>(16000))), {}, 1,
        "rate.wav: no sound or pictures"},
       {put("nodata.wav", noData), {}, 1, "nodata.wav: no sound or pictures"},
@@ -153,10 +173,12 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
        "has only pictures, and the video setting is none"},
       {Media("clip.wmv"), {"--start", "10"}, 2, "lies at or beyond the end"},
       {Media("clip.wmv"), {"--start", "4.5", "--end", "6"}, 2, "clip.wmv lasts 4."},
-      // converted into its own folder, its 3G2 output would be the input itself
-      {own, {"--any-input", "-o", in.path().string()}, 1,
-       "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください["
-       + own + "]"},
+      // converted into its own folder, its 3G2 output would be the input
+      // itself, also through a link that makes it look like an AVI
+      {own, {"--any-input", "-o", in.path().string()}, 1, outputIsInput + own + "]"},
+      {in.file("own.avi"), {"-o", in.path().string()}, 1, outputIsInput + in.file("own.avi") + "]"},
+      {Media("clip.wmv"), {"--report", "--pattern", "%999d"}, 2,
+       "出力ファイルの名前が長すぎるため、変換できません["},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -187,6 +209,14 @@ TEST_F(ZelConvertTest, OneFailingInputAmongSeveral) {
   EXPECT_NE(same.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
       << same.err;
   EXPECT_EQ(test::Probe(out.file("clip.3gp"), "stream=codec_type"), "video audio");
+  // split, a.wav's segment 100 and a1.wma's first one are both a100.3gp
+  fs::copy_file(Media("song.wma"), in.file("a1.wma"));
+  const CommandResult split = Run({"--split", "1", "--container", "3gp",
+                                   Media("a.wav", test::Tone(8000, "101.5")), in.file("a1.wma")});
+  EXPECT_EQ(split.exitCode, 1);
+  EXPECT_NE(split.err.find("a1.wma: its outputs would replace those of "), std::string::npos);
+  EXPECT_TRUE(fs::exists(out.file("a100.3gp")));
+  EXPECT_FALSE(fs::exists(out.file("a101.3gp")));
   const CommandResult warned = Run({"--split", "1", Media("clip.wmv"), Media("song.wma")});
   EXPECT_EQ(warned.exitCode, 0) << warned.err;
   std::size_t warnings = 0;
@@ -252,7 +282,7 @@ TEST_F(ZelConvertTest, SettingsFiles) {
     struct stat before {};
     ::lstat(ini.c_str(), &before);
     // a hanging read must not hang the test
-    std::vector<std::string> args = {"--timeout", "30"};
+    std::vector<std::string> args = {"--via", "timeout", "30", "--"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     args.push_back(Media("song.wma"));
     const CommandResult r = Run(args);
@@ -283,7 +313,7 @@ TEST_F(ZelConvertTest, OutputsAreReplacedWholeOrNotAtAll) {
   test::WriteFileBytes(out.file("clip.3gp"), {'o', 'l', 'd'});
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{}, "テンポラリファイルの書き込みに失敗しました。"},
-      {{"--audio", "none", "--size", "320x240", "--fps", "30"}, "ファイル書き込み失敗["},
+      {{"--audio", "none", "--size", "320x240", "--fps", "30"}, "3gp] (File too large)"},
   };
   for (const auto& [options, message] : cases) {
     SCOPED_TRACE(message);
@@ -302,15 +332,41 @@ TEST_F(ZelConvertTest, OutputsAreReplacedWholeOrNotAtAll) {
   EXPECT_EQ(test::DecodeErrors(out.file("clip.3gp")), "");
 }
 
-// A relative -o still gives a report whose links work where it stands.
+// A relative -o still gives a report whose links work where it stands; a
+// name pattern that cannot be used is replaced by %06d, and the user is told.
 TEST_F(ZelConvertTest, ReportWithARelativeOutputFolder) {
   fs::create_directory(out.path() / "o");
-  const CommandResult r = Run({"-o", "o", "--report", "--split", "2", Media("clip.wmv")});
+  const CommandResult r =
+      Run({"-o", "o", "--report", "--split", "2", "--pattern", "x%d%d", Media("clip.wmv")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string report = test::ReadFileText(out.file("o/thumbnail.html"));
-  EXPECT_NE(report.find("<img src=\"" + out.file("o/sample_01.jpg") + "\">"), std::string::npos)
+  EXPECT_NE(report.find("<img src=\"" + out.file("o/000001.jpg") + "\">"), std::string::npos)
       << report;
   EXPECT_NE(r.err.find("segment 1/"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("the name pattern x%d%d cannot name thumbnails"), std::string::npos)
+      << r.err;
+}
+
+// Two runs writing a report into one folder take turns: the second waits
+// for the first, says so once, and its page holds its own blocks alone.
+TEST_F(ZelConvertTest, ReportsOfTwoRunsDoNotMix) {
+  const TempDir logs;
+  const std::string first = "\"" + logs.file("first") + "\"";
+  const std::string second = "\"" + logs.file("second") + "\"";
+  const CommandResult r =
+      Run({"--report", "--split", "1", "--container", "3gp", Media("clip10.wmv")}, "",
+          "2>" + first + " & pid=$!; until grep -q 'segment 1/' " + first +
+              " || ! kill -0 $pid; do sleep 0.01; done; TMPDIR=\"$2\" " ZEL_CONVERT_EXE
+              " -o \"$1\" --report --container 3gp " +
+              Media("video.wmv") + " 2>" + second + "; echo $?; wait $pid; echo $?");
+  EXPECT_EQ(r.out, "0\n0\n") << test::ReadFileText(logs.file("second"));
+  const std::string waited = test::ReadFileText(logs.file("second"));
+  EXPECT_EQ(waited.find("同じフォルダに別の変換がレポートを書いています"),
+            waited.rfind("同じフォルダに別の変換がレポートを書いています"));
+  EXPECT_NE(waited.find("同じフォルダに別の変換がレポートを書いています"), std::string::npos);
+  const std::string report = test::ReadFileText(out.file("thumbnail.html"));
+  EXPECT_NE(report.find("video.wmv<BR>"), std::string::npos) << report;
+  EXPECT_EQ(report.find("clip10"), std::string::npos) << report;
 }
 
 // Names are Linux file names (a backslash is part of one); the frame rate of
@@ -389,6 +445,29 @@ TEST_F(ZelConvertTest, LeftoverWorkFoldersOfDeadProcessesGo) {
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(users / "photo.jpg"));
   EXPECT_TRUE(fs::exists(alive / "inner"));
+}
+
+// The work folder at start: an empty TMPDIR is an unset one (/tmp), and a
+// kill just after the folder is made finds the signals already blocked
+// (zel-convert) or caught (the window), so the folder goes with the run.
+TEST_F(ZelConvertTest, TheWorkFolderAtStart) {
+  const CommandResult unset = test::RunCommand(
+      {"env", "TMPDIR=", ZEL_CONVERT_EXE, "-q", "-o", out.path().string(), Media("song.wma")});
+  EXPECT_EQ(unset.exitCode, 0) << unset.err;
+  const std::string killed =
+      "export LD_PRELOAD=" ZEL_KILL_SHIM " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0; ";
+  Run({"-q", Media("song.wma")}, killed);
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+#ifdef ZEL_WINDOW_EXE
+  // (Qt makes its runtime folder there too)
+  test::RunCommand({"/bin/sh", "-c",
+                    killed +
+                        "cd \"$1\" && TMPDIR=\"$2\" QT_QPA_PLATFORM=offscreen exec timeout 30 " +
+                        ZEL_WINDOW_EXE,
+                    "sh", out.path().string(), tmp.path().string()});
+  for (const auto& entry : fs::directory_iterator(tmp.path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with("zel-")) << entry.path();
+#endif
 }
 
 TEST(CliOptionsTest, ParsesTimes) {
