@@ -37,22 +37,12 @@ void OnSignal(int signal) {
 
 class InterruptWatch {
  public:
-  // first: ask the window to close; second: remove the work files and end
-  // as the signal ends a program.
-  InterruptWatch(MainDialog& window, const std::string& workFolder) {
+  // The signals are caught from here on, before the work folder exists: a
+  // kill in between would leave a folder without its marker, which no run
+  // removes. Until Attach, a signal waits on the socket.
+  InterruptWatch() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalSocket) != 0)
       return;
-    notifier_ = std::make_unique<QSocketNotifier>(gSignalSocket[1], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [&window, workFolder] {
-      char signal = 0;
-      if (::read(gSignalSocket[1], &signal, 1) != 1) return;
-      if (!window.closeWhenIdle()) return;
-      RemovePartialFiles();
-      std::error_code ignored;
-      std::filesystem::remove_all(workFolder, ignored);
-      std::signal(signal, SIG_DFL);
-      std::raise(signal);
-    });
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -64,6 +54,23 @@ class InterruptWatch {
   }
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  // first: ask the window to close; second: remove the work files and end
+  // as the signal ends a program.
+  void Attach(MainDialog& window, const std::string& workFolder) {
+    if (gSignalSocket[1] < 0) return;
+    notifier_ = std::make_unique<QSocketNotifier>(gSignalSocket[1], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, &window, [&window, workFolder] {
+      char signal = 0;
+      if (::read(gSignalSocket[1], &signal, 1) != 1) return;
+      if (!window.closeWhenIdle()) return;
+      RemovePartialFiles();
+      std::error_code ignored;
+      std::filesystem::remove_all(workFolder, ignored);
+      std::signal(signal, SIG_DFL);
+      std::raise(signal);
+    });
+  }
 
  private:
   std::unique_ptr<QSocketNotifier> notifier_;
@@ -105,6 +112,7 @@ int ConverterApp::run() {
   for (const QString& argument : arguments().mid(1))
     files << QFileInfo(argument).absoluteFilePath();
 
+  InterruptWatch interrupts;
   WorkFolder workFolder;
   std::string error;
   if (!workFolder.Create("zel", &error)) {
@@ -114,7 +122,7 @@ int ConverterApp::run() {
   }
 
   MainDialog window({startDirectory.toStdString(), workFolder.path()});
-  InterruptWatch interrupts(window, workFolder.path());
+  interrupts.Attach(window, workFolder.path());
   connect(&window, &QDialog::finished, this, &QCoreApplication::quit);
   window.show();
   if (!files.isEmpty()) {

@@ -37,8 +37,12 @@ void ConversionController::convertOrAbort() {
   thread_ = std::thread([this] {
     ConversionJob job{records_.settings, records_.params, records_.state, records_.range,
                       videoContext_,     audioBlock_,     source_,        notifier_};
-    const ConversionOutcome outcome =
-        ConvertThreadBody(records_.inputPath, &notifier_, workFolder_, job);
+    // The thread's boundary: a failure ends the job, never the program.
+    ConversionOutcome outcome = ConversionOutcome::Failed;
+    try {
+      outcome = ConvertThreadBody(records_.inputPath, &notifier_, workFolder_, job);
+    } catch (...) {
+    }
     // The thread's last act: what follows runs on the UI thread.
     QMetaObject::invokeMethod(
         this, [this, outcome] { threadEnded(outcome); }, Qt::QueuedConnection);
