@@ -255,9 +255,11 @@ bool AviTranscoder::Impl::EncodeVideo(const AVFrame* decoded) {
   sws.reset(sws_getCachedContext(
       sws.release(), width, height, static_cast<AVPixelFormat>(decoded->format), enc->width,
       enc->height, enc->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr));
-  if (!sws || av_frame_make_writable(picture.get()) < 0) return false;
-  sws_scale(sws.get(), decoded->data, decoded->linesize, 0, height, picture->data,
-            picture->linesize);
+  if (!sws || av_frame_make_writable(picture.get()) < 0 ||
+      sws_scale(sws.get(), decoded->data, decoded->linesize, 0, height, picture->data,
+                picture->linesize) <= 0) {
+    return false;
+  }
   const AVStream* in = input->streams[videoDecoder.streamIndex];
   std::int64_t pts = AV_NOPTS_VALUE;
   if (decoded->best_effort_timestamp != AV_NOPTS_VALUE) {

@@ -26,6 +26,7 @@ extern "C" {
 #include "convert/Report.h"
 #include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
+#include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
 
 // Fault injection: the libav call that gFailing names fails when this
@@ -392,6 +393,16 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegments) {
   EXPECT_LT(inside.source.deliveredFrames(), 30u);
   EXPECT_TRUE(inside.Outputs().empty());
   EXPECT_TRUE(fs::is_empty(inside.work.path()));
+}
+
+// The AVI's pre-conversion fails too when a picture cannot be scaled.
+TEST(ConversionDriverFailingCalls, AviTranscodingStopsWhenScalingFails) {
+  test::TempDir dir;
+  test::RecordingNotifier notifier;
+  AviTranscoder transcoder(Media("clip.avi"), dir.file("clip.wmv"), notifier);
+  gFailing = "sws_scale";
+  EXPECT_FALSE(transcoder.Run());
+  gFailing = nullptr;
 }
 
 // A file emptied or cut while it is converted fails the job: its data ends
