@@ -102,9 +102,8 @@ bool WorkFolder::Create(std::string_view program, std::string* error) {
   std::string pattern =
       (temporary / (std::string(program) + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
-    if (error)
-      *error = "cannot create a folder in " + temporary.string() + ": " +
-               std::generic_category().message(errno);
+    if (error) *error = "cannot create a folder in " + temporary.string() + ": " +
+                        std::generic_category().message(errno);
     return false;
   }
   path_ = pattern;

@@ -387,7 +387,9 @@ std::size_t MediaSource::ReadPlaybackPcm(std::uint8_t* data, std::size_t maxByte
 
 bool MediaSource::playbackSoundDrained() const { return impl_->preview.playbackSoundDrained(); }
 
-PlaybackCounters MediaSource::playbackCounters() const { return impl_->preview.playbackCounters(); }
+PlaybackCounters MediaSource::playbackCounters() const {
+  return impl_->preview.playbackCounters();
+}
 
 int MediaSource::ClosePreview() { return impl_->preview.Close(); }
 
