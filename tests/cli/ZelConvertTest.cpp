@@ -137,9 +137,8 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
   if (::geteuid() == 0)
     unprivileged = {"--via", "setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"};
   const std::string outOfRange =
-      "音声のサンプリングレート（1000～384000Hz）かチャンネル数（8まで）が扱える範囲を外れているた"
-      "め、"
-      "変換できません[";
+      "音声のサンプリングレート（1000～384000Hz）かチャンネル数（8まで）が"
+      "扱える範囲を外れているため、変換できません[";
   const std::string outputIsInput =
       "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダを変えてください[";
   const struct {

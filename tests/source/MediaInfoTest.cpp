@@ -189,7 +189,8 @@ TEST(MediaInfo, TheLengthIsWhatTheFileHolds) {
   constexpr std::size_t kPacket = 3200;  // ffmpeg's ASF packets
   const std::size_t packets = (song.end() - object - 50) / kPacket;
   for (std::size_t k = packets - 2; k < packets; ++k) {
-    // one payload per stream object: replicated data, its time's third byte
+    // ffmpeg's packet layout (flags 0x09, 0x5D): the first payload's
+    // presentation time lies at bytes 24 to 27; its third byte goes up
     std::uint8_t* packet = &*object + 50 + k * kPacket;
     ASSERT_EQ(packet[3], 0x09);
     ASSERT_EQ(packet[4], 0x5D);
