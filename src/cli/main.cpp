@@ -260,6 +260,7 @@ int CheckAviFirst(const std::string& input, zel::MarkedRange range,
   range.duration = info.durationHns;
   zel::ClampMarks(range);
   const int segments = zel::SegmentCount(settings.splittime, range);
+  if (segments > zel::kMaxSegments) return kExitOk;  // the conversion refuses it
   for (const std::string& path : zel::PlannedOutputs(input, settings, segments, false)) {
     if (zel::IsSameFile(path, input)) {
       notifier.showMessage(std::string(zel::text::kOutputIsInputPrefix) + input + "]", false);

@@ -177,11 +177,15 @@ bool Conversion::refuse(const std::string& message) {
 // none may be its own input (a 3GP input converted into its own folder, or
 // a link to one named as the input), nor another input's output of the same
 // run, and each must have a name the folder can hold. No segment may be
-// longer than the file's durations can hold.
+// longer than the file's durations can hold, nor the job have more than
+// kMaxSegments of them.
 bool Conversion::checkPlannedOutputs() {
+  const std::string& named = job_.namedInput.empty() ? input_ : job_.namedInput;
+  if (segmentCount_ > kMaxSegments) {
+    return refuse(std::string(text::kTooManySegmentsPrefix) + named + "]");
+  }
   const std::vector<std::string> outputs = PlannedOutputs(
       input_, job_.settings, segmentCount_, job_.params.reportEnabled && video_.present);
-  const std::string& named = job_.namedInput.empty() ? input_ : job_.namedInput;
   for (const std::string& path : outputs) {
     if (IsSameFile(path, input_) || IsSameFile(path, job_.namedInput)) {
       job_.notifier.showMessage(std::string(text::kOutputIsInputPrefix) + named + "]");

@@ -82,6 +82,10 @@ ConversionOutcome ConvertThreadBody(const std::string& inputPath, Notifier* stat
 // was refused.
 std::string RefusedStreamsMessage(const MediaInfo& info, const std::string& inputPath);
 
+// The most segments a job converts: more would be a damaged file's claim
+// of days (and as many files), not a conversion to wait for.
+inline constexpr int kMaxSegments = 100000;
+
 // Every file a job on inputPath writes into the output folder, given its
 // number of segments: per segment its 3GP and/or 3G2 file (file3gp,
 // file3g2) and, with thumbnails (the report on and pictures to show), its

@@ -61,6 +61,9 @@ inline constexpr const char kOutputNameTooLongPrefix[] =
 // (13 h 15 min). + the input's path + "]"
 inline constexpr const char kSegmentTooLongPrefix[] =
     "1つの出力ファイルが13時間15分を超えるため、変換できません。分割の間隔を指定してください[";
+// More than kMaxSegments segments. + the input's path + "]"
+inline constexpr const char kTooManySegmentsPrefix[] =
+    "分割するとファイルが100000個を超えるため、変換できません。分割の間隔を長くしてください[";
 // Another job holds the report of the output folder. + the folder + "]"
 inline constexpr const char kReportBusyPrefix[] =
     "同じフォルダに別の変換がレポートを書いています。その変換が終わるまで待ちます[";

@@ -1,6 +1,7 @@
 #include "convert/SegmentPlan.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "convert/ConversionParameters.h"
 
@@ -39,9 +40,13 @@ SegmentBounds SegmentAt(int index, std::int64_t splitHns, const MarkedRange& ran
 }
 
 int SegmentCount(std::int64_t splitHns, const MarkedRange& range) {
-  int count = 1;
-  while (!SegmentAt(count - 1, splitHns, range).last) ++count;
-  return count;
+  // Segment i is the last when its end, (i + 1) * split + start, reaches the
+  // duration or the end mark; counted without walking through them (a
+  // damaged file may claim years).
+  const std::int64_t length = std::min(range.duration, range.end) - range.start;
+  if (splitHns <= 0 || length <= splitHns) return 1;
+  const std::int64_t count = length / splitHns + (length % splitHns != 0 ? 1 : 0);
+  return static_cast<int>(std::min<std::int64_t>(count, INT_MAX));
 }
 
 }  // namespace zel

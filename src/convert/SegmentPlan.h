@@ -20,7 +20,8 @@ void ClampMarks(MarkedRange& range);
 // segment over the whole range).
 SegmentBounds SegmentAt(int index, std::int64_t splitHns, const MarkedRange& range);
 
-// How many segments SegmentAt yields for the range (at least 1).
+// How many segments SegmentAt yields for the range (at least 1, at most
+// INT_MAX).
 int SegmentCount(std::int64_t splitHns, const MarkedRange& range);
 
 }  // namespace zel

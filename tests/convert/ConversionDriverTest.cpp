@@ -324,6 +324,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LongerThanTheDurationsHold", "hours.nut", [](Job&) {}, Refused, {},
              "1つの出力ファイルが13時間15分を超えるため、変換できません。",
              test::Join({test::Video("32x32", "1/3600", "54000"), {"-c:v", "rawvideo"}})},
+        Case{"MoreSegmentsThanAJobTakes", "hours.nut", [](Job& j) { j.settings.splittime = 5000000; },
+             Refused, {}, "分割するとファイルが100000個を超えるため、変換できません。",
+             test::Join({test::Video("32x32", "1/3600", "54000"), {"-c:v", "rawvideo"}})},
         // A call that fails, or an exception, fails the job with a message.
         Case{"ASendPacketThatFails", "clip.wmv", [](Job& j) {
                j.notifier.failing = "avcodec_send_packet";
