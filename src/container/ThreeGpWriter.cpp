@@ -110,11 +110,7 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
       options.clockValue ? *options.clockValue : ThreeGpClockValue(std::time(nullptr));
 
   // Durations in movie units (90000 per second), 64-bit intermediates.
-  std::uint32_t videoDuration = 0;
-  if (video.present && video.stream.frameRate > 0)
-    videoDuration =
-        static_cast<std::uint32_t>(std::uint64_t{video.samples.sampleCount()} * kMovieTimescale /
-                                   static_cast<std::uint64_t>(video.stream.frameRate));
+  const std::uint32_t videoDuration = video.present ? boxes::VideoDuration(video) : 0;
   std::uint32_t audioDuration = 0;
   if (audio.present && audioParams.sampleRate > 0 && audioParams.frameLength > 0)
     audioDuration = static_cast<std::uint32_t>(std::uint64_t{audio.samples.sampleCount()} *
