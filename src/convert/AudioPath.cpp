@@ -14,7 +14,6 @@
 
 #include "General/Notifier.h"
 #include "convert/ConversionParameters.h"
-#include "convert/PcmConversion.h"
 #include "convert/WorkFiles.h"
 
 namespace zel {
@@ -249,44 +248,18 @@ bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   }
   if (s.block == nullptr || (!s.faac && !s.amr)) return false;  // no open encoder
 
-  const AudioSegmentInfo& info = s.info;
-  const std::uint8_t* pcm = image.data() + pcmOffset;
-  const std::size_t sourceLength = length;
+  // The PCM is already at the target rate and channel count: the source
+  // resampled it with a low-pass filter while decoding. Every frame may read
+  // kSpareBytes of silence beyond it.
+  image.erase(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(pcmOffset));
+  image.resize(length + kSpareBytes, 0);
 
-  // Rate, then channels; each block keeps kSpareBytes of silence beyond its PCM.
-  std::vector<std::uint8_t> rated;
-  if (info.sourceRate != info.targetRate) {
-    const std::uint64_t room = static_cast<std::uint64_t>(length) *
-                               static_cast<std::uint64_t>(std::max(info.rateRatio, 0)) / 10000;
-    rated.assign(room + kSpareBytes, 0);
-    length = ResamplePcm(info, pcm, length, rated.data());
-  } else {
-    rated.assign(pcm, pcm + length);
-  }
-  image = {};
-
-  std::vector<std::uint8_t> mixed;
-  if (info.sourceChannels != info.targetChannels) {
-    const std::uint64_t room = info.sourceChannels > 0
-                                   ? static_cast<std::uint64_t>(std::max(info.targetChannels, 0)) *
-                                         length / static_cast<std::uint64_t>(info.sourceChannels)
-                                   : 0;
-    mixed.assign(room + kSpareBytes, 0);
-    length = ConvertPcmChannels(info, rated.data(), length, mixed.data());
-  } else {
-    mixed = std::move(rated);
-    mixed.resize(length + kSpareBytes, 0);
-  }
-  rated = {};
-
-  // Less than one second of PCM gives an empty track. The second is measured
-  // in the source: the rate ratio is truncated (1814 for 44100 to 8000 Hz), so
-  // a whole second comes out a few bytes short of one at the target rate, and
-  // one-second segments would lose all their sound.
-  const std::uint64_t oneSecond = 2ULL * static_cast<std::uint64_t>(std::max(info.sourceRate, 0)) *
-                                  static_cast<std::uint64_t>(std::max(info.sourceChannels, 0));
-  if (sourceLength < oneSecond || length == 0) return true;
-  s.encodeFrames(mixed, length);
+  // Less than one second of PCM gives an empty track.
+  const std::uint64_t oneSecond = 2ULL *
+                                  static_cast<std::uint64_t>(std::max(s.block->sampleRate, 0)) *
+                                  static_cast<std::uint64_t>(std::max(s.block->channels, 0));
+  if (length < oneSecond) return true;
+  s.encodeFrames(image, length);
   return true;
 }
 

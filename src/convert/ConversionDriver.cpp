@@ -200,6 +200,8 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     if (want3g2_ && params.sampleRate == 8000) notifier.showWarning(text::k3g2At8000Warning);
     SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
                       info.sampleRate, info.channels, audioInfo);
+    // The source resamples and mixes: the WAV file holds what the encoder takes.
+    source.SetPcmFormat(audioInfo.targetRate, audioInfo.targetChannels);
   }
 
   const std::string wavPath = TemporaryWavPath(workDir_, index);

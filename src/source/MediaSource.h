@@ -76,6 +76,10 @@ class MediaSource {
   // The WAV file that receives the segment's PCM (RIFF header first, sizes
   // fixed when the segment ends).
   void SetWavFileName(const std::string& path);
+  // The rate and channel count of that PCM (0: the source's). The decoded
+  // sound is resampled to them with a low-pass filter; two channels become
+  // one by averaging, one becomes two by doubling.
+  void SetPcmFormat(int sampleRate, int channels);
   void SetVideoSink(VideoFrameSink* sink);
   // When set, the streaming threads stop soon after it becomes true.
   void SetAbortFlag(const std::atomic<bool>* abortRequested);

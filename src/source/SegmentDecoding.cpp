@@ -24,6 +24,7 @@ StreamDecoder::~StreamDecoder() = default;
 void StreamDecoder::Reset() {
   reader.reset();
   packer.reset();
+  converter.reset();
 }
 
 void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
@@ -135,7 +136,15 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   if (!reader.continuing) reader.nextTime = reader.seeked ? firstSample : 0;
   bool writeFailed = false;
   bool undecodable = false;
-  PcmConverter converter(sampleRate, channels);
+  // A segment that goes on from the last one keeps its converter, so the
+  // resampling filter runs on across the cut.
+  if (!reader.continuing || !decoder.converter || decoder.converterRate != sampleRate ||
+      decoder.converterChannels != channels) {
+    decoder.converter = std::make_unique<PcmConverter>(sampleRate, channels);
+    decoder.converterRate = sampleRate;
+    decoder.converterChannels = channels;
+  }
+  PcmConverter& converter = *decoder.converter;
   std::vector<std::uint8_t> pcm;
   const std::vector<std::uint8_t> silence(frameBytes * 4096, 0);
 
@@ -201,10 +210,16 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
       return consume(pcm.data(), position, samples);
     });
   }
+  if (undecodable) return AudioSegmentResult::Undecodable;
+  if (end == LoopEnd::Ended && written < endSample) {
+    // The stream's last samples, still in the resampling filter.
+    int samples = 0;
+    converter.Flush(pcm, samples);
+    if (samples > 0) consume(pcm.data(), reader.nextTime, samples);
+  }
   // A stream that ends before the segment does (sound shorter than the
   // pictures) is completed with silence, so every segment of the range has
   // its whole length of sound.
-  if (undecodable) return AudioSegmentResult::Undecodable;
   if (end == LoopEnd::Ended && written < endSample) writeSilence(endSample - written);
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (end != LoopEnd::Stopped && !writeFailed) reader.continueAtHns = job.stopHns;
