@@ -141,7 +141,8 @@ struct AudioEncoder::Impl {
   bool openAac(Notifier& notifier);
   bool openAmr();
   void encodeFrames(const std::vector<std::uint8_t>& pcm, std::size_t length);
-  void drainAac(std::uint32_t framesFed);
+  void commitFrame(bool& primed, std::uint32_t framesFed, std::size_t n);
+  void drainAac(bool& primed, std::uint32_t framesFed);
 };
 
 bool AudioEncoder::Impl::openAac(Notifier& notifier) {
@@ -284,6 +285,7 @@ void AudioEncoder::Impl::encodeFrames(const std::vector<std::uint8_t>& pcm, std:
   }
 
   std::uint32_t framesFed = 0;
+  bool primed = !aac;
   SampleStore& out = store.samples;
   for (std::size_t offset = 0; offset < length - frameSamples; offset += frameBytes) {
     // 16-bit samples with native (little) endianness, as both encoders read them.
@@ -302,24 +304,37 @@ void AudioEncoder::Impl::encodeFrames(const std::vector<std::uint8_t>& pcm, std:
     ++framesFed;
     // A negative result is an encoder error for this frame: it adds nothing
     // and the walk goes on, so one bad frame does not cost the whole track.
-    if (n > 0) out.commitSample(static_cast<std::size_t>(n));
+    if (n > 0) commitFrame(primed, framesFed, static_cast<std::size_t>(n));
   }
-  if (aac) drainAac(framesFed);
+  if (aac) drainAac(primed, framesFed);
 }
 
-// FAAC 1.30 holds three frames back; without draining them the track would
-// end three frames (384 ms at 8000 Hz) early. Draining returns four, one more
-// than fed because of the codec's 1024-sample priming delay. The track keeps
-// as many frames as were fed, so its duration stays that of the PCM (within
-// half a frame); only the priming-shifted tail of the last frame is lost.
-void AudioEncoder::Impl::drainAac(std::uint32_t framesFed) {
+// Records one encoder output. FAAC's first frame holds nothing but its
+// 1024-sample start-up delay: kept, it would put the whole sound one frame
+// (128 ms at 8000 Hz) behind the pictures, as players play what the track
+// says. It is dropped (primed false until then), so the track's first frame
+// is the segment's first 1024 samples. AMR-NB's own delay, 40 samples
+// (5 ms), stays.
+void AudioEncoder::Impl::commitFrame(bool& primed, std::uint32_t framesFed, std::size_t n) {
+  SampleStore& out = store.samples;
+  if (!primed) {
+    primed = true;
+    return;
+  }
+  if (out.sampleCount() < framesFed) out.commitSample(n);
+}
+
+// FAAC 1.30 holds three frames back; draining gives them up with the end of
+// the last frame fed, so that the track keeps as many frames as were fed and
+// lasts as long as the PCM (within half a frame).
+void AudioEncoder::Impl::drainAac(bool& primed, std::uint32_t framesFed) {
   SampleStore& out = store.samples;
   for (int call = 0; call < kMaxFlushCalls; ++call) {
     std::uint8_t* dst = out.prepareAppend(maxOutputBytes);
     const int n =
         faacEncEncode(faac.get(), nullptr, 0, dst, static_cast<unsigned int>(maxOutputBytes));
     if (n <= 0) break;
-    if (out.sampleCount() < framesFed) out.commitSample(static_cast<std::size_t>(n));
+    commitFrame(primed, framesFed, static_cast<std::size_t>(n));
   }
 }
 

@@ -526,8 +526,9 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
        0, nullptr},
       {"one second aac stereo", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Sine(22050, 2, 88200)), 22,
        nullptr},
-      // FAAC holds frames back; draining gives one sample per frame fed.
-      {"aac mono", Aac, 8000, 1, 8000, 1, Wav(8000, 1, Sine(8000, 1, 32000)), 16, nullptr},
+      // FAAC holds frames back; draining gives one sample per frame fed
+      // once its start-up frame is dropped.
+      {"aac mono", Aac, 8000, 1, 44100, 2, Wav(8000, 1, Sine(8000, 1, 32000)), 16, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
