@@ -29,6 +29,9 @@ struct MediaInfo {
   // declared. Frames longer than a second give 1 (never 0);
   // frameDurationHns keeps the real frame time.
   int frameRate = 0;
+  // The exact rate as declared (30000/1001 for NTSC), reduced; both 0 when
+  // the file declares none.
+  int frameRateNum = 0, frameRateDen = 0;
   int width = 0, height = 0;                // size of the delivered frames (even)
   int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
   int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: unknown (square)
