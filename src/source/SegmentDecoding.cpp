@@ -54,6 +54,31 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   bool seekAgain = false;
   std::int64_t seekTarget = job.startHns;
 
+  bool delivered = false;
+  const auto deliver = [&](const AVFrame* frame, std::int64_t timeHns) {
+    const std::vector<std::uint8_t>* packed = packer.Pack(frame);
+    if (packed == nullptr) return;
+    sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
+                  packed->size());
+    delivered = true;
+    deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+    if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
+  };
+  // A segment that starts between two pictures (inside a gap, or just
+  // before the next picture) shows the last one before it from its start.
+  const auto deliverHeld = [&] {
+    if (!delivered && reader.heldFrame && reader.heldFrame->buf[0] != nullptr) {
+      deliver(reader.heldFrame.get(), job.startHns);
+    }
+  };
+  const auto hold = [&](const AVFrame* frame) {
+    if (!reader.heldFrame) reader.heldFrame = av::MakeFrame();
+    if (reader.heldFrame && frame != reader.heldFrame.get()) {
+      av_frame_unref(reader.heldFrame.get());
+      av_frame_ref(reader.heldFrame.get(), frame);
+    }
+  };
+
   const auto onFrame = [&](AVFrame* frame) {
     std::int64_t timeHns = reader.nextTime;
     if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
@@ -77,19 +102,15 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
         av_frame_unref(reader.pendingFrame.get());
         av_frame_ref(reader.pendingFrame.get(), frame);
       }
+      deliverHeld();
       return FrameVerdict::Enough;
     }
     reader.nextTime = timeHns + std::max<std::int64_t>(frameHns, 1);
-    if (timeHns < job.startHns) {
-      return FrameVerdict::More;  // between the key frame and the start
-    }
-    const std::vector<std::uint8_t>* packed = packer.Pack(frame);
-    if (packed != nullptr) {
-      sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
-                    packed->size());
-      deliveredFrames.fetch_add(1, std::memory_order_relaxed);
-      if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
-    }
+    if (timeHns > job.startHns) deliverHeld();
+    // Every picture is held: before the start it may be the one the segment
+    // opens with, and the last of a segment may be the next one's.
+    hold(frame);
+    if (timeHns >= job.startHns) deliver(frame, timeHns);
     return FrameVerdict::More;
   };
 
@@ -109,6 +130,8 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
       end = DecodeFrames(reader, job, onFrame);
     }
   }
+  // A segment after the last picture keeps showing it.
+  if (end != LoopEnd::Stopped) deliverHeld();
   if (end != LoopEnd::Stopped) reader.continueAtHns = job.stopHns;
 }
 
