@@ -187,10 +187,12 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
 
   VideoSegmentInfo videoInfo;
   if (video_.present) {
-    VideoSourceFormat format{info.frameDurationHns, info.width,           info.height,
-                             info.frameRate,        info.sampleAspectNum, info.sampleAspectDen};
+    VideoSourceFormat format{info.frameDurationHns, info.width,          info.height,
+                             info.frameRate,        info.frameRateNum,   info.frameRateDen,
+                             info.sampleAspectNum,  info.sampleAspectDen};
     const VideoScaling scaling{params.keepAspect, params.smoothScale};
-    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier, scaling)) {
+    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier, scaling,
+                           bounds.start - job_.range.start)) {
       return false;
     }
     if (!grabber_.OpenVideoEncoder(job_.videoContext, videoInfo, notifier)) return false;
