@@ -24,11 +24,12 @@ zel_run() { # $1: container, $2: split seconds, $3: the zel-convert (default $ze
     --channels 1 --container "$1" --split "$2" "$clip" 2>>"$work/zel.log")
 }
 
-# measure NAME COMMAND...: appends "seconds kilobytes" to $work/NAME
+# measure NAME COMMAND...: appends "seconds kilobytes processor-seconds" to $work/NAME
 measure() {
   local name=$1
   shift
-  /usr/bin/time -f "%e %M" -o "$work/last" "$@"
+  /usr/bin/time -f "%e %M %U %S" -o "$work/last" "$@"
+  awk '{print $1, $2, $3 + $4}' "$work/last" >"$work/last.sum" && mv "$work/last.sum" "$work/last"
   cat "$work/last" >>"$work/$name"
 }
 median() { # $1: file, $2: column
@@ -64,8 +65,9 @@ printf '%-34s zel %6.2f s  unsplit %6.2f s  ratio %.2fx   peak memory %d KiB\n' 
   "3GP in 1-second segments" "$zs" "$zu" "$(div "$zs" "$zu")" "$(median "$work/zel_split" 2)"
 if [[ -n $base ]]; then
   for run in 3gp both split; do
-    printf '%-34s zel %6.2f s  baseline %6.2f s  ratio %.3fx\n' "against the baseline, $run" \
-      "$(median "$work/zel_$run" 1)" "$(median "$work/base_$run" 1)" \
-      "$(div "$(median "$work/zel_$run" 1)" "$(median "$work/base_$run" 1)")"
+    printf '%-34s zel %6.2f s  baseline %6.2f s  ratio %.3fx   processor time ratio %.3fx\n' \
+      "against the baseline, $run" "$(median "$work/zel_$run" 1)" "$(median "$work/base_$run" 1)" \
+      "$(div "$(median "$work/zel_$run" 1)" "$(median "$work/base_$run" 1)")" \
+      "$(div "$(median "$work/zel_$run" 3)" "$(median "$work/base_$run" 3)")"
   done
 fi
