@@ -253,6 +253,7 @@ bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   // resampled it with a low-pass filter while decoding. Every frame may read
   // kSpareBytes of silence beyond it.
   image.erase(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(pcmOffset));
+  image.resize(length);  // whatever follows the PCM in the file is no sound
   image.resize(length + kSpareBytes, 0);
 
   // Less than one second of PCM gives an empty track.

@@ -496,6 +496,19 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
     for (std::uint32_t size : f.store.samples.sampleSizes()) sum += size;
     EXPECT_EQ(sum, f.store.samples.totalBytes());
   }
+  // What follows the PCM in the file is no sound: the partial last frame
+  // reads silence, with or without another chunk after the data.
+  Bytes tracks[2];
+  for (int chunk : {0, 1}) {
+    Fixture f;
+    ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
+    Bytes file = Wav(8000, 1, Sine(8000, 1, 16162));
+    if (chunk) file.insert(file.end(), 400, 0x7F);
+    f.encode(file);
+    tracks[chunk].assign(f.store.samples.data(),
+                         f.store.samples.data() + f.store.samples.totalBytes());
+  }
+  EXPECT_EQ(tracks[0], tracks[1]);
 }
 
 // 12.2 kbit/s storage-format frames: a 0x3C header byte and 31 bytes.
