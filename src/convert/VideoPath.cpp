@@ -139,9 +139,9 @@ struct VideoGrabber::Impl {
   std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
   // Fitting the picture (keepaspect, smoothscale): where it goes, and how.
   PictureArea area;
-  bool wholeFrame = true;     // the picture fills the frame, nearest neighbour
-  av::SwsPtr smoothScaler;    // smoothscale
-  VideoSegmentInfo areaInfo;  // nearest neighbour into the area
+  bool wholeFrame = true;             // the picture fills the frame, nearest neighbour
+  av::SwsPtr smoothScaler;            // smoothscale
+  VideoSegmentInfo areaInfo;          // nearest neighbour into the area
   std::vector<std::uint8_t> areaFrame;
   bool setUpFitting();
   void convertPicture(const std::uint8_t* buffer, std::size_t length);
