@@ -27,25 +27,11 @@ constexpr int kSplit = 2;             // seconds
 std::vector<std::string> FlashClip(const std::string& videoFilter = "",
                                    const std::string& audioFilter = "anull") {
   const std::string on = "gte(t,1)*lt(mod(t-1,2),0.2)";
-  return {"-f",
-          "lavfi",
-          "-i",
-          "color=c=black:s=320x240:r=30000/1001:d=10,drawbox=c=white:t=fill:enable='" + on + "'" +
-              videoFilter,
-          "-f",
-          "lavfi",
-          "-i",
-          "aevalsrc='if(" + on + ",0.5*sin(2*PI*1000*t),0)':s=44100:d=10",
-          "-af",
-          audioFilter,
-          "-ac",
-          "2",
-          "-c:v",
-          "wmv2",
-          "-c:a",
-          "wmav2",
-          "-fps_mode",
-          "vfr"};
+  const std::string video = "color=c=black:s=320x240:r=30000/1001:d=10,drawbox=c=white:t=fill";
+  return test::Join(
+      {{"-f", "lavfi", "-i", video + ":enable='" + on + "'" + videoFilter},
+       {"-f", "lavfi", "-i", "aevalsrc='if(" + on + ",0.5*sin(2*PI*1000*t),0)':s=44100"},
+       {"-t", "10", "-af", audioFilter, "-ac", "2", "-c:v", "wmv2", "-fps_mode", "vfr"}});
 }
 std::vector<std::string> Pictures(const std::string& rate) {
   return test::Join({test::Video("176x144", rate, "10"), {"-c:v", "wmv2"}});
