@@ -3,7 +3,10 @@
 # 60-second 320x240 29.97 fps WMV (wmv2 800 kbit/s, wmav2 128 kbit/s stereo
 # 44.1 kHz). Runs alternate; the medians of wall time and peak memory are
 # compared. Usage: bench/compare-ffmpeg.sh [RUNS]   (default 5)
+# With ZEL_BASELINE=/path/to/an/older/zel-convert, that build's runs alternate
+# with this one's and their ratio is printed too (a change before and after).
 runs=${1:-5}
+base=${ZEL_BASELINE:-}
 source "$(dirname "$0")/common.sh" zel-bench
 clip=$work/clip.wmv
 ffmpeg -nostdin -v error -y \
@@ -15,17 +18,18 @@ ffmpeg_one() { # $1: output file
   ffmpeg -nostdin -v error -y -i "$clip" -c:v mpeg4 -s 176x144 -r 15 -b:v 200k -g 12 \
     -c:a aac -ar 8000 -ac 1 -b:a 32k -f 3gp "$1"
 }
-zel_run() { # $1: container, $2: split seconds
+zel_run() { # $1: container, $2: split seconds, $3: the zel-convert (default $zel)
   rm -rf "$work/z" && mkdir -p "$work/z"
-  (cd "$work/z" && "$zel" -q --video mpeg4 --size 176x144 --fps 15 --audio aac --rate 8000 \
+  (cd "$work/z" && "${3:-$zel}" -q --video mpeg4 --size 176x144 --fps 15 --audio aac --rate 8000 \
     --channels 1 --container "$1" --split "$2" "$clip" 2>>"$work/zel.log")
 }
 
-# measure NAME COMMAND...: appends "seconds kilobytes" to $work/NAME
+# measure NAME COMMAND...: appends "seconds kilobytes processor-seconds" to $work/NAME
 measure() {
   local name=$1
   shift
-  /usr/bin/time -f "%e %M" -o "$work/last" "$@"
+  /usr/bin/time -f "%e %M %U %S" -o "$work/last" "$@"
+  awk '{print $1, $2, $3 + $4}' "$work/last" >"$work/last.sum" && mv "$work/last.sum" "$work/last"
   cat "$work/last" >>"$work/$name"
 }
 median() { # $1: file, $2: column
@@ -33,13 +37,16 @@ median() { # $1: file, $2: column
 }
 
 export -f ffmpeg_one zel_run
-export clip work zel
+export clip work zel base
 for ((i = 0; i < runs; i++)); do
   measure zel_3gp bash -c 'zel_run 3gp 0'
+  [[ -z $base ]] || measure base_3gp bash -c 'zel_run 3gp 0 "$base"'
   measure ff_3gp bash -c 'ffmpeg_one "$work/f.3gp"'
   measure zel_both bash -c 'zel_run both 0'
+  [[ -z $base ]] || measure base_both bash -c 'zel_run both 0 "$base"'
   measure ff_both bash -c 'ffmpeg_one "$work/f.3gp" && ffmpeg_one "$work/f2.3gp"'
   measure zel_split bash -c 'zel_run 3gp 1'
+  [[ -z $base ]] || measure base_split bash -c 'zel_run 3gp 1 "$base"'
 done
 
 div() { awk -v a="$1" -v b="$2" 'BEGIN {print (b > 0 ? a / b : 0)}'; }
@@ -56,3 +63,11 @@ report "3GP + 3G2 (ffmpeg: two runs)" zel_both ff_both "ffmpeg x2"
 zs=$(median "$work/zel_split" 1); zu=$(median "$work/zel_3gp" 1)
 printf '%-34s zel %6.2f s  unsplit %6.2f s  ratio %.2fx   peak memory %d KiB\n' \
   "3GP in 1-second segments" "$zs" "$zu" "$(div "$zs" "$zu")" "$(median "$work/zel_split" 2)"
+if [[ -n $base ]]; then
+  for run in 3gp both split; do
+    printf '%-34s zel %6.2f s  baseline %6.2f s  ratio %.3fx   processor time ratio %.3fx\n' \
+      "against the baseline, $run" "$(median "$work/zel_$run" 1)" "$(median "$work/base_$run" 1)" \
+      "$(div "$(median "$work/zel_$run" 1)" "$(median "$work/base_$run" 1)")" \
+      "$(div "$(median "$work/zel_$run" 3)" "$(median "$work/base_$run" 3)")"
+  done
+fi

@@ -1,6 +1,8 @@
 #include "container/ThreeGpBoxes.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace zel::boxes {
 namespace {
@@ -226,7 +228,58 @@ std::uint32_t DivideOrZero(std::uint64_t value, std::int64_t divisor) {
   return divisor > 0 ? static_cast<std::uint32_t>(value / static_cast<std::uint64_t>(divisor)) : 0;
 }
 
+// A video rate that is no whole number (24000/1001): one sample lasts
+// `whole` + `part` / num movie units.
+struct FractionalFrame {
+  std::uint64_t num = 0, whole = 0, part = 0;
+};
+std::optional<FractionalFrame> FractionalFrameOf(const VideoStreamParameters& stream) {
+  if (stream.frameRateNum <= 0 || stream.frameRateDen <= 0) return std::nullopt;
+  const std::uint64_t num = static_cast<std::uint64_t>(stream.frameRateNum);
+  const std::uint64_t units =
+      std::uint64_t{kMovieTimescale} * static_cast<std::uint64_t>(stream.frameRateDen);
+  return FractionalFrame{num, units / num, units % num};
+}
+
+// Sample k of a fractional rate ends at floor((k + 1) * 90000 * den / num):
+// the deltas alternate (3753 and 3754 at 24000/1001) and add up to the exact
+// duration; equal deltas in a row share an entry (3003 at 30000/1001 is one).
+BoxBuffer FractionalStts(std::uint32_t sampleCount, const FractionalFrame& frame) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;  // count, delta
+  std::uint64_t carried = 0;
+  for (std::uint32_t k = 0; k < sampleCount; ++k) {
+    carried += frame.part;
+    const bool longer = carried >= frame.num;
+    if (longer) carried -= frame.num;
+    const auto delta = static_cast<std::uint32_t>(frame.whole + (longer ? 1 : 0));
+    if (!runs.empty() && runs.back().second == delta) {
+      ++runs.back().first;
+    } else {
+      runs.emplace_back(1, delta);
+    }
+  }
+  const std::size_t size = 16 + 8 * runs.size();
+  BoxBuffer box = BoxBuffer::Full("stts", 0, 0, size);
+  box.put32(static_cast<std::uint32_t>(runs.size()));
+  for (const auto& [count, delta] : runs) {
+    box.put32(count);
+    box.put32(delta);
+  }
+  box.close(size);
+  return box;
+}
+
 }  // namespace
+
+std::uint64_t VideoDuration(const VideoTrackBuffer& video) {
+  const std::uint64_t count = video.samples.sampleCount();
+  if (const auto frame = FractionalFrameOf(video.stream)) {
+    return count * frame->whole + count * frame->part / frame->num;
+  }
+  return video.stream.frameRate > 0
+             ? count * kMovieTimescale / static_cast<std::uint64_t>(video.stream.frameRate)
+             : 0;
+}
 
 BoxBuffer Ftyp(FileKind kind) {
   BoxBuffer box("ftyp");
@@ -328,8 +381,10 @@ BoxBuffer Esds(std::uint8_t objectType, std::uint8_t streamType, std::uint32_t b
 BoxBuffer VideoTrak(const VideoTrackBuffer& video, const TrackLayout& layout) {
   const SampleStore& samples = video.samples;
   BoxBuffer stsd = Stsd(VisualEntry(video));
-  BoxBuffer stts =
-      Stts(samples.sampleCount(), DivideOrZero(kMovieTimescale, video.stream.frameRate));
+  const auto fractional = FractionalFrameOf(video.stream);
+  BoxBuffer stts = fractional ? FractionalStts(samples.sampleCount(), *fractional)
+                              : Stts(samples.sampleCount(),
+                                     DivideOrZero(kMovieTimescale, video.stream.frameRate));
   BoxBuffer stss = Stss(video.syncSamples);
   BoxBuffer stsc = Stsc(samples.sampleCount());
   BoxBuffer stsz = Stsz(samples.sampleSizes(), 0);

@@ -28,6 +28,11 @@ BoxBuffer Mvhd(std::uint32_t clock, std::uint32_t duration, std::uint32_t nextTr
 BoxBuffer Drm();  // dcmd holds a placeholder, marked DcmdValue
 BoxBuffer Udta(std::string_view title);
 
+// The video track's duration in movie units: sample count * 90000 / frame
+// rate, at a fractional rate (30000/1001) with the exact fraction; in 64
+// bits, so that one too long for the file's 32-bit fields shows.
+std::uint64_t VideoDuration(const VideoTrackBuffer& video);
+
 BoxBuffer VideoTrak(const VideoTrackBuffer& video, const TrackLayout& layout);
 BoxBuffer AudioTrak(const AudioTrackBuffer& audio, const AudioParameterBlock& params,
                     const TrackLayout& layout);

@@ -115,10 +115,7 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
       options.clockValue ? *options.clockValue : ThreeGpClockValue(std::time(nullptr));
 
   // Durations in movie units (90000 per second), 64-bit intermediates.
-  std::uint64_t videoTicks = 0;
-  if (video.present && video.stream.frameRate > 0)
-    videoTicks = std::uint64_t{video.samples.sampleCount()} * kMovieTimescale /
-                 static_cast<std::uint64_t>(video.stream.frameRate);
+  const std::uint64_t videoTicks = video.present ? boxes::VideoDuration(video) : 0;
   std::uint64_t audioTicks = 0;
   if (audio.present && audioParams.sampleRate > 0 && audioParams.frameLength > 0)
     audioTicks = std::uint64_t{audio.samples.sampleCount()} *

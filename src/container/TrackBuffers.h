@@ -34,6 +34,8 @@ struct VideoStreamParameters {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> decoderConfig;  // the encoder's global header (extradata)
+  // The exact rate when it is no whole number (30000/1001), else both 0.
+  int frameRateNum = 0, frameRateDen = 0;
 };
 
 // An allocator whose resize leaves new bytes uninitialised: the encoders

@@ -14,7 +14,6 @@
 
 #include "General/Notifier.h"
 #include "convert/ConversionParameters.h"
-#include "convert/PcmConversion.h"
 #include "convert/WorkFiles.h"
 
 namespace zel {
@@ -142,7 +141,8 @@ struct AudioEncoder::Impl {
   bool openAac(Notifier& notifier);
   bool openAmr();
   void encodeFrames(const std::vector<std::uint8_t>& pcm, std::size_t length);
-  void drainAac(std::uint32_t framesFed);
+  void commitFrame(bool& primed, std::uint32_t framesFed, std::size_t n);
+  void drainAac(bool& primed, std::uint32_t framesFed);
 };
 
 bool AudioEncoder::Impl::openAac(Notifier& notifier) {
@@ -249,44 +249,19 @@ bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   }
   if (s.block == nullptr || (!s.faac && !s.amr)) return false;  // no open encoder
 
-  const AudioSegmentInfo& info = s.info;
-  const std::uint8_t* pcm = image.data() + pcmOffset;
-  const std::size_t sourceLength = length;
+  // The PCM is already at the target rate and channel count: the source
+  // resampled it with a low-pass filter while decoding. Every frame may read
+  // kSpareBytes of silence beyond it.
+  image.erase(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(pcmOffset));
+  image.resize(length);  // whatever follows the PCM in the file is no sound
+  image.resize(length + kSpareBytes, 0);
 
-  // Rate, then channels; each block keeps kSpareBytes of silence beyond its PCM.
-  std::vector<std::uint8_t> rated;
-  if (info.sourceRate != info.targetRate) {
-    const std::uint64_t room = static_cast<std::uint64_t>(length) *
-                               static_cast<std::uint64_t>(std::max(info.rateRatio, 0)) / 10000;
-    rated.assign(room + kSpareBytes, 0);
-    length = ResamplePcm(info, pcm, length, rated.data());
-  } else {
-    rated.assign(pcm, pcm + length);
-  }
-  image = {};
-
-  std::vector<std::uint8_t> mixed;
-  if (info.sourceChannels != info.targetChannels) {
-    const std::uint64_t room = info.sourceChannels > 0
-                                   ? static_cast<std::uint64_t>(std::max(info.targetChannels, 0)) *
-                                         length / static_cast<std::uint64_t>(info.sourceChannels)
-                                   : 0;
-    mixed.assign(room + kSpareBytes, 0);
-    length = ConvertPcmChannels(info, rated.data(), length, mixed.data());
-  } else {
-    mixed = std::move(rated);
-    mixed.resize(length + kSpareBytes, 0);
-  }
-  rated = {};
-
-  // Less than one second of PCM gives an empty track. The second is measured
-  // in the source: the rate ratio is truncated (1814 for 44100 to 8000 Hz), so
-  // a whole second comes out a few bytes short of one at the target rate, and
-  // one-second segments would lose all their sound.
-  const std::uint64_t oneSecond = 2ULL * static_cast<std::uint64_t>(std::max(info.sourceRate, 0)) *
-                                  static_cast<std::uint64_t>(std::max(info.sourceChannels, 0));
-  if (sourceLength < oneSecond || length == 0) return true;
-  s.encodeFrames(mixed, length);
+  // Less than one second of PCM gives an empty track.
+  const std::uint64_t oneSecond = 2ULL *
+                                  static_cast<std::uint64_t>(std::max(s.block->sampleRate, 0)) *
+                                  static_cast<std::uint64_t>(std::max(s.block->channels, 0));
+  if (length < oneSecond) return true;
+  s.encodeFrames(image, length);
   return true;
 }
 
@@ -311,6 +286,7 @@ void AudioEncoder::Impl::encodeFrames(const std::vector<std::uint8_t>& pcm, std:
   }
 
   std::uint32_t framesFed = 0;
+  bool primed = !aac;
   SampleStore& out = store.samples;
   for (std::size_t offset = 0; offset < length - frameSamples; offset += frameBytes) {
     // 16-bit samples with native (little) endianness, as both encoders read them.
@@ -329,24 +305,37 @@ void AudioEncoder::Impl::encodeFrames(const std::vector<std::uint8_t>& pcm, std:
     ++framesFed;
     // A negative result is an encoder error for this frame: it adds nothing
     // and the walk goes on, so one bad frame does not cost the whole track.
-    if (n > 0) out.commitSample(static_cast<std::size_t>(n));
+    if (n > 0) commitFrame(primed, framesFed, static_cast<std::size_t>(n));
   }
-  if (aac) drainAac(framesFed);
+  if (aac) drainAac(primed, framesFed);
 }
 
-// FAAC 1.30 holds three frames back; without draining them the track would
-// end three frames (384 ms at 8000 Hz) early. Draining returns four, one more
-// than fed because of the codec's 1024-sample priming delay. The track keeps
-// as many frames as were fed, so its duration stays that of the PCM (within
-// half a frame); only the priming-shifted tail of the last frame is lost.
-void AudioEncoder::Impl::drainAac(std::uint32_t framesFed) {
+// Records one encoder output. FAAC's first frame holds nothing but its
+// 1024-sample start-up delay: kept, it would put the whole sound one frame
+// (128 ms at 8000 Hz) behind the pictures, as players play what the track
+// says. It is dropped (primed false until then), so the track's first frame
+// is the segment's first 1024 samples. AMR-NB's own delay, 40 samples
+// (5 ms), stays.
+void AudioEncoder::Impl::commitFrame(bool& primed, std::uint32_t framesFed, std::size_t n) {
+  SampleStore& out = store.samples;
+  if (!primed) {
+    primed = true;
+    return;
+  }
+  if (out.sampleCount() < framesFed) out.commitSample(n);
+}
+
+// FAAC 1.30 holds three frames back; draining gives them up with the end of
+// the last frame fed, so that the track keeps as many frames as were fed and
+// lasts as long as the PCM (within half a frame).
+void AudioEncoder::Impl::drainAac(bool& primed, std::uint32_t framesFed) {
   SampleStore& out = store.samples;
   for (int call = 0; call < kMaxFlushCalls; ++call) {
     std::uint8_t* dst = out.prepareAppend(maxOutputBytes);
     const int n =
         faacEncEncode(faac.get(), nullptr, 0, dst, static_cast<unsigned int>(maxOutputBytes));
     if (n <= 0) break;
-    if (out.sampleCount() < framesFed) out.commitSample(static_cast<std::size_t>(n));
+    commitFrame(primed, framesFed, static_cast<std::size_t>(n));
   }
 }
 

@@ -236,10 +236,12 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
 
   VideoSegmentInfo videoInfo;
   if (video_.present) {
-    VideoSourceFormat format{info.frameDurationHns, info.width,           info.height,
-                             info.frameRate,        info.sampleAspectNum, info.sampleAspectDen};
+    VideoSourceFormat format{info.frameDurationHns, info.width,          info.height,
+                             info.frameRate,        info.frameRateNum,   info.frameRateDen,
+                             info.sampleAspectNum,  info.sampleAspectDen};
     const VideoScaling scaling{params.keepAspect, params.smoothScale};
-    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier, scaling)) {
+    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier, scaling,
+                           bounds.start - job_.range.start)) {
       return false;
     }
     if (!grabber_.OpenVideoEncoder(job_.videoContext, videoInfo, notifier)) return false;
@@ -249,6 +251,8 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     if (want3g2_ && params.sampleRate == 8000) notifier.showWarning(text::k3g2At8000Warning);
     SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
                       info.sampleRate, info.channels, audioInfo);
+    // The source resamples and mixes: the WAV file holds what the encoder takes.
+    source.SetPcmFormat(audioInfo.targetRate, audioInfo.targetChannels);
   }
 
   const std::string wavPath = TemporaryWavPath(workDir_, index);

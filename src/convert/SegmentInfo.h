@@ -9,10 +9,13 @@ namespace zel {
 // Per-segment source and target description of the video path; also read by
 // the thumbnail writer and the report.
 struct VideoSegmentInfo {
-  int frameCount = 0;       // output frames expected in the segment
+  int frameCount = 0;       // output frames of the segment: ticks of the output clock
   int bitRate = 0;          // the encoder context's bit rate
   int sourceFrameRate = 0;  // 10000000 / source frame duration, truncated
-  int targetFrameRate = 0;
+  int targetFrameRate = 0;  // whole frames per second (29 for 30000/1001)
+  // The output clock's exact rate, frames per second as a fraction; a
+  // denominator of 0 stands for targetFrameRate / 1.
+  int targetRateNum = 0, targetRateDen = 0;
   int sourceWidth = 0, sourceHeight = 0;
   int targetWidth = 0, targetHeight = 0;
   int xRatio = 0, yRatio = 0;  // 10000 * target / source

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <climits>
 #include <cstdio>
 
 namespace zel {
@@ -41,11 +42,22 @@ int VideoEncoderContext::frameRate() const {
   return context_->time_base.den / context_->time_base.num;
 }
 
-void VideoEncoderContext::setFrameRate(int frameRate) {
+int VideoEncoderContext::frameRateNum() const {
+  return context_ && context_->time_base.num > 0 ? context_->time_base.den : 0;
+}
+
+int VideoEncoderContext::frameRateDen() const {
+  return context_ && context_->time_base.num > 0 ? context_->time_base.num : 1;
+}
+
+void VideoEncoderContext::setFrameRate(int frameRate) { setFrameRate(frameRate, 1); }
+
+void VideoEncoderContext::setFrameRate(int num, int den) {
   if (!context_) return;
-  if (frameRate > 0) {
-    context_->time_base = AVRational{1, frameRate};
-    context_->framerate = AVRational{frameRate, 1};
+  if (num > 0 && den > 0) {
+    av_reduce(&num, &den, num, den, INT_MAX);
+    context_->time_base = AVRational{den, num};
+    context_->framerate = AVRational{num, den};
   } else {
     context_->time_base = AVRational{0, 1};
     context_->framerate = AVRational{0, 1};
@@ -67,6 +79,10 @@ VideoStreamParameters VideoEncoderContext::streamParameters() const {
   p.encoderName = kind_ == VideoKind::H263 ? "h263" : "mpeg4";
   p.bitRate = static_cast<int>(context_->bit_rate);
   p.frameRate = frameRate();
+  if (frameRateDen() > 1) {
+    p.frameRateNum = frameRateNum();
+    p.frameRateDen = frameRateDen();
+  }
   p.width = context_->width;
   p.height = context_->height;
   if (context_->extradata && context_->extradata_size > 0) {

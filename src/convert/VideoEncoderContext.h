@@ -28,10 +28,16 @@ class VideoEncoderContext {
   // What the container writer reads of the context (valid once opened).
   VideoStreamParameters streamParameters() const;
 
-  // Frame rate as whole frames per second (0 until set-up fills it).
+  // Frame rate as whole frames per second (0 until set-up fills it); 29
+  // for 30000/1001.
   int frameRate() const;
-  // Completes the context at segment set-up: time base 1/frameRate, size.
+  // The exact rate, frames per second as num / den (0/1 until set).
+  int frameRateNum() const;
+  int frameRateDen() const;
+  // Completes the context at segment set-up: time base 1/frameRate, or
+  // den/num for a rate that is no whole number, and size.
   void setFrameRate(int frameRate);
+  void setFrameRate(int num, int den);
   void setSize(int width, int height);
   int width() const;
   int height() const;

@@ -24,9 +24,12 @@ namespace zel {
 namespace {
 
 // Sample times come rounded to the container's precision (whole
-// milliseconds in ASF): a picture up to this early still takes its tick, so
-// a 60 fps source at 60 fps loses no picture to the rounding.
+// milliseconds in ASF): a picture that lies half-way between two ticks of the
+// output clock, give or take this much, always goes to the later one, so
+// that the rounding cannot make the choice flicker from picture to picture.
 constexpr std::int64_t kClockToleranceUs = 1000;
+// MPEG-4 Visual codes its clock's resolution in 16 bits.
+constexpr int kMaxClockResolution = 65535;
 constexpr std::int64_t kBlockReserve = 200000;  // bytes beyond the frames' estimate
 // The first reservation of the data block is capped; the block grows past it
 // when a long segment needs more, so the estimate never limits a segment.
@@ -39,7 +42,7 @@ constexpr std::size_t kStorePadding = 64;
 
 bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
                        std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier,
-                       const VideoScaling& scaling) {
+                       const VideoScaling& scaling, std::int64_t segmentOffsetHns) {
   if (!context.get()) {
     notifier.showMessage("video encoder not available\n");
     return false;
@@ -55,14 +58,33 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
   const int sourceFrameRate =
       source.frameRate > 0 ? source.frameRate : static_cast<int>(kHnsPerSecond / sourceDurationHns);
   if (context.frameRate() == 0) {
-    // A source slower than one frame per second has an integer rate of 0,
-    // which would leave the output frame duration undefined; 1 fps is the
-    // slowest output clock.
-    context.setFrameRate(std::max(sourceFrameRate, 1));
+    // The source's own rate is kept exactly: 30000/1001 stays 30000/1001
+    // (300 pictures in ten seconds stay 300), where its whole number, 29,
+    // would drop a picture every second.
+    int num = source.frameRateNum, den = source.frameRateDen;
+    if (num > 0 && den > 0 && num >= den) {
+      av_reduce(&num, &den, num, den, kMaxClockResolution);
+      context.setFrameRate(num, den);
+    } else {
+      // A source slower than one frame per second has an integer rate of
+      // 0, which would leave the output frame duration undefined; 1 fps is
+      // the slowest output clock.
+      context.setFrameRate(std::max(sourceFrameRate, 1));
+    }
   }
   const int frameRate = context.frameRate();
-  const std::int64_t outputDurationHns = kHnsPerSecond / frameRate;
-  const std::int64_t frameCount = std::max<std::int64_t>(segmentLengthHns, 0) / outputDurationHns;
+  const int rateNum = context.frameRateNum(), rateDen = context.frameRateDen();
+  // The segment's ticks lie on the clock of the whole range, so that the
+  // segments' pictures add up to the range's: tick k of the range at
+  // k * den / num seconds, each segment from the tick nearest its start.
+  const auto tickAt = [&](std::int64_t hns) {
+    return av_rescale_rnd(hns, rateNum, rateDen * kHnsPerSecond, AV_ROUND_NEAR_INF);
+  };
+  std::int64_t frameCount = 0;
+  if (segmentLengthHns > 0) {
+    frameCount = std::max<std::int64_t>(
+        1, tickAt(segmentOffsetHns + segmentLengthHns) - tickAt(segmentOffsetHns));
+  }
 
   if (context.width() == 0 && context.height() == 0) context.setSize(source.width, source.height);
   const int width = context.width(), height = context.height();
@@ -79,6 +101,8 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
   info.bitRate = static_cast<int>(context.get()->bit_rate);
   info.sourceFrameRate = sourceFrameRate;
   info.targetFrameRate = frameRate;
+  info.targetRateNum = rateNum;
+  info.targetRateDen = rateDen;
   info.sampleAspectNum = source.sampleAspectNum;
   info.sampleAspectDen = source.sampleAspectDen;
   info.keepAspect = scaling.keepAspect;
@@ -93,14 +117,22 @@ struct VideoGrabber::Impl {
   VideoSegmentInfo info;
   bool open = false;
   bool haveFirstFrame = false;
-  std::int64_t firstFrameTimeUs = 0;
-  // The output clock: presentation time of the next picture, tick `ticks`
-  // of the target rate, computed whole each time so that no rounding adds up.
-  std::int64_t clockUs = 0;
-  std::int64_t ticks = 0;
-  int clockRate = 1;
-
-  void advanceClock() { clockUs = ++ticks * 1000000 / clockRate; }
+  // The output clock runs from the segment's start, as the sound does: tick
+  // k at k * rateDen / rateNum seconds, info.frameCount ticks in all.
+  std::int64_t ticks = 0;  // the next tick to encode
+  std::int64_t rateNum = 1, rateDen = 1;
+  // Tick k shows the latest picture from before the middle between ticks k
+  // and k + 1: every picture goes to the tick nearest its time.
+  std::int64_t tickLimitUs(std::int64_t k) const {
+    return (2 * k + 1) * 1000000 * rateDen / (2 * rateNum) - kClockToleranceUs;
+  }
+  // The latest delivered picture, raw, converted to the target size only
+  // once a tick shows it: a picture that no tick shows costs no scaling.
+  std::vector<std::uint8_t> current;
+  bool haveCurrent = false;
+  bool currentConverted = false;
+  bool encodeTicksBefore(std::int64_t limitUs, std::atomic<std::uint32_t>& frameCount);
+  bool aborted() const { return state.abortRequested.load(std::memory_order_relaxed); }
   std::int64_t nextPts = 0;     // the picture's number, in the encoder's time base
   std::size_t sourceBytes = 0;  // one delivered frame at the source size
   std::size_t targetBytes = 0;
@@ -112,6 +144,7 @@ struct VideoGrabber::Impl {
   VideoSegmentInfo areaInfo;          // nearest neighbour into the area
   std::vector<std::uint8_t> areaFrame;
   bool setUpFitting();
+  void convertPicture(const std::uint8_t* buffer, std::size_t length);
   void fitPicture(const std::uint8_t* buffer, std::size_t length);
   av::FramePtr picture;
   av::PacketPtr packet;
@@ -147,9 +180,8 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.flushed = false;
   d.reportedError = false;
   d.haveFirstFrame = false;
-  d.firstFrameTimeUs = 0;
-  d.clockUs = 0;
   d.ticks = 0;
+  d.haveCurrent = false;
   d.nextPts = 0;
 
   AVCodecContext* c = context.get();
@@ -165,6 +197,7 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.sourceBytes = sourceLuma * 3 / 2;
   d.targetBytes = targetLuma * 3 / 2;
   d.scaledFrame.assign(d.targetBytes + kStorePadding, 0);
+  d.current.assign(d.sourceBytes, 0);
   firstFrame_.assign(sourceLuma * 3, 0);
   if (!d.setUpFitting()) {
     notifier.showMessage("video scaling not available\n");
@@ -207,7 +240,8 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   p->linesize[1] = tw / 2;
   p->linesize[2] = tw / 2;
   p->key_frame = 1;
-  d.clockRate = info.targetFrameRate;
+  d.rateNum = info.targetRateDen > 0 ? info.targetRateNum : info.targetFrameRate;
+  d.rateDen = info.targetRateDen > 0 ? info.targetRateDen : 1;
 
   d.store.stream = context.streamParameters();
   d.store.kind = context.kind();
@@ -244,7 +278,7 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   Impl& d = *impl_;
   if (!d.open || d.flushed || !buffer) return;
   const auto t = static_cast<std::int64_t>(sampleTime * 1000000.0);
-  if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
+  if (d.aborted()) return;
 
   if (Notifier* window = d.state.statusWindow.load()) {
     char caption[96];
@@ -265,31 +299,42 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
     d.haveFirstFrame = true;
     // The thumbnail is the segment's first delivered frame, raw.
     std::memcpy(firstFrame_.data(), buffer, std::min(length, firstFrame_.size()));
-    d.firstFrameTimeUs = t;
   }
 
-  // A frame that the output clock drops is not converted at all: at 30 to
-  // 15 fps that is every second one.
-  const std::int64_t elapsed = t - d.firstFrameTimeUs;
-  if (d.clockUs > elapsed + kClockToleranceUs) return;
+  // The output clock: the picture before this one is encoded once for every
+  // tick it is the latest for, which drops pictures of a faster source and
+  // repeats those of a slower one. The first picture also fills the ticks
+  // before its time: a stream that starts late shows it from the start.
+  if (d.haveCurrent && !d.encodeTicksBefore(t, frameCount_)) return;
+  if (d.ticks >= d.info.frameCount) return;  // beyond the segment's last tick
+  std::memcpy(d.current.data(), buffer, d.sourceBytes);
+  d.haveCurrent = true;
+  d.currentConverted = false;
+}
 
-  // The frame is scaled, or copied at the source size, straight from the
-  // delivered buffer.
-  if (!d.wholeFrame) {
-    d.fitPicture(buffer, length);
-  } else if (d.info.xRatio == 10000 && d.info.yRatio == 10000) {
-    std::memcpy(d.scaledFrame.data(), buffer, std::min(d.targetBytes, length));
+// Encodes the current picture for every tick up to the one whose limit
+// reaches limitUs; false when an abort stopped it.
+bool VideoGrabber::Impl::encodeTicksBefore(std::int64_t limitUs,
+                                           std::atomic<std::uint32_t>& frameCount) {
+  while (ticks < info.frameCount && tickLimitUs(ticks) < limitUs) {
+    if (!currentConverted) convertPicture(current.data(), current.size());
+    currentConverted = true;
+    encodePicture(frameCount);
+    ++ticks;
+    if (aborted()) return false;
+  }
+  return true;
+}
+
+// The picture at the target size, from a delivered frame: scaled, or copied
+// as it is.
+void VideoGrabber::Impl::convertPicture(const std::uint8_t* buffer, std::size_t length) {
+  if (!wholeFrame) {
+    fitPicture(buffer, length);
+  } else if (info.xRatio == 10000 && info.yRatio == 10000) {
+    std::memcpy(scaledFrame.data(), buffer, std::min(targetBytes, length));
   } else {
-    ScaleYV12(d.info, buffer, length, d.scaledFrame.data());
-  }
-
-  // The output clock: the latest frame is encoded once for every tick that
-  // has passed, which drops frames of a faster source and repeats those of a
-  // slower one.
-  while (d.clockUs <= elapsed + kClockToleranceUs) {
-    d.encodePicture(frameCount_);
-    d.advanceClock();
-    if (d.state.abortRequested.load(std::memory_order_relaxed)) return;
+    ScaleYV12(info, buffer, length, scaledFrame.data());
   }
 }
 
@@ -363,6 +408,8 @@ void VideoGrabber::Impl::fitPicture(const std::uint8_t* buffer, std::size_t leng
 void VideoGrabber::FlushVideoEncoder() {
   Impl& d = *impl_;
   if (!d.open || !d.packet || d.flushed || !d.context || !d.context->get()) return;
+  // The last picture lasts until the segment's end.
+  if (d.haveCurrent && !d.aborted()) d.encodeTicksBefore(INT64_MAX, frameCount_);
   AVCodecContext* c = d.context->get();
   d.flushed = true;  // an encoder takes the end of its input once
   if (avcodec_send_frame(c, nullptr) < 0) return;
@@ -386,9 +433,10 @@ void VideoGrabber::CloseVideoEncoder() {
   d.picture.reset();
   d.packet.reset();
   d.scaledFrame = {};
+  d.current = {};
   firstFrame_ = {};
   d.haveFirstFrame = false;
-  d.firstFrameTimeUs = 0;
+  d.haveCurrent = false;
   d.context = nullptr;
 }
 

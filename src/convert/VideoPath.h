@@ -22,6 +22,7 @@ struct VideoSourceFormat {
   int width = 0;
   int height = 0;
   int frameRate = 0;  // whole frames per second of the exact rate; 0: from the frame time
+  int frameRateNum = 0, frameRateDen = 0;        // the exact rate; 0: unknown
   int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: square
 };
 
@@ -33,14 +34,19 @@ struct VideoScaling {
 };
 
 // Segment set-up: completes the context (frame rate and size of 0 taken from
-// the source), checks the H.263 frame sizes and fills info. Returns false
-// after showing a message when the segment cannot be encoded.
+// the source, the rate exactly), checks the H.263 frame sizes and fills info,
+// whose frameCount is the segment's number of output pictures (the segment
+// starting segmentOffsetHns after the range's start). Returns false after
+// showing a message when the segment cannot be encoded.
 bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
                        std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier,
-                       const VideoScaling& scaling = {});
+                       const VideoScaling& scaling = {}, std::int64_t segmentOffsetHns = 0);
 
 // The encoding side of the VideoTrackBuffer: receives the decoded frames of a
 // segment, scales them, resamples the frame rate and encodes into the store.
+// The output clock starts at the segment's start, where its sound starts:
+// each picture goes to the tick nearest its time and lasts until the next
+// one, the last until the segment's end.
 class VideoGrabber final : public VideoFrameSink {
  public:
   VideoGrabber(VideoTrackBuffer& store, ConversionState& state);
@@ -51,9 +57,10 @@ class VideoGrabber final : public VideoFrameSink {
   bool OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
                         Notifier& notifier);
   void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override;
-  // Drains the encoder once the segment's frames are all in: whatever it
-  // still holds is stored like the other pictures (nothing without B-frames).
-  // Runs before the container files are written.
+  // Ends the segment once its frames are all in: the last picture fills the
+  // ticks up to the segment's end, then whatever the encoder still holds is
+  // stored like the other pictures (nothing without B-frames). Runs before
+  // the container files are written.
   void FlushVideoEncoder();
   // Closes the encoder and resets the context for the next segment; the
   // store's samples stay.

@@ -1,6 +1,7 @@
 #include "source/MediaProbe.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -154,6 +155,9 @@ void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
   // status line can work with.
   info.frameRate = declared ? std::max(1, rate.num / rate.den)
                             : static_cast<int>(kHnsPerSecond / kDefaultFrameHns);
+  if (declared) {
+    av_reduce(&info.frameRateNum, &info.frameRateDen, rate.num, rate.den, INT_MAX);
+  }
   info.width = stream->codecpar->width & ~1;
   info.height = stream->codecpar->height & ~1;
   info.displayWidth = info.width;

@@ -36,6 +36,10 @@ struct MediaSource::Impl {
   std::int64_t startHns = 0;
   std::int64_t stopHns = 0;
   std::string wavPath;
+  int pcmRate = 0;  // the WAV file's format as set; 0: the source's
+  int pcmChannels = 0;
+  int wavRate = 0;  // the running segment's WAV format
+  int wavChannels = 0;
   VideoFrameSink* sink = nullptr;
   // Set from the controlling thread, read by the streaming threads.
   std::atomic<const std::atomic<bool>*> abortFlag{nullptr};
@@ -202,6 +206,11 @@ bool MediaSource::SetSegment(std::int64_t startHns, std::int64_t stopHns) {
 
 void MediaSource::SetWavFileName(const std::string& path) { impl_->wavPath = path; }
 
+void MediaSource::SetPcmFormat(int sampleRate, int channels) {
+  impl_->pcmRate = sampleRate;
+  impl_->pcmChannels = channels;
+}
+
 void MediaSource::SetVideoSink(VideoFrameSink* sink) { impl_->sink = sink; }
 
 void MediaSource::SetAbortFlag(const std::atomic<bool>* abortRequested) {
@@ -226,10 +235,11 @@ bool MediaSource::Run() {
   s.runningAudio = withAudio;
   s.runningVideo = withVideo;
   s.brokenText.clear();
+  s.wavRate = s.info.hasAudio ? (s.pcmRate > 0 ? s.pcmRate : s.info.sampleRate) : 8000;
+  s.wavChannels = s.info.hasAudio ? (s.pcmChannels > 0 ? s.pcmChannels : s.info.channels) : 1;
   if (!s.wavPath.empty()) {
     // The file exists from the start of the segment, also without audio.
-    s.wav = std::make_unique<WavFileWriter>(s.wavPath, s.info.hasAudio ? s.info.sampleRate : 8000,
-                                            s.info.hasAudio ? s.info.channels : 1);
+    s.wav = std::make_unique<WavFileWriter>(s.wavPath, s.wavRate, s.wavChannels);
     if (!s.wav->ok()) {
       s.wav.reset();
       return false;
@@ -253,8 +263,8 @@ bool MediaSource::Run() {
   if (withAudio) {
     s.audioThread = std::thread([&s, job = s.Job(s.audioStream, s.audioReachedHns)] {
       s.Guarded([&] {
-        const AudioSegmentResult result = DecodeAudioSegment(job, s.audioDecoder, s.info.sampleRate,
-                                                             s.info.channels, *s.wav, s.wavBytes);
+        const AudioSegmentResult result =
+            DecodeAudioSegment(job, s.audioDecoder, s.wavRate, s.wavChannels, *s.wav, s.wavBytes);
         if (result == AudioSegmentResult::Undecodable) s.undecodable = true;
         if (result == AudioSegmentResult::WriteFailed || !s.wav->Finish()) s.writeFailed = true;
       });
@@ -333,6 +343,8 @@ void MediaSource::CloseConversion() {
   s.sink = nullptr;
   s.abortFlag = nullptr;
   s.wavPath.clear();
+  s.pcmRate = 0;
+  s.pcmChannels = 0;
   s.videoDecoder.Reset();
   s.audioDecoder.Reset();
   s.path.clear();

@@ -29,8 +29,11 @@ struct MediaInfo {
   // declared. Frames longer than a second give 1 (never 0);
   // frameDurationHns keeps the real frame time.
   int frameRate = 0;
-  int width = 0, height = 0;                     // size of the delivered frames (even)
-  int displayWidth = 0, displayHeight = 0;       // after the 288-line rule
+  // The exact rate as declared (30000/1001 for NTSC), reduced; both 0 when
+  // the file declares none.
+  int frameRateNum = 0, frameRateDen = 0;
+  int width = 0, height = 0;                // size of the delivered frames (even)
+  int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
   int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: unknown (square)
   // Audio, as delivered into the WAV file (16-bit, at most two channels)
   int sampleRate = 0;
@@ -88,6 +91,10 @@ class MediaSource {
   // The WAV file that receives the segment's PCM (RIFF header first, sizes
   // fixed when the segment ends).
   void SetWavFileName(const std::string& path);
+  // The rate and channel count of that PCM (0: the source's). The decoded
+  // sound is resampled to them with a low-pass filter; two channels become
+  // one by averaging, one becomes two by doubling.
+  void SetPcmFormat(int sampleRate, int channels);
   void SetVideoSink(VideoFrameSink* sink);
   // When set, the streaming threads stop soon after it becomes true.
   void SetAbortFlag(const std::atomic<bool>* abortRequested);

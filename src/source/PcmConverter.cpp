@@ -1,5 +1,7 @@
 #include "source/PcmConverter.h"
 
+#include <algorithm>
+
 #include "General/Log.h"
 
 namespace zel {
@@ -31,6 +33,16 @@ bool PcmConverter::Convert(const AVFrame* frame, std::vector<std::uint8_t>& out,
   return true;
 }
 
+void PcmConverter::Flush(std::vector<std::uint8_t>& out, int& samples) {
+  samples = 0;
+  if (!swr_) return;
+  const int capacity = swr_get_out_samples(swr_.get(), 0);
+  if (capacity <= 0) return;
+  out.resize(static_cast<std::size_t>(capacity) * outLayout_.nb_channels * 2);
+  std::uint8_t* outData = out.data();
+  samples = std::max(swr_convert(swr_.get(), &outData, capacity, nullptr, 0), 0);
+}
+
 bool PcmConverter::Configure(const AVFrame* frame) {
   const int channels = frame->ch_layout.nb_channels;
   if (channels <= 0 || frame->sample_rate <= 0) {
@@ -52,6 +64,13 @@ bool PcmConverter::Configure(const AVFrame* frame) {
                                nullptr);
   av_channel_layout_uninit(&inLayout);
   swr_.reset(raw);
+  // A pair is averaged into one channel and one channel doubled into two,
+  // whatever the layouts say (libswresample's own matrix would put a mono
+  // channel into both at -3 dB).
+  static constexpr double kAverage[] = {0.5, 0.5}, kDouble[] = {1.0, 1.0};
+  const int outChannels = outLayout_.nb_channels;
+  if (rc >= 0 && channels == 2 && outChannels == 1) rc = swr_set_matrix(swr_.get(), kAverage, 2);
+  if (rc >= 0 && channels == 1 && outChannels == 2) rc = swr_set_matrix(swr_.get(), kDouble, 1);
   if (rc < 0 || (rc = swr_init(swr_.get())) < 0) {
     LogError("cannot convert audio: " + av::ErrorText(rc));
     swr_.reset();

@@ -14,9 +14,11 @@ extern "C" {
 
 namespace zel {
 
-// More channels than asked for are mixed down; other sample formats and
-// rates are converted. The converter follows the input when its format
-// changes between frames.
+// More channels than asked for are mixed down (two into one by averaging
+// the pair), one channel is doubled into two; other sample formats and rates
+// are converted, rates with libswresample's low-pass filter, so nothing above
+// the new rate's half folds back as a false tone. The converter follows the
+// input when its format changes between frames.
 class PcmConverter {
  public:
   PcmConverter(int sampleRate, int channels);
@@ -27,6 +29,9 @@ class PcmConverter {
   // Converts one frame; out then holds `samples` whole sample frames. False
   // when the frame cannot be converted.
   bool Convert(const AVFrame* frame, std::vector<std::uint8_t>& out, int& samples);
+  // The samples the filter still holds at the end of the input (a few
+  // milliseconds when the rate changes, else none).
+  void Flush(std::vector<std::uint8_t>& out, int& samples);
 
  private:
   bool Configure(const AVFrame* frame);

@@ -24,6 +24,7 @@ StreamDecoder::~StreamDecoder() = default;
 void StreamDecoder::Reset() {
   reader.reset();
   packer.reset();
+  converter.reset();
 }
 
 void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
@@ -53,6 +54,38 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   bool seekAgain = false;
   std::int64_t seekTarget = job.startHns;
 
+  bool delivered = false;
+  const auto deliver = [&](const AVFrame* frame, std::int64_t timeHns) {
+    const std::vector<std::uint8_t>* packed = packer.Pack(frame);
+    if (packed == nullptr) {
+      if (packer.failed()) reader.failure = AVERROR_EXTERNAL;  // libswscale could not convert it
+      return;
+    }
+    sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
+                  packed->size());
+    delivered = true;
+    deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+    if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
+  };
+  // A segment that starts between two pictures (inside a gap, or just
+  // before the next picture) shows the last one before it from its start.
+  const auto deliverHeld = [&] {
+    if (!delivered && reader.heldFrame && reader.heldFrame->buf[0] != nullptr) {
+      deliver(reader.heldFrame.get(), job.startHns);
+    }
+  };
+  // Keeps a reference to the picture in slot; without memory for it the
+  // stream fails.
+  const auto keep = [&reader](av::FramePtr& slot, const AVFrame* frame) {
+    if (!slot) slot = av::MakeFrame();
+    if (!slot) {
+      reader.failure = AVERROR(ENOMEM);
+    } else if (frame != slot.get()) {
+      av_frame_unref(slot.get());
+      if (const int rc = av_frame_ref(slot.get(), frame); rc < 0) reader.failure = rc;
+    }
+  };
+
   const auto onFrame = [&](AVFrame* frame) {
     std::int64_t timeHns = reader.nextTime;
     if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
@@ -71,31 +104,17 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
             : declaredFrameHns;
     if (timeHns >= job.stopHns) {
       // The first picture of the next segment, kept for it.
-      if (!reader.pendingFrame) reader.pendingFrame = av::MakeFrame();
-      if (!reader.pendingFrame) {
-        reader.failure = AVERROR(ENOMEM);
-      } else if (frame != reader.pendingFrame.get()) {
-        av_frame_unref(reader.pendingFrame.get());
-        if (const int rc = av_frame_ref(reader.pendingFrame.get(), frame); rc < 0) {
-          reader.failure = rc;
-        }
-      }
+      keep(reader.pendingFrame, frame);
+      deliverHeld();
       return FrameVerdict::Enough;
     }
     reader.nextTime = timeHns + std::max<std::int64_t>(frameHns, 1);
-    if (timeHns < job.startHns) {
-      return FrameVerdict::More;  // between the key frame and the start
-    }
-    const std::vector<std::uint8_t>* packed = packer.Pack(frame);
-    if (packed != nullptr) {
-      sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
-                    packed->size());
-      deliveredFrames.fetch_add(1, std::memory_order_relaxed);
-      if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
-    } else if (packer.failed()) {
-      reader.failure = AVERROR_EXTERNAL;  // libswscale could not convert it
-      return FrameVerdict::Enough;
-    }
+    if (timeHns > job.startHns) deliverHeld();
+    // Every picture is held: before the start it may be the one the segment
+    // opens with, and the last of a segment may be the next one's.
+    keep(reader.heldFrame, frame);
+    if (timeHns >= job.startHns && reader.failure == 0) deliver(frame, timeHns);
+    if (reader.failure != 0) return FrameVerdict::Enough;
     return FrameVerdict::More;
   };
 
@@ -115,6 +134,8 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
       end = DecodeFrames(reader, job, onFrame);
     }
   }
+  // A segment after the last picture keeps showing it.
+  if (end != LoopEnd::Stopped) deliverHeld();
   if (end != LoopEnd::Stopped) reader.continueAtHns = job.stopHns;
 }
 
@@ -142,7 +163,15 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   if (!reader.continuing) reader.nextTime = reader.seeked ? firstSample : 0;
   bool writeFailed = false;
   bool undecodable = false;
-  PcmConverter converter(sampleRate, channels);
+  // A segment that goes on from the last one keeps its converter, so the
+  // resampling filter runs on across the cut.
+  if (!reader.continuing || !decoder.converter || decoder.converterRate != sampleRate ||
+      decoder.converterChannels != channels) {
+    decoder.converter = std::make_unique<PcmConverter>(sampleRate, channels);
+    decoder.converterRate = sampleRate;
+    decoder.converterChannels = channels;
+  }
+  PcmConverter& converter = *decoder.converter;
   std::vector<std::uint8_t> pcm;
   const std::vector<std::uint8_t> silence(frameBytes * 4096, 0);
 
@@ -208,11 +237,17 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
       return consume(pcm.data(), position, samples);
     });
   }
+  if (undecodable) return AudioSegmentResult::Undecodable;
+  if (reader.failure != 0) return AudioSegmentResult::ReadFailed;
+  if (end == LoopEnd::Ended && written < endSample) {
+    // The stream's last samples, still in the resampling filter.
+    int samples = 0;
+    converter.Flush(pcm, samples);
+    if (samples > 0) consume(pcm.data(), reader.nextTime, samples);
+  }
   // A stream that ends before the segment does (sound shorter than the
   // pictures) is completed with silence, so every segment of the range has
   // its whole length of sound.
-  if (undecodable) return AudioSegmentResult::Undecodable;
-  if (reader.failure != 0) return AudioSegmentResult::ReadFailed;
   if (end == LoopEnd::Ended && written < endSample) writeSilence(endSample - written);
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (end != LoopEnd::Stopped && !writeFailed) reader.continueAtHns = job.stopHns;

@@ -12,6 +12,7 @@
 
 namespace zel {
 
+class PcmConverter;
 class VideoFrameSink;
 class WavFileWriter;
 
@@ -27,6 +28,8 @@ struct StreamDecoder {
   void Reset();  // closes the demuxer and decoder
   std::unique_ptr<StreamReader> reader;
   std::unique_ptr<Yv12Packer> packer;
+  std::unique_ptr<PcmConverter> converter;  // sound: to the WAV file's format
+  int converterRate = 0, converterChannels = 0;
 };
 
 // Decodes the video stream from the last key frame at or before the start and
@@ -40,12 +43,11 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
 enum class AudioSegmentResult { Written, WriteFailed, Undecodable, ReadFailed };
 
 // Decodes the audio stream and appends exactly the samples of the segment, as
-// interleaved 16-bit PCM at sampleRate with channels (1 or 2), to the WAV
-// file. wavBytes follows the file's size. WriteFailed when writing failed,
-// Undecodable when the decoded sound cannot be converted to PCM (a layout of
-// hundreds of channels, say), ReadFailed when the stream could not be
-// positioned, read or decoded (the reader's failure says why): the segment
-// must not pass for one with sound.
+// interleaved 16-bit PCM at sampleRate with channels (1 or 2), resampled and
+// mixed by PcmConverter, to the WAV file. wavBytes follows the file's size. WriteFailed when
+// writing failed, Undecodable when the decoded sound cannot be converted to PCM (a layout of
+// hundreds of channels, say), ReadFailed when the stream could not be positioned, read or
+// decoded (the reader's failure says why): the segment must not pass for one with sound.
 AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
                                       int channels, WavFileWriter& wav,
                                       std::atomic<std::uint64_t>& wavBytes);

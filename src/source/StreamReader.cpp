@@ -94,6 +94,7 @@ std::int64_t StreamReader::PlaceAudioFrame(const AVFrame* frame, int samples, in
 
 void StreamReader::Restart() {
   pendingFrame.reset();
+  heldFrame.reset();
   pendingPcm.clear();
   readAhead.clear();
   draining = false;

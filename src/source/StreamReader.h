@@ -59,6 +59,9 @@ struct StreamReader {
   // What the last segment read beyond its stop: a decoded picture (video) or
   // converted samples with their position (audio).
   av::FramePtr pendingFrame;
+  // The last picture decoded before the reading position (video): the one on
+  // screen when a segment starts between two pictures.
+  av::FramePtr heldFrame;
   std::vector<std::uint8_t> pendingPcm;
   std::int64_t pendingPosition = 0;
   // Running time of the stream, for frames without a time stamp: 100-ns

@@ -326,6 +326,15 @@ std::vector<LayoutCase> Cases() {
         {A + "mdia/mdhd", Mdhd("00005622", "00000c00")},
         {AS + "stsd", "0000005b 'stsd' 00000000 00000001 0000004b 'mp4a' 00*6 0001 00*8 0002 0010 "
                       "00000000 5622 0000"}}},
+      // 24000/1001: a frame lasts 3753.75 units, the deltas alternate and
+      // five frames last 18768.75 (at 30000/1001 one delta of 3003 does).
+      {"FractionalRate", [](Segment& s) {
+         SetMpeg4Video(s), s.video.stream.frameRateNum = 24000, s.video.stream.frameRateDen = 1001;
+         for (int i = 0; i < 5; ++i) s.addVideo(3, i == 0);
+       }, ThreeG2, Both, "",
+       {{"moov/mvhd", Mvhd("00004950", "00000002")},
+        {VS + "stts", "00000028 'stts' 00000000 00000003 00000001 00000ea9 00000003 00000eaa "
+                      "00000001 00000ea9"}}},
       // A present track without samples (and so without a key frame) keeps
       // empty tables; stsc has no entry naming a chunk that does not exist.
       {"EmptyVideoTrack3gp", [](Segment& s) { SetMpeg4Video(s), SetAacAudio(s), s.addAudio(12); },
