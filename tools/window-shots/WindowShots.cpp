@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     if (!WaitFor([&] { return window->isVisible(); }, 5000)) return window->close(), void();
     shots.take("idle");
 
-    window->dropFiles({clip});
+    window->dropFiles({clip.toStdString()});
     for (int i = 0; i < 3; ++i) window->command(kFastForwardButton);
     window->command(kStartMarkButton);
     for (int i = 0; i < 2; ++i) window->command(kFastForwardButton);
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
                          box->accept();
                        });
                      });
-    window->dropFiles({QDir(folder).filePath("notes.txt")});
+    window->dropFiles({QDir(folder).filePath("notes.txt").toStdString()});
 
     // a still of the frame under the cursor, and the output folder after it
     QObject::disconnect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, nullptr, nullptr);
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     });
     window->command(kLoadButton);
 
-    window->dropFiles({longClip});
+    window->dropFiles({longClip.toStdString()});
     window->command(kConvertButton);
     WaitFor([&] { return window->windowTitle().contains("sampletime:00:0"); }, 60000);
     shots.take("converting");

@@ -143,14 +143,12 @@ bool PlaybackController::startSound() {
     return false;
   }
   const QAudioDevice output = QMediaDevices::defaultAudioOutput();
-  if (output.isNull()) {
-    return false;
-  }
   QAudioFormat format;
   format.setSampleRate(info.sampleRate);
   format.setChannelCount(info.channels);
   format.setSampleFormat(QAudioFormat::Int16);
-  if (!output.isFormatSupported(format)) {
+  if (output.isNull() || !output.isFormatSupported(format)) {
+    QMetaObject::invokeMethod(this, &PlaybackController::soundUnavailable, Qt::QueuedConnection);
     return false;
   }
   device_ = std::make_unique<PcmPullDevice>(preview_);

@@ -69,6 +69,9 @@ class PlaybackController final : public QObject {
   // The range has played to its end. Always queued: it arrives after the
   // step that found the end has returned.
   void finished();
+  // A range with sound plays silently: there is no audio device, or none
+  // that takes its format (Sound::DefaultOutput only). Queued as finished.
+  void soundUnavailable();
 
  private:
   void step();
