@@ -623,13 +623,16 @@ class MainDialogTest : public QObject {
     }
   }
 
-  // A click on the bar moves the cursor at once, before any Tick.
-  void clickOnTheBarMovesTheCursorAtOnce() {
+  // A press on the bar moves the cursor at once, before any Tick; so does
+  // the release, wherever it is.
+  void pressOnTheBarMovesTheCursorAtOnce() {
     TestWindow w;
     w.drop(Media("clip10.wmv"));
-    QTest::mouseClick(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(400, 8));
+    QTest::mousePress(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(400, 8));
     QCOMPARE(w.dialog->cursorMs(), 5000);  // 400 / 770 of 10 s, on the 1 s grid
     QCOMPARE(w.dialog->preview().GetCurrentPosition(), 5000 * kHnsPerMs);
+    QTest::mouseRelease(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(100, 8));
+    QCOMPARE(w.dialog->cursorMs(), 1000);
   }
 
   // Steps that come faster than pictures (a held arrow key) wait as one
