@@ -13,6 +13,7 @@ namespace zel::app {
 namespace {
 
 constexpr int kPollMs = 50;
+constexpr int kDialogWidth = 360;  // pixels: room for a long name and a bar that reads
 
 }  // namespace
 
@@ -23,6 +24,7 @@ PreConversion PreConvertAvi(QWidget* owner, const std::string& avi, const std::s
   dialog.setLabelText(QFile::decodeName(QByteArray::fromStdString(PathFileName(avi))));
   dialog.setCancelButtonText("キャンセル");
   dialog.setRange(0, 1000);
+  dialog.setMinimumWidth(kDialogWidth);
   dialog.setMinimumDuration(0);
   dialog.setAutoReset(false);
   dialog.setWindowModality(Qt::ApplicationModal);
