@@ -81,7 +81,7 @@ void FrameSeeker::Close() {
   counters_ = PreviewCounters{};
 }
 
-const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns) {
+const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns, SeekKind kind) {
   if (!isOpen()) {
     return nullptr;
   }
@@ -90,17 +90,8 @@ const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns) {
     ++counters_.cachedAnswers;
     return known;
   }
-  return Find(position, !WorthReadingOn(position), false);
-}
-
-const DecodedPicture* FrameSeeker::KeyPictureNear(std::int64_t positionHns) {
-  if (!isOpen()) {
-    return nullptr;
-  }
-  const std::int64_t position = std::max<std::int64_t>(0, positionHns);
-  if (const DecodedPicture* known = FromRun(position)) {
-    ++counters_.cachedAnswers;
-    return known;
+  if (kind == SeekKind::Exact) {
+    return Find(position, !WorthReadingOn(position), false);
   }
   // A seek to the position finds the key frame at or before it; one known
   // after it is aimed at when it lies nearer than the one known before.

@@ -55,12 +55,10 @@ class FrameSeeker {
 
   // The picture whose time span holds the position: the last one at or
   // before it; the first picture for positions before it, the last for
-  // positions after the end. Null when the stream gives no picture. The
-  // pointer stays valid until the next call.
-  const DecodedPicture* PictureAt(std::int64_t positionHns);
-  // The picture SeekKind::NearestKeyFrame asks for. The pointer stays valid
-  // until the next call.
-  const DecodedPicture* KeyPictureNear(std::int64_t positionHns);
+  // positions after the end (or, for SeekKind::NearestKeyFrame, one decoded
+  // already that holds it, else the key picture nearest it). Null when the
+  // stream gives no picture. The pointer stays valid until the next call.
+  const DecodedPicture* PictureAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
 
   // The first picture after timeHns: one decoded already, or the next one
   // the decoder gives from where it stands. Reading on like this is how a

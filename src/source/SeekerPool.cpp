@@ -57,7 +57,7 @@ const DecodedPicture* SeekerPool::PictureAt(std::int64_t positionHns, SeekKind k
   if (kind == SeekKind::NearestKeyFrame) {
     Head* head = KeyHead();
     head->lastUse = ++uses_;
-    return head->seeker->KeyPictureNear(positionHns);
+    return head->seeker->PictureAt(positionHns, kind);
   }
   Head* head = Choose(positionHns);
   head->lastUse = ++uses_;

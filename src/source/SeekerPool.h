@@ -21,8 +21,8 @@ class SeekerPool {
   bool Open(const std::string& path, int streamIndex);
   void Close();
 
-  // As FrameSeeker::PictureAt and KeyPictureNear. Key pictures keep to one
-  // seeker of their own, so a drag leaves the others where they stand.
+  // As FrameSeeker::PictureAt. Key pictures keep to one seeker of their
+  // own, so a drag leaves the others where they stand.
   const DecodedPicture* PictureAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
 
   // Lends the seeker best placed for the position to a playback worker,
