@@ -660,16 +660,15 @@ class MainDialogTest : public QObject {
   // chosen in the open-file dialog.
   void namesThatAreNoUtf8() {
     TestWindow w;
-    const std::string name =
+    const std::string path = w.start.file(
         "old\xff\xfe"
-        "clip.wmv";
-    const std::string path = w.start.file(name);
+        "clip.wmv");
     fs::copy_file(Media("clip.wmv"), path);
-    auto* mime = new QMimeData;
-    mime->setUrls(
+    QMimeData mime;
+    mime.setUrls(
         {QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/"))});
-    QDragEnterEvent enter(QPoint(400, 200), Qt::CopyAction, mime, Qt::LeftButton, {});
-    QDropEvent drop(QPointF(400, 200), Qt::CopyAction, mime, Qt::LeftButton, {});
+    QDragEnterEvent enter(QPoint(400, 200), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QDropEvent drop(QPointF(400, 200), Qt::CopyAction, &mime, Qt::LeftButton, {});
     for (QEvent* event : std::initializer_list<QEvent*>{&enter, &drop})
       QCoreApplication::sendEvent(w.dialog.get(), event);
     QTRY_COMPARE(w.dialog->records().inputPath, path);
@@ -678,7 +677,6 @@ class MainDialogTest : public QObject {
     w.click(kLoadButton);
     QCOMPARE(w.dialog->records().inputPath, path);
     QVERIFY(w.boxes.empty() && w.dialog->preview().previewOpened());
-    delete mime;
   }
 };
 
