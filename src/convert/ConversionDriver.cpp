@@ -137,6 +137,11 @@ int Conversion::run() {
     job_.notifier.showMessage(std::string(text::kOutputIsInputPrefix) + input_ + "]");
     return 0;
   }
+  // Once per job, before its first segment: a box in every segment would
+  // halt a split job as many times.
+  if (audio_.present && want3g2_ && params.sampleRate == 8000) {
+    job_.notifier.showWarning(text::k3g2At8000Warning);
+  }
   for (;;) {
     if (job_.state.abortRequested) break;
     const SegmentBounds bounds =
@@ -199,7 +204,6 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   }
   AudioSegmentInfo audioInfo;
   if (audio_.present) {
-    if (want3g2_ && params.sampleRate == 8000) notifier.showWarning(text::k3g2At8000Warning);
     SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
                       info.sampleRate, info.channels, audioInfo);
     // The source resamples and mixes: the WAV file holds what the encoder takes.
