@@ -29,8 +29,8 @@ class Notifier {
   // result (1 for OK).
   virtual int showMessage(std::string_view text, bool systemModal = false) = 0;
 
-  // A warning that does not stop the job. The window shows it as a message;
-  // the command line prints each text once per run.
+  // A warning that does not stop the job, given once per job. The window
+  // shows it as a message; the command line prints it.
   virtual int showWarning(std::string_view text) { return showMessage(text); }
 
   // The progress text that the window shows as its caption.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -13,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "General/AtomicFile.h"
 #include "General/Log.h"
@@ -84,7 +84,8 @@ QFont JapaneseUiFont() {
   return font;
 }
 
-ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
+ConverterApp::ConverterApp(int& argc, char** argv)
+    : QApplication(argc, argv), argc_(argc), argv_(argv) {
   setApplicationName("zel");
   setWindowIcon(ApplicationIcon());
   // lets a Wayland desktop match the window to zel.desktop and its icon
@@ -108,9 +109,9 @@ int ConverterApp::run() {
   // the command line are taken from it, before the Load command moves the
   // current directory elsewhere.
   const QString startDirectory = QDir::currentPath();
-  QStringList files;
-  for (const QString& argument : arguments().mid(1))
-    files << QFileInfo(argument).absoluteFilePath();
+  std::vector<std::string> files;  // bytes as given: a name need not be UTF-8
+  std::error_code ignored;
+  for (int i = 1; i < argc_; ++i) files.push_back(std::filesystem::absolute(argv_[i], ignored));
 
   InterruptWatch interrupts;
   WorkFolder workFolder;
@@ -125,7 +126,7 @@ int ConverterApp::run() {
   interrupts.Attach(window, workFolder.path());
   connect(&window, &QDialog::finished, this, &QCoreApplication::quit);
   window.show();
-  if (!files.isEmpty()) {
+  if (!files.empty()) {
     QMetaObject::invokeMethod(
         &window, [&window, files] { window.dropFiles(files); }, Qt::QueuedConnection);
   }

@@ -20,6 +20,11 @@ class ConverterApp final : public QApplication {
 
   // Runs the window until it closes; the process's exit status.
   int run();
+
+ private:
+  // What Qt left of the command line: the files to load, as bytes.
+  int& argc_;
+  char** argv_;
 };
 
 }  // namespace zel::app

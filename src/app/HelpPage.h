@@ -1,11 +1,16 @@
 // Where the help page Zel.html is: in the start directory (beside setup.ini)
-// when one is there, otherwise in the installed data folder.
+// when one is there, then beside the program (a build tree keeps it there),
+// then in the installed data folder.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 inline constexpr char kHelpPageName[] = "Zel.html";
 
-// The absolute path of the first Zel.html found in startDirectory, then in
-// dataDirectory; an empty string when neither holds one.
-QString FindHelpPage(const QString& startDirectory, const QString& dataDirectory = ZEL_DATA_DIR);
+// The folders looked in, in order, for a window started in startDirectory.
+QStringList HelpFolders(const QString& startDirectory);
+
+// The absolute path of the first Zel.html found in the folders; an empty
+// string when none holds one.
+QString FindHelpPage(const QStringList& folders);

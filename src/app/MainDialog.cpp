@@ -4,27 +4,31 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
 #include <algorithm>
+#include <filesystem>
 
+#include "CursorArithmetic.h"
 #include "General/Log.h"
 #include "General/MediaTypes.h"
 #include "General/PathJoin.h"
 #include "HelpPage.h"
-#include "app/settings/SettingsSheet.h"
-#include "CursorArithmetic.h"
 #include "PositionBar.h"
+#include "app/settings/SettingsSheet.h"
 #include "convert/ConversionDriver.h"
 #include "convert/StillCapture.h"
 #include "skin/SkinImages.h"
+#include "window/AviProgress.h"
 #include "window/ButtonBar.h"
 #include "window/ConversionController.h"
 #include "window/FileLoader.h"
+#include "window/NativePath.h"
 #include "window/PreviewSurface.h"
 #include "window/WindowLayout.h"
 
@@ -34,9 +38,12 @@ namespace {
 constexpr int kTimerPeriodMs = 100;
 constexpr char kShortWavWarning[] = "2秒より短いファイルは再生できない可能性があります。";
 constexpr char kHelpFailure[] = "ヘルプのオープンに失敗しました。";
+constexpr char kOneFileAtATime[] = "ファイルは1つずつ読み込んでください。";
+constexpr char kNoSoundOutput[] = "音声を出力できる装置がないため、音声なしで再生します。";
 
+// A file name as the file system spells it, shown as well as it can be.
 QString Caption(const std::string& fileName) {
-  return QString("Zel[%1]").arg(QString::fromStdString(fileName));
+  return QString("Zel[%1]").arg(QFile::decodeName(QByteArray::fromStdString(fileName)));
 }
 
 }  // namespace
@@ -67,8 +74,17 @@ MainDialog::MainDialog(Setup setup, QWidget* parent)
       std::make_unique<FileLoader>(records_, preview_, *surface_, notifier_, setup_.workFolder);
   conversion_ = std::make_unique<ConversionController>(records_, notifier_, setup_.workFolder);
   playback_ = std::make_unique<PlaybackController>(preview_, setup_.sound);
-  // The end of the played range runs Stop, as the button does.
-  connect(playback_.get(), &PlaybackController::finished, this, &MainDialog::stopCommand);
+  // The end of the played range stops playing, whatever else runs.
+  connect(playback_.get(), &PlaybackController::finished, this, &MainDialog::stopPlayback);
+  connect(playback_.get(), &PlaybackController::soundUnavailable, this,
+          &MainDialog::soundUnavailable);
+  // A press moves the cursor at once; a release shows the exact picture.
+  for (auto edge : {&PositionBar::pressed, &PositionBar::released}) {
+    connect(bar_, edge, this, [this] {
+      followDrag(true);
+      refresh();
+    });
+  }
   connect(conversion_.get(), &ConversionController::started, this, &MainDialog::conversionStarted);
   connect(conversion_.get(), &ConversionController::finished, this,
           &MainDialog::conversionFinished);
@@ -104,6 +120,7 @@ void MainDialog::loadSettings() {
 }
 
 void MainDialog::command(int id) {
+  if (loading_) return;  // the AVI pre-conversion's dialog is being closed
   switch (id) {
     case kLoadButton:
       return loadCommand();
@@ -135,39 +152,58 @@ void MainDialog::command(int id) {
 
 void MainDialog::loadCommand() {
   if (playing_ || converting()) return;
-  const QString path = setup_.chooseFile(this, InitialFileName(QDir::currentPath()),
-                                         OpenFileFilters(records_.settings.anyinput != 0));
-  if (path.isEmpty()) return;
+  const QString chosen = setup_.chooseFile(this, InitialFileName(QDir::currentPath()),
+                                           OpenFileFilters(records_.settings.anyinput != 0));
+  if (chosen.isEmpty()) return;
+  const std::string file = NativePath(chosen);
   // The next Load starts in the chosen file's folder.
-  QDir::setCurrent(QFileInfo(path).absolutePath());
-  const std::string file = path.toStdString();
+  std::error_code ignored;
+  std::filesystem::current_path(std::filesystem::path(file).parent_path(), ignored);
   if (loader_->accept(file)) loadFile(file);
 }
 
-void MainDialog::dropFiles(const QStringList& paths) {
-  if (playing_ || converting() || paths.size() != 1) return;
-  const std::string file = paths.front().toStdString();
-  if (loader_->accept(file)) loadFile(file);
+void MainDialog::dropFiles(const std::vector<std::string>& paths) {
+  if (playing_ || converting() || loading_ || paths.empty()) return;
+  if (paths.size() > 1) {
+    notifier_.showMessage(kOneFileAtATime);
+    return;
+  }
+  if (loader_->accept(paths.front())) loadFile(paths.front());
 }
 
 void MainDialog::loadFile(const std::string& path) {
   if (converting()) return;
-  setWindowTitle(Caption(PathFileName(path)));
-  surface_->clear();
-  videoRect_ = QRect();
-  const LoadedFile loaded = loader_->load(path);
-  fileLoaded_ = true;
-  cursorMs_ = previousCursorMs_ = 0;
-  layOutVideo();
-  preview_.ShowFrameAt(0);
-  drawEmptyBar();
-  refresh();
-  if (loaded.shortWav) notifier_.showMessage(kShortWavWarning);
+  loading_ = true;
+  loadAbort_ = false;
+  const LoadedFile loaded =
+      loader_->load(path, [this](const std::string& avi, const std::string& wmv) {
+        return PreConvertAvi(this, avi, wmv, notifier_, loadAbort_);
+      });
+  loading_ = false;
+  if (!loaded.cancelled) {
+    // The caption names the file loaded; after a failed load there is none.
+    setWindowTitle(loaded.opened ? Caption(loaded.name) : QString("Zel"));
+    surface_->clear();
+    videoRect_ = QRect();
+    fileLoaded_ = true;
+    cursorMs_ = previousCursorMs_ = 0;
+    pictureRequested_ = false;
+    layOutVideo();
+    showPicture(SeekKind::Exact);
+    drawEmptyBar();
+    refresh();
+  }
+  if (closeRequested_) {
+    close();
+  } else if (loaded.shortWav) {
+    notifier_.showMessage(kShortWavWarning);
+  }
 }
 
 void MainDialog::playCommand() {
   if (!fileLoaded_ || converting()) return;
   // Always the marked range, from the start mark wherever the cursor is.
+  pictureRequested_ = false;  // a step's picture would stop it
   buttons_->showPlaying(true);
   playing_ = playback_->play(records_.range.start, records_.range.end);
   if (!playing_) buttons_->showPlaying(false);
@@ -181,10 +217,20 @@ void MainDialog::resumePlayback(std::int64_t fromMs) {
 
 void MainDialog::stopCommand() {
   if (!fileLoaded_ || converting()) return;
+  stopPlayback();
+}
+
+void MainDialog::stopPlayback() {
   buttons_->showPlaying(false);
   playback_->stop();  // silent at once; the cursor stays where playback left it
   playing_ = false;
   refresh();
+}
+
+void MainDialog::soundUnavailable() {
+  if (soundNoticeShown_) return;
+  soundNoticeShown_ = true;
+  notifier_.showMessage(kNoSoundOutput);
 }
 
 void MainDialog::stepCommand(int direction) {
@@ -193,7 +239,40 @@ void MainDialog::stepCommand(int direction) {
   cursorMs_ = StepCursorMs(cursorMs_, std::int64_t{direction} * measureStepMs_,
                            shownRange().duration);
   refresh();
-  preview_.ShowFrameAt(cursorMs_ * kHnsPerMs);
+  requestPicture();
+}
+
+void MainDialog::requestPicture() {
+  if (pictureRequested_) return;
+  pictureRequested_ = true;
+  // Queued behind the events that have come in meanwhile (a held arrow
+  // key's repeats), which move the cursor only.
+  QTimer::singleShot(0, this, &MainDialog::showRequestedPicture);
+}
+
+void MainDialog::showRequestedPicture() {
+  if (!pictureRequested_) return;
+  pictureRequested_ = false;
+  showPicture(SeekKind::Exact);
+}
+
+void MainDialog::showPicture(SeekKind kind) {
+  preview_.ShowFrameAt(cursorMs_ * kHnsPerMs, kind);
+  exactShown_ = kind == SeekKind::Exact;
+}
+
+void MainDialog::followDrag(bool ending) {
+  // While playing, dragging has no effect.
+  if (playing_ || !preview_.previewOpened()) return;
+  const std::optional<std::int64_t> dragged = bar_->dragCursorMs(measureStepMs_);
+  if (!dragged) return;
+  if (*dragged != cursorMs_) {
+    cursorMs_ = *dragged;
+    pictureRequested_ = false;
+    showPicture(ending ? SeekKind::Exact : SeekKind::NearestKeyFrame);
+  } else if (!exactShown_) {
+    showPicture(SeekKind::Exact);  // the pointer rests, or the drag ends
+  }
 }
 
 void MainDialog::startMarkCommand() {
@@ -209,6 +288,7 @@ void MainDialog::endMarkCommand() {
 }
 
 void MainDialog::captureCommand() {
+  showRequestedPicture();  // the capture takes the preview's position
   // The records are the conversion's while it runs: CaptureCommand refuses
   // then before it touches them.
   const CaptureCommandResult capture =
@@ -261,17 +341,23 @@ void MainDialog::settingsCommand() {
 }
 
 void MainDialog::helpCommand() {
-  const QString page = FindHelpPage(QString::fromStdString(setup_.startDirectory));
-  if (page.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+  const QString page = FindHelpPage(HelpFolders(QString::fromStdString(setup_.startDirectory)));
+  if (page.isEmpty()) {
     notifier_.showMessage(kHelpFailure);
+  } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+    // No browser to show it (xdg-open missing): the user can open it by hand.
+    notifier_.showMessage(std::string(kHelpFailure) + "\n" + page.toStdString());
   }
 }
 
 bool MainDialog::closeWhenIdle() {
   if (closeRequested_) return true;
   closeRequested_ = true;
+  notifier_.dismissAll();
   if (converting()) {
     records_.state.abortRequested = true;
+  } else if (loading_) {
+    loadAbort_ = true;  // the load then closes the window
   } else {
     close();
   }
@@ -326,13 +412,10 @@ void MainDialog::tick() {
   previousCursorMs_ = cursorMs_;
   if (playing_ && preview_.previewOpened()) {
     cursorMs_ = preview_.GetCurrentPosition() / kHnsPerMs;
-  } else if (preview_.previewOpened()) {
-    // A drag moves the cursor only here, at the timer's pace: a click
-    // released before a tick leaves it where it was.
-    if (const auto dragged = bar_->dragCursorMs(measureStepMs_)) {
-      cursorMs_ = *dragged;
-      if (cursorMs_ != previousCursorMs_) preview_.ShowFrameAt(cursorMs_ * kHnsPerMs);
-    }
+  } else {
+    // A drag moves the cursor at the timer's pace, and at its press and
+    // release.
+    followDrag(false);
   }
   if (cursorMs_ != previousCursorMs_) refresh();
 }
@@ -366,8 +449,8 @@ void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainDialog::dropEvent(QDropEvent* event) {
-  QStringList paths;
-  for (const QUrl& url : event->mimeData()->urls()) paths << url.toLocalFile();
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls()) paths.push_back(NativePath(url));
   event->acceptProposedAction();
   // Loaded once the drop is over: the file manager need not wait for the
   // loading and its messages.

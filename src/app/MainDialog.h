@@ -9,8 +9,10 @@
 
 #include <QBasicTimer>
 #include <QDialog>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "MessageBoxNotifier.h"
 #include "playback/PlaybackController.h"
@@ -51,13 +53,15 @@ class MainDialog final : public QDialog {
 
   // A button's command, by the button's id.
   void command(int id);
-  // Files dropped on the window (or named on the command line): one file is
-  // checked and loaded; several at once are refused.
-  void dropFiles(const QStringList& paths);
+  // Files dropped on the window (or named on the command line), their paths
+  // as the file system spells them (bytes, not necessarily UTF-8): one file
+  // is checked and loaded; several at once are refused with a message.
+  void dropFiles(const std::vector<std::string>& paths);
 
-  // An interrupt (Ctrl-C, SIGTERM, SIGHUP): the window closes as soon as no
-  // conversion runs; a running one is aborted first. True when this had
-  // been asked before.
+  // An interrupt (Ctrl-C, SIGTERM, SIGHUP): every message box that waits
+  // closes and no other opens; the window closes as soon as no conversion
+  // and no AVI pre-conversion runs, a running one being stopped first.
+  // True when this had been asked before.
   bool closeWhenIdle();
 
   // Draws the status lines and the position bar into the back buffer and
@@ -65,6 +69,7 @@ class MainDialog final : public QDialog {
   void refresh();
 
   bool fileLoaded() const { return fileLoaded_; }
+  bool loading() const { return loading_; }  // an AVI input is being pre-converted
   bool playing() const { return playing_; }
   bool converting() const { return records_.state.converting; }
   std::int64_t cursorMs() const { return cursorMs_; }
@@ -115,6 +120,17 @@ class MainDialog final : public QDialog {
   void layOutVideo();
   void drawEmptyBar();
   void tick();
+  // The end of the played range, or Stop: the Play face back, the sound off.
+  void stopPlayback();
+  void soundUnavailable();
+  // The cursor follows a drag on the bar: a key frame near it while it
+  // moves, the exact picture when it rests or the button is let go (ending).
+  void followDrag(bool ending);
+  void showPicture(SeekKind kind);
+  // Steps ask for the picture at the cursor through here: one request waits
+  // at most, and it shows wherever the cursor is when its turn comes.
+  void requestPicture();
+  void showRequestedPicture();
   void conversionStarted();
   void conversionFinished(ConversionOutcome outcome);
 
@@ -135,6 +151,11 @@ class MainDialog final : public QDialog {
   bool fileLoaded_ = false;  // set by the first load, never cleared
   bool playing_ = false;
   bool closeRequested_ = false;
+  bool loading_ = false;
+  std::atomic<bool> loadAbort_ = false;  // stops the AVI pre-conversion
+  bool pictureRequested_ = false;
+  bool exactShown_ = true;         // the picture shown is the cursor's own
+  bool soundNoticeShown_ = false;  // once per run
   // Milliseconds; 64-bit, so that no file is too long for the cursor.
   std::int64_t cursorMs_ = 0;
   std::int64_t previousCursorMs_ = 0;  // the cursor at the start of the current tick

@@ -18,6 +18,7 @@ MessageBoxNotifier::MessageBoxNotifier(QWidget* owner, QObject* parent)
 int MessageBoxNotifier::showMessage(std::string_view text, bool /*systemModal*/) {
   // There is no system-modal box here; a box modal to the application is
   // what stops the user from going on without reading it.
+  if (dismissed_) return 1;
   const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   if (QThread::currentThread() == thread()) return showOnUiThread(message);
 
@@ -31,7 +32,15 @@ int MessageBoxNotifier::showMessage(std::string_view text, bool /*systemModal*/)
   return result;
 }
 
+void MessageBoxNotifier::dismissAll() {
+  dismissed_ = true;
+  for (const QPointer<QMessageBox>& box : open_) {
+    if (box) box->done(QMessageBox::Ok);
+  }
+}
+
 int MessageBoxNotifier::showOnUiThread(const QString& text) {
+  if (dismissed_) return 1;  // asked for before the program began to end
   QMessageBox box(QMessageBox::NoIcon, "Zel", text, QMessageBox::Ok, owner_.data());
   box.setWindowModality(Qt::ApplicationModal);
   // QMessageBox wraps at a width of its own; a one-line message that would
@@ -40,8 +49,10 @@ int MessageBoxNotifier::showOnUiThread(const QString& text) {
     const int width = label->fontMetrics().horizontalAdvance(text) + 8;
     if (width <= kOneLineWidth) label->setMinimumWidth(width);
   }
+  open_.emplace_back(&box);
   emit messageBoxShown(&box);
   box.exec();
+  std::erase(open_, QPointer<QMessageBox>(&box));
   return 1;  // the only button is OK; Escape closes the box as OK does
 }
 

@@ -4,7 +4,9 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <functional>
+#include <vector>
 
 #include "General/Notifier.h"
 
@@ -25,6 +27,9 @@ class MessageBoxNotifier final : public QObject, public Notifier {
   explicit MessageBoxNotifier(QWidget* owner = nullptr, QObject* parent = nullptr);
 
   int showMessage(std::string_view text, bool systemModal = false) override;
+  // The program is ending: every box that waits closes as if OK had been
+  // clicked, and messages from now on are not shown (they return OK).
+  void dismissAll();
   void setCaption(std::string_view text) override;
   void reportProgress(const ConversionProgress& progress) override;
 
@@ -41,6 +46,8 @@ class MessageBoxNotifier final : public QObject, public Notifier {
   void onUiThread(std::function<void()> emitter);
 
   QPointer<QWidget> owner_;
+  std::atomic<bool> dismissed_ = false;
+  std::vector<QPointer<QMessageBox>> open_;  // the boxes that wait, UI thread only
 };
 
 }  // namespace zel::app

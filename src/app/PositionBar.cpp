@@ -67,6 +67,7 @@ void PositionBar::mousePressEvent(QMouseEvent* event) {
   pointerX_ = event->position().toPoint().x();
   dragging_ = true;
   event->accept();
+  emit pressed();
 }
 
 void PositionBar::mouseMoveEvent(QMouseEvent* event) {
@@ -81,6 +82,7 @@ void PositionBar::mouseMoveEvent(QMouseEvent* event) {
 void PositionBar::mouseReleaseEvent(QMouseEvent* event) {
   if (dragging_ && event->button() == Qt::LeftButton) {
     pointerX_ = event->position().toPoint().x();
+    emit released();
     dragging_ = false;
   }
   QWidget::mouseReleaseEvent(event);

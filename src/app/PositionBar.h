@@ -1,7 +1,8 @@
 // The position bar under the preview: the marked range, the start and end
 // marks, the cursor and, while playing, the played part, drawn from the six
 // 1 x 16 strips of the skin. It knows no media source: the window hands it
-// plain values and asks it, at its 100 ms Tick, where a drag has got to.
+// plain values and asks it where a drag has got to, at the press, at its
+// 100 ms Tick and at the release.
 #pragma once
 
 #include <QPixmap>
@@ -36,12 +37,17 @@ class PositionBar : public QWidget {
   // The pointer's last x in the bar's coordinates; it may lie outside the bar.
   int pointerX() const { return pointerX_; }
   // While dragging, the cursor under the pointer (DragCursorMs with the
-  // bar's duration); nothing otherwise. The cursor is meant to follow the
-  // pointer only when the window's Tick asks for it, so a click released
-  // before a Tick moves nothing.
+  // bar's duration); nothing otherwise.
   std::optional<std::int64_t> dragCursorMs(int stepMs) const;
 
   QSize sizeHint() const override { return {kWidth, kHeight}; }
+
+ signals:
+  // A drag has begun: the cursor goes to the press at once, so that even a
+  // click shorter than a Tick moves it.
+  void pressed();
+  // The button is let go; dragCursorMs still answers for where it was let go.
+  void released();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -35,14 +35,6 @@ int CliNotifier::showMessage(std::string_view text, bool) {
   return 1;
 }
 
-int CliNotifier::showWarning(std::string_view text) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!warned_.emplace(text).second) return 1;
-  }
-  return showMessage(text, false);
-}
-
 void CliNotifier::reportProgress(const ConversionProgress& progress) {
   std::lock_guard lock(mutex_);
   last_ = progress;

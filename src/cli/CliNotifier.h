@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "General/Notifier.h"
@@ -17,8 +16,6 @@ class CliNotifier final : public Notifier {
   CliNotifier(bool quiet, bool terminal);
 
   int showMessage(std::string_view text, bool systemModal) override;
-  // Each warning text once per run, not once per segment or input.
-  int showWarning(std::string_view text) override;
   void setCaption(std::string_view) override {}  // the bar is drawn from the progress
   void reportProgress(const ConversionProgress& progress) override;
 
@@ -36,7 +33,6 @@ class CliNotifier final : public Notifier {
   bool terminal_;
   bool barShown_ = false;
   std::string name_;
-  std::set<std::string, std::less<>> warned_;
   ConversionProgress last_;
 
   std::chrono::steady_clock::time_point started_;

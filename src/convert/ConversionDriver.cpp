@@ -155,6 +155,11 @@ int Conversion::run() {
       })) {
     return 1;  // aborted while waiting
   }
+  // Once per job, before its first segment: a box in every segment would
+  // halt a split job as many times.
+  if (audio_.present && want3g2_ && params.sampleRate == 8000) {
+    job_.notifier.showWarning(text::k3g2At8000Warning);
+  }
   for (;;) {
     if (job_.state.abortRequested) break;
     const SegmentBounds bounds =
@@ -248,7 +253,6 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   }
   AudioSegmentInfo audioInfo;
   if (audio_.present) {
-    if (want3g2_ && params.sampleRate == 8000) notifier.showWarning(text::k3g2At8000Warning);
     SetUpAudioSegment(job_.audioBlock, params.audioKind, params.sampleRate, params.channels,
                       info.sampleRate, info.channels, audioInfo);
     // The source resamples and mixes: the WAV file holds what the encoder takes.

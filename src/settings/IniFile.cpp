@@ -239,7 +239,16 @@ std::string IniFile::text() const {
   return out;
 }
 
-bool IniFile::save(const std::filesystem::path& path) const {
+bool IniFile::save(const std::filesystem::path& link) const {
+  // A setup.ini that links to a file kept elsewhere (with other settings
+  // files) stays a link: its target is replaced, there.
+  std::filesystem::path path = link;
+  std::error_code error;
+  for (int hops = 0; hops < kMaxLinkHops && std::filesystem::is_symlink(path, error); ++hops) {
+    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    if (error) return false;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
   const std::string content = text();
   std::string tempPath = path.string() + ".XXXXXX";
   int fd = ::mkstemp(tempPath.data());

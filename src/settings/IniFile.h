@@ -24,6 +24,7 @@ class IniFile {
  public:
   // A settings file has a few hundred bytes; anything larger is refused.
   static constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
+  static constexpr int kMaxLinkHops = 40;  // as the kernel follows them (ELOOP)
 
   enum class LoadStatus {
     Loaded,
@@ -57,8 +58,10 @@ class IniFile {
   std::string text() const;
 
   // Writes text() into a temporary file next to path and renames it over
-  // path, so a reader sees the old or the new file, never a part. False (and
-  // the old file untouched) when the folder is missing or not writable.
+  // path, so a reader sees the old or the new file, never a part. A path
+  // that is a symbolic link is followed: the file it names is replaced and
+  // the link stays. False (and the old file untouched) when the folder is
+  // missing or not writable.
   bool save(const std::filesystem::path& path) const;
 
  private:

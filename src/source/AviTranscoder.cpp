@@ -86,6 +86,7 @@ struct AviTranscoder::Impl {
   std::int64_t nextAudioPts = AV_NOPTS_VALUE;
 
   const std::atomic<bool>* abortFlag = nullptr;
+  std::atomic<int>* progress = nullptr;
 
   explicit Impl(Notifier& n) : notifier(n) {}
   ~Impl() { av_channel_layout_uninit(&swrLayout); }
@@ -376,11 +377,16 @@ bool AviTranscoder::Run() {
   av::PacketPtr packet = av::MakePacket();
   if (!packet) return false;
   bool ok = true;
+  // Progress by the bytes read: it needs no declared duration.
+  const std::int64_t size = s.input->pb != nullptr ? avio_size(s.input->pb) : 0;
   while (ok && av_read_frame(s.input.get(), packet.get()) >= 0) {
     if (s.abortFlag != nullptr && s.abortFlag->load()) {
       ok = false;
       av_packet_unref(packet.get());
       break;
+    }
+    if (s.progress != nullptr && size > 0 && packet->pos >= 0) {
+      *s.progress = static_cast<int>(std::min<std::int64_t>(1000, packet->pos * 1000 / size));
     }
     if (s.videoDecoder && packet->stream_index == s.videoDecoder.streamIndex) {
       ok = s.Decode(s.videoDecoder, packet.get());
@@ -409,6 +415,8 @@ bool AviTranscoder::hasVideo() const { return static_cast<bool>(impl_->videoDeco
 void AviTranscoder::SetAbortFlag(const std::atomic<bool>* abortRequested) {
   impl_->abortFlag = abortRequested;
 }
+
+void AviTranscoder::SetProgress(std::atomic<int>* permille) { impl_->progress = permille; }
 
 bool NeedsAviTranscoding(const std::string& path) {
   const auto dot = path.rfind('.');

@@ -24,6 +24,9 @@ class AviTranscoder {
   bool Run();
   // When set, Run stops soon after it becomes true (and returns false).
   void SetAbortFlag(const std::atomic<bool>* abortRequested);
+  // When set, Run keeps it at how much of the source it has read, in
+  // thousandths.
+  void SetProgress(std::atomic<int>* permille);
   // What the temporary file carries (after construction).
   bool hasAudio() const;
   bool hasVideo() const;

@@ -22,6 +22,8 @@ constexpr std::int64_t kFullDecodeHns = kHnsPerSecond / 2;
 // kNearKeyHns back.
 constexpr std::int64_t kKeyLeadHns = kHnsPerSecond / 2;
 constexpr std::int64_t kNearKeyHns = 30 * kHnsPerSecond;
+// Packets read past the position to find the next key frame, at most.
+constexpr std::int64_t kLookAheadBytes = std::int64_t{4} << 20;
 constexpr int kMaxPasses = 8;
 constexpr int kDecoderThreads = 2;
 
@@ -65,6 +67,7 @@ bool FrameSeeker::Open(const std::string& path, int streamIndex, std::size_t run
   const std::size_t pictureBytes =
       std::max<std::size_t>(1, static_cast<std::size_t>(format->width) * format->height * 3 / 2);
   runLimit_ = std::clamp<std::size_t>(runBytes / pictureBytes, 2, kRunMaxPictures);
+  keepSpanHns_ = static_cast<std::int64_t>(runLimit_) * frameHns_;
   return true;
 }
 
@@ -78,7 +81,7 @@ void FrameSeeker::Close() {
   counters_ = PreviewCounters{};
 }
 
-const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns) {
+const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns, SeekKind kind) {
   if (!isOpen()) {
     return nullptr;
   }
@@ -87,20 +90,36 @@ const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns) {
     ++counters_.cachedAnswers;
     return known;
   }
-  bool seek = !WorthReadingOn(position);
+  if (kind == SeekKind::Exact) {
+    return Find(position, !WorthReadingOn(position), false);
+  }
+  // A seek to the position finds the key frame at or before it; one known
+  // after it is aimed at when it lies nearer than the one known before.
+  std::int64_t key = position;
+  const std::optional<std::int64_t> before = LearnedKeyAtOrBefore(position);
+  const auto after = memory_->times.upper_bound(position);
+  if (before && after != memory_->times.end() && *after - position < position - *before) {
+    key = *after;
+  }
+  return Find(key, true, true);
+}
+
+const DecodedPicture* FrameSeeker::Find(std::int64_t position, bool seek, bool keyOnly) {
   std::int64_t target = FirstTarget(position);
   std::int64_t keyLimit = std::numeric_limits<std::int64_t>::max();
   std::int64_t back = kHnsPerSecond;
-  bool fast = true;
+  // A key picture comes with every picture after it, B pictures included,
+  // so that the run stays whole for reading on from it.
+  bool fast = !keyOnly;
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     Pass result = seek ? Reposition(target, position, keyLimit, fast) : Pass::Found;
     if (result == Pass::Found) {
-      result = DecodePast(position);
+      result = keyOnly ? DecodeKey() : DecodePast(position);
     }
     seek = true;
     switch (result) {
       case Pass::Found:
-        return FromRun(position);
+        return keyOnly ? &run_.back() : FromRun(position);
       case Pass::StartedLate:
         keyLimit = startKeyHns_;  // from a key frame before that one
         [[fallthrough]];
@@ -126,6 +145,15 @@ const DecodedPicture* FrameSeeker::PictureAt(std::int64_t positionHns) {
     }
   }
   return nullptr;
+}
+
+FrameSeeker::Pass FrameSeeker::DecodeKey() {
+  fresh_ = false;
+  const LoopEnd end = DecodeFrames(reader_, job_, [this](AVFrame* frame) {
+    Keep(Stamp(frame), frame);
+    return FrameVerdict::Enough;
+  });
+  return end == LoopEnd::Enough && !run_.empty() ? Pass::Found : Pass::Failed;
 }
 
 std::int64_t FrameSeeker::FirstTarget(std::int64_t positionHns) const {
@@ -171,6 +199,7 @@ bool FrameSeeker::ReadToKey(std::int64_t targetHns, std::int64_t positionHns,
   }
   std::int64_t clock = reader_.seeked ? targetHns : 0;  // for packets without a time
   bool haveKey = false;
+  std::int64_t readOnBytes = 0;
   // Without a seek (target 0, or a file that cannot seek) reading starts at
   // the first picture, which also stands for the positions before it.
   bool first = !reader_.seeked;
@@ -188,13 +217,15 @@ bool FrameSeeker::ReadToKey(std::int64_t targetHns, std::int64_t positionHns,
     const std::int64_t keyHns =
         packet->pts != AV_NOPTS_VALUE ? reader_.HnsOf(packet->pts) : clock + 3 * frameHns_;
     if (key) memory_->times.insert(keyHns);
-    if (first || (key && keyHns <= positionHns && clock < keyLimitHns)) {
+    const bool start = first || (key && keyHns <= positionHns && clock < keyLimitHns);
+    if (start) {
       reader_.readAhead.clear();
       haveKey = true;
       runFromStart_ = first;
       startKeyHns_ = clock;
     }
     first = false;
+    const int bytes = packet->size;
     if (haveKey) {
       av::PacketPtr kept = av::MakePacket();
       if (!kept) return false;
@@ -204,7 +235,11 @@ bool FrameSeeker::ReadToKey(std::int64_t targetHns, std::int64_t positionHns,
       av_packet_unref(packet.get());
     }
     if (clock > positionHns) {
-      break;  // no key frame at or before the position follows
+      // No key frame at or before the position follows. Reading on to the
+      // next one (a few megabytes at most) tells where this key-frame
+      // interval ends: up to there, reading on beats a seek.
+      if (!haveKey || (key && !start) || readOnBytes > kLookAheadBytes) break;
+      readOnBytes += bytes;
     }
   }
   return haveKey;
@@ -233,6 +268,14 @@ FrameSeeker::Pass FrameSeeker::DecodePast(std::int64_t positionHns) {
         verdict = Pass::Overshot;
         return FrameVerdict::Enough;
       }
+    }
+    if (timeHns < positionHns - keepSpanHns_) {
+      // Too far before the position to stay in the run: held, it would only
+      // take a buffer of its own, and decoding into buffers that leave the
+      // processor's cache is a fifth slower.
+      run_.clear();
+      runFromStart_ = false;
+      return FrameVerdict::More;
     }
     Keep(timeHns, frame);
     return timeHns > positionHns ? FrameVerdict::Enough : FrameVerdict::More;
@@ -352,7 +395,12 @@ bool FrameSeeker::WorthReadingOn(std::int64_t positionHns) const {
   const std::int64_t newest = run_.back().timeHns;
   const std::optional<std::int64_t> key = LearnedKeyAtOrBefore(positionHns);
   // A key frame well ahead: a seek to it decodes less.
-  return positionHns - newest <= kReadOnHns && !(key && *key - newest > kSeekGainHns);
+  if (key && *key - newest > kSeekGainHns) return false;
+  if (positionHns - newest <= kReadOnHns) return true;
+  // Further on only within the key-frame interval the decoder stands in,
+  // both of whose ends are known: a seek would decode from its start.
+  const auto next = memory_->times.upper_bound(newest);
+  return key && next != memory_->times.end() && *next > positionHns;
 }
 
 std::optional<std::int64_t> FrameSeeker::LearnedKeyAtOrBefore(std::int64_t positionHns) const {

@@ -55,9 +55,10 @@ class FrameSeeker {
 
   // The picture whose time span holds the position: the last one at or
   // before it; the first picture for positions before it, the last for
-  // positions after the end. Null when the stream gives no picture. The
-  // pointer stays valid until the next call.
-  const DecodedPicture* PictureAt(std::int64_t positionHns);
+  // positions after the end (or, for SeekKind::NearestKeyFrame, one decoded
+  // already that holds it, else the key picture nearest it). Null when the
+  // stream gives no picture. The pointer stays valid until the next call.
+  const DecodedPicture* PictureAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
 
   // The first picture after timeHns: one decoded already, or the next one
   // the decoder gives from where it stands. Reading on like this is how a
@@ -79,8 +80,12 @@ class FrameSeeker {
   // the fast way left out; the file cannot be read.
   enum class Pass { Found, LandedLate, StartedLate, Overshot, Failed };
 
+  // The passes that find the picture at positionHns (keyOnly: the first
+  // picture from the key frame at or before it), seeking first or not.
+  const DecodedPicture* Find(std::int64_t positionHns, bool seek, bool keyOnly);
   Pass Reposition(std::int64_t targetHns, std::int64_t positionHns, std::int64_t keyLimitHns,
                   bool fast);
+  Pass DecodeKey();
   bool ReadToKey(std::int64_t targetHns, std::int64_t positionHns, std::int64_t keyLimitHns);
   Pass DecodePast(std::int64_t positionHns);
   std::int64_t FirstTarget(std::int64_t positionHns) const;
@@ -99,6 +104,7 @@ class FrameSeeker {
   // seek, oldest first; the newest one is where the decoder stands.
   std::deque<DecodedPicture> run_;
   std::size_t runLimit_ = 2;
+  std::int64_t keepSpanHns_ = 0;  // how far before a position the run reaches
   bool runFromStart_ = false;     // run_ begins with the stream's first picture
   std::int64_t startKeyHns_ = 0;  // decoding time of the key frame the run began at
   // The pass that follows a seek.

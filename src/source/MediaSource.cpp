@@ -367,8 +367,8 @@ const MediaInfo& MediaSource::previewInfo() const { return impl_->preview.info()
 
 bool MediaSource::previewOpened() const { return impl_->preview.opened(); }
 
-int MediaSource::ShowFrameAt(std::int64_t positionHns) {
-  return impl_->preview.ShowFrameAt(positionHns);
+int MediaSource::ShowFrameAt(std::int64_t positionHns, SeekKind kind) {
+  return impl_->preview.ShowFrameAt(positionHns, kind);
 }
 
 std::optional<VideoRect> MediaSource::LayoutVideoWindow(int areaWidth, int areaHeight,

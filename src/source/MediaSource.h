@@ -156,10 +156,11 @@ class MediaSource {
   bool previewOpened() const;
 
   // Shows the picture whose time span holds the position (100-ns units): the
-  // last one at or before it, the last of the file after its end. The sink
-  // has it when this returns 1; 0 when nothing is open, the file has no
-  // video or no picture could be decoded.
-  int ShowFrameAt(std::int64_t positionHns);
+  // last one at or before it, the last of the file after its end; with
+  // SeekKind::NearestKeyFrame one near it that comes at once (a bar being
+  // dragged). The sink has it when this returns 1; 0 when nothing is open,
+  // the file has no video or no picture could be decoded.
+  int ShowFrameAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
 
   // Where the picture goes in a preview area of the given client size
   // (LayoutVideoRect); pictures are delivered at that rectangle's size from

@@ -60,12 +60,13 @@ int PreviewSource::Close() {
   return 1;
 }
 
-int PreviewSource::ShowFrameAt(std::int64_t positionHns) {
+int PreviewSource::ShowFrameAt(std::int64_t positionHns, SeekKind kind) {
   if (!opened_ || !info_.hasVideo) {
     return 0;
   }
+  ++requests_;
   StopPlayback();
-  const DecodedPicture* picture = seekers_.PictureAt(positionHns);
+  const DecodedPicture* picture = seekers_.PictureAt(positionHns, kind);
   if (picture == nullptr) {
     return 0;
   }
@@ -78,6 +79,12 @@ int PreviewSource::ShowFrameAt(std::int64_t positionHns) {
   shownTimeHns_ = picture->timeHns;
   positionHns_ = std::clamp<std::int64_t>(positionHns, 0, info_.durationHns);
   return Deliver() ? 1 : 0;
+}
+
+PreviewCounters PreviewSource::counters() const {
+  PreviewCounters counters = seekers_.counters();
+  counters.requests = requests_;
+  return counters;
 }
 
 std::optional<VideoRect> PreviewSource::Layout(int areaWidth, int areaHeight, int adjustframe) {

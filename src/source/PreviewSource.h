@@ -32,12 +32,12 @@ class PreviewSource {
   bool opened() const { return opened_; }
   const MediaInfo& info() const { return info_; }
 
-  int ShowFrameAt(std::int64_t positionHns);
+  int ShowFrameAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
   std::optional<VideoRect> Layout(int areaWidth, int areaHeight, int adjustframe);
   std::int64_t currentPosition() const;
   bool GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp, int& width,
                    int& height);
-  PreviewCounters counters() const { return seekers_.counters(); }
+  PreviewCounters counters() const;
 
   int PlayRange(std::int64_t startHns, std::int64_t stopHns);
   int StopPlayback();
@@ -66,6 +66,7 @@ class PreviewSource {
   av::FramePtr shown_;
   std::int64_t shownTimeHns_ = 0;
   std::int64_t positionHns_ = 0;
+  std::uint64_t requests_ = 0;
   // Playing a range; it borrows a seeker of the pool meanwhile.
   RangePlayer player_;
 };

@@ -35,6 +35,7 @@ std::unique_ptr<FrameSeeker> SeekerPool::OpenSeeker() {
 
 void SeekerPool::Close() {
   heads_.clear();  // before the memory they share
+  keySeeker_ = nullptr;
   memory_ = KeyFrameMemory{};
   path_.clear();
   streamIndex_ = -1;
@@ -42,7 +43,7 @@ void SeekerPool::Close() {
   cachedAnswers_ = 0;
 }
 
-const DecodedPicture* SeekerPool::PictureAt(std::int64_t positionHns) {
+const DecodedPicture* SeekerPool::PictureAt(std::int64_t positionHns, SeekKind kind) {
   if (heads_.empty()) {
     return nullptr;
   }
@@ -53,9 +54,23 @@ const DecodedPicture* SeekerPool::PictureAt(std::int64_t positionHns) {
       return known;
     }
   }
+  if (kind == SeekKind::NearestKeyFrame) {
+    Head* head = KeyHead();
+    head->lastUse = ++uses_;
+    return head->seeker->PictureAt(positionHns, kind);
+  }
   Head* head = Choose(positionHns);
   head->lastUse = ++uses_;
   return head->seeker->PictureAt(positionHns);
+}
+
+SeekerPool::Head* SeekerPool::KeyHead() {
+  for (Head& head : heads_) {
+    if (head.seeker.get() == keySeeker_) return &head;
+  }
+  Head* head = Choose(-1);  // no seeker reads on to there: a new one or the least used
+  keySeeker_ = head->seeker.get();
+  return head;
 }
 
 SeekerPool::Head* SeekerPool::Choose(std::int64_t positionHns) {

@@ -21,8 +21,9 @@ class SeekerPool {
   bool Open(const std::string& path, int streamIndex);
   void Close();
 
-  // As FrameSeeker::PictureAt.
-  const DecodedPicture* PictureAt(std::int64_t positionHns);
+  // As FrameSeeker::PictureAt. Key pictures keep to one seeker of their
+  // own, so a drag leaves the others where they stand.
+  const DecodedPicture* PictureAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
 
   // Lends the seeker best placed for the position to a playback worker,
   // which drives it on its own thread; none is opened for it. Until
@@ -39,12 +40,14 @@ class SeekerPool {
     std::uint64_t lastUse = 0;
   };
   Head* Choose(std::int64_t positionHns);
+  Head* KeyHead();
   std::unique_ptr<FrameSeeker> OpenSeeker();
 
   std::string path_;
   int streamIndex_ = -1;
   KeyFrameMemory memory_;
   std::vector<Head> heads_;
+  const FrameSeeker* keySeeker_ = nullptr;  // the one that finds key pictures
   std::uint64_t uses_ = 0;
   std::uint64_t cachedAnswers_ = 0;
 };

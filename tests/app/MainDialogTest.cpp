@@ -1,9 +1,14 @@
 #include <QAbstractButton>
+#include <QAudioDevice>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QKeyEvent>
+#include <QMediaDevices>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -15,8 +20,10 @@
 #include <map>
 #include <memory>
 
+#include "General/MediaTypes.h"
 #include "HelpPage.h"
 #include "MainDialog.h"
+#include "PositionBar.h"
 #include "app/settings/SettingsSheet.h"
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
@@ -40,7 +47,8 @@ struct SeenBox {
 class TestWindow {
  public:
   // setupIni: the text of the start directory's setup.ini (none when empty).
-  explicit TestWindow(const std::string& setupIni = {}) {
+  explicit TestWindow(const std::string& setupIni = {},
+                      PlaybackController::Sound sound = PlaybackController::Sound::Silent) {
     if (!setupIni.empty()) std::ofstream(start.file("setup.ini")) << setupIni;
     MainDialog::Setup setup{
         start.path().string(), work.path().string(),
@@ -49,17 +57,24 @@ class TestWindow {
           offeredFilters = filters;
           return chosen;
         }};
-    setup.sound = PlaybackController::Sound::Silent;  // no sound card here
+    setup.sound = sound;
     dialog = std::make_unique<MainDialog>(std::move(setup));
     QObject::connect(&dialog->notifier(), &MessageBoxNotifier::messageBoxShown,
                      [this](QMessageBox* box) {
                        boxes.push_back({box->text(), dialog->converting()});
-                       QTimer::singleShot(0, box, [box] { box->accept(); });
+                       if (!answerWhen) return QTimer::singleShot(0, box, [box] { box->accept(); });
+                       // polled from the box's own loop; answered after 10 s at the latest
+                       auto* poll = new QTimer(box);
+                       QObject::connect(poll, &QTimer::timeout, box, [this, box, shown = now()] {
+                         if (answerWhen() || now() - shown > 10000) box->accept();
+                       });
+                       poll->start(20);
                      });
     dialog->show();
   }
 
-  void drop(const std::string& path) { dialog->dropFiles({QString::fromStdString(path)}); }
+  void drop(const std::string& path) { dialog->dropFiles({path}); }
+  static qint64 now() { return QDateTime::currentMSecsSinceEpoch(); }
   // A click on a visible button, as the user gives it.
   void click(int id) {
     QAbstractButton* b = dialog->buttons().button(id);
@@ -81,6 +96,7 @@ class TestWindow {
   QStringList initialNames;
   QStringList offeredFilters;  // the filters of the last open-file dialog
   std::vector<SeenBox> boxes;
+  std::function<bool()> answerWhen;  // when set, boxes wait until it says true
   std::unique_ptr<MainDialog> dialog;
 };
 namespace fs = std::filesystem;
@@ -122,7 +138,7 @@ class MainDialogTest : public QObject {
     QCOMPARE(w.dialog->size(), QSize(799, 499));
     QVERIFY(!w.visible(kAbortButton) && !w.visible(kPlayingButton) && w.visible(kConvertButton));
     QVERIFY(StatusLines(w.dialog->statusFacts()).isEmpty());
-    if (FindHelpPage(QString::fromStdString(w.start.path().string())).isEmpty()) {
+    if (FindHelpPage(HelpFolders(QString::fromStdString(w.start.path().string()))).isEmpty()) {
       w.click(kHelpButton);  // no page anywhere
       QCOMPARE(w.texts(), QStringList{"ヘルプのオープンに失敗しました。"});
     }
@@ -132,17 +148,29 @@ class MainDialogTest : public QObject {
     QVERIFY(fs::is_regular_file(w.start.file("setup.ini")));
   }
 
-  // Zel.html is taken from the start directory before the data folder; a
-  // folder of that name is no page.
+  // Zel.html is taken from the start directory, then beside the program (a
+  // build tree's), then the data folder; a folder of that name is no page. A
+  // page that nothing can open is named in the message.
   void helpPageStartDirectoryComesFirst() {
     QTemporaryDir start, data, empty;
     for (const QTemporaryDir* dir : {&start, &data})
       QVERIFY(QFile(dir->filePath(kHelpPageName)).open(QIODevice::WriteOnly));
-    QCOMPARE(FindHelpPage(start.path(), data.path()), start.filePath(kHelpPageName));
-    QCOMPARE(FindHelpPage(empty.path(), data.path()), data.filePath(kHelpPageName));
-    QVERIFY(FindHelpPage(empty.path(), empty.path()).isEmpty());
+    QCOMPARE(FindHelpPage({start.path(), data.path()}), start.filePath(kHelpPageName));
+    QCOMPARE(FindHelpPage({empty.path(), data.path()}), data.filePath(kHelpPageName));
+    QVERIFY(FindHelpPage({empty.path(), empty.path()}).isEmpty());
     QVERIFY(QDir(empty.path()).mkdir(kHelpPageName));
-    QCOMPARE(FindHelpPage(empty.path(), data.path()), data.filePath(kHelpPageName));
+    QCOMPARE(FindHelpPage({empty.path(), data.path()}), data.filePath(kHelpPageName));
+    QCOMPARE(HelpFolders(start.path()).mid(0, 2),
+             QStringList({start.path(), QCoreApplication::applicationDirPath()}));
+
+    TestWindow w;
+    std::ofstream(w.start.file("Zel.html")) << "<html></html>";
+    QDesktopServices::setUrlHandler("file", this, "noSuchSlot");  // nothing opens it
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No such method"));
+    w.click(kHelpButton);
+    QDesktopServices::setUrlHandler("file", this, "openUrl");
+    QCOMPARE(w.texts(), QStringList{QString("ヘルプのオープンに失敗しました。\n%1")
+                                        .arg(QString::fromStdString(w.start.file("Zel.html")))});
   }
 
   void commandsInEachState_data() {
@@ -202,7 +230,7 @@ class MainDialogTest : public QObject {
     // The command as the user gives it; some tell at once whether it ran.
     bool ran = false;
     const std::map<int, std::function<void()>> give = {
-        {kDrop, [&] { d.dropFiles({w.chosen}); }},
+        {kDrop, [&] { w.drop(w.chosen.toStdString()); }},
         {kClose, [&] { ran = d.close(); }},
         {kEscape, [&] { QTest::keyClick(&d, Qt::Key_Escape); }},
         {kEnter, [&] { QTest::keyClick(&d, Qt::Key_Return); }},
@@ -253,8 +281,9 @@ class MainDialogTest : public QObject {
 
   // Play plays the marked range from the start mark; at its end Stop runs by
   // itself: the Play face is back and the cursor near the end mark.
+  // Without a sound device it plays silently, and says so once a run.
   void playbackRunsToTheEndMark() {
-    TestWindow w;
+    TestWindow w({}, PlaybackController::Sound::DefaultOutput);
     MainDialog& d = *w.dialog;
     w.drop(Media("clip.wmv"));
     d.command(kFastForwardButton);
@@ -280,6 +309,9 @@ class MainDialogTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!d.playing(), 10000);
     QVERIFY(std::any_of(fs::directory_iterator(w.start.path()), {},
                         [](const auto& e) { return e.path().extension() == ".jpg"; }));
+    // without a sound device, the first Play of the run said so
+    const bool device = !QMediaDevices::defaultAudioOutput().isNull();
+    QCOMPARE(w.texts().filter("音声なしで再生").size(), device ? 0 : 1);
   }
 
   void conversionAbortedFromTheWindow() {
@@ -325,12 +357,18 @@ class MainDialogTest : public QObject {
   // written stays as it is, and the values chosen stay in use.
   void settingsAppliedAfterTheSheet_data() {
     QTest::addColumn<bool>("writable");
-    QTest::newRow("setup.ini written") << true;
-    QTest::newRow("setup.ini is a folder") << false;
+    QTest::addColumn<bool>("link");  // setup.ini links to a file in another folder
+    QTest::newRow("setup.ini written") << true << false;
+    QTest::newRow("setup.ini is a folder") << false << false;
+    QTest::newRow("setup.ini links elsewhere") << true << true;
   }
   void settingsAppliedAfterTheSheet() {
     QFETCH(bool, writable);
+    QFETCH(bool, link);
     TestWindow w;
+    TempDir kept;
+    const std::string ini = link ? kept.file("zel.ini") : w.start.file("setup.ini");
+    if (link) fs::create_symlink(ini, w.start.file("setup.ini"));
     if (!writable) fs::create_directory(w.start.file("setup.ini"));
     w.drop(Media("clip.wmv"));
     answerSheet_ = [](SettingsSheet& sheet) {
@@ -345,9 +383,9 @@ class MainDialogTest : public QObject {
     QCOMPARE(w.dialog->videoRect(), kPreviewArea.adjusted(1, 1, -1, -1));
     QCOMPARE(w.dialog->previewSurface().picture().size(), QSize(768, 310));
     QCOMPARE(fs::is_directory(w.start.file("setup.ini")), !writable);
+    QCOMPARE(fs::is_symlink(w.start.file("setup.ini")), link);
     if (writable) {
-      QVERIFY(zel::test::ReadFileText(w.start.file("setup.ini")).find("adjustframe=1") !=
-              std::string::npos);
+      QVERIFY(zel::test::ReadFileText(ini).find("adjustframe=1") != std::string::npos);
     }
   }
 
@@ -423,12 +461,19 @@ class MainDialogTest : public QObject {
     QVERIFY(described.offeredFilters.filter("すべてのメディアファイル").isEmpty());
   }
 
-  void severalFilesDroppedAtOnceAreRefused() {
+  // Several files at once (dropped, or named at the start) are refused with
+  // a message; the caption names the file that is loaded, none after a
+  // failed load.
+  void severalFilesAtOnceAreRefused() {
     TestWindow w;
-    w.dialog->dropFiles(
-        {QString::fromStdString(Media("clip.wmv")), QString::fromStdString(Media("song.wma"))});
+    w.dialog->dropFiles({Media("clip.wmv"), Media("song.wma")});
     QVERIFY(!w.dialog->fileLoaded());
-    QVERIFY(w.boxes.empty());
+    QCOMPARE(w.texts(), QStringList{"ファイルは1つずつ読み込んでください。"});
+    QCOMPARE(w.dialog->windowTitle(), "Zel");
+    w.drop(Media("clip.wmv"));
+    zel::test::WriteFileBytes(w.start.file("noise.wmv"), std::vector<std::uint8_t>(5000, 0x5a));
+    w.drop(w.start.file("noise.wmv"));
+    QCOMPARE(w.texts().last(), "RenderFile Error.");
     QCOMPARE(w.dialog->windowTitle(), "Zel");
   }
 
@@ -505,6 +550,133 @@ class MainDialogTest : public QObject {
       QCOMPARE(w.texts(), c.warns ? QStringList{kShortWav} : QStringList{});
       QCOMPARE(w.dialog->windowTitle(), QString("Zel[%1]").arg(c.name));
     }
+  }
+
+  // The end of the played range stops playing also while a conversion runs
+  // (here waiting for its first box); a split job warns of 8000 Hz once.
+  void playbackEndsWhileAConversionWaits() {
+    TestWindow w(
+        "[zel]\nmpeg_audio=1\nmpeg_video=2\nframesize=2\nsplittime=1\n"
+        "3gpfile=1\n3g2file=1\n");
+    MainDialog& d = *w.dialog;
+    w.drop(Media("clip10.wmv"));
+    d.command(kFastForwardButton);
+    d.command(kFastForwardButton);
+    d.command(kEndMarkButton);  // 2 s: two segments
+    bool endedWhileWaiting = false;
+    w.answerWhen = [&] {
+      endedWhileWaiting =
+          endedWhileWaiting || (d.converting() && !d.playing() && w.visible(kPlayButton) &&
+                                !d.positionBar().state().playing);
+      return !d.playing();
+    };
+    w.click(kPlayButton);
+    w.click(kConvertButton);
+    QVERIFY(w.waitUntilIdle());
+    QVERIFY(endedWhileWaiting);
+    QCOMPARE(w.texts().filter("au携帯").size(), 1);
+    QVERIFY(w.texts().last().startsWith("ファイルをフォルダ"));
+  }
+
+  // An interrupt closes the box that waits, on the conversion's thread or
+  // the window's, and the window closes without another box.
+  void interruptClosesTheBoxThatWaits() {
+    for (bool converting : {true, false}) {
+      TestWindow w;
+      w.answerWhen = [&] { return w.dialog->closeWhenIdle(), false; };
+      if (converting) {
+        w.drop(Media("clip10.wmv"));
+        w.click(kConvertButton);  // the 8000 Hz warning waits
+      } else {
+        const std::string wav = w.start.file("short.wav");  // its warning waits
+        zel::test::MakeMedia({"-f", "lavfi", "-i", "sine=duration=1.5", "-c:a", "pcm_s16le", wav});
+        w.drop(wav);
+      }
+      QTRY_VERIFY_WITH_TIMEOUT(!w.dialog->isVisible() && !w.dialog->converting(), 20000);
+      QCOMPARE(static_cast<int>(w.boxes.size()), 1);
+      QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
+  }
+
+  // The AVI pre-conversion runs behind a progress dialog; キャンセル stops it
+  // and keeps the earlier file, an interrupt stops it and closes the window.
+  void aviPreConversionCanBeStopped() {
+    const std::string avi = Media("long.avi", test::Join({test::Video("320x240", "25", "40"),
+                                                          test::Tone(44100, "40"),
+                                                          {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}}));
+    for (bool interrupt : {false, true}) {
+      TestWindow w;
+      w.drop(Media("clip.wmv"));
+      QStringList seen;
+      QTimer watch;
+      QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (!progress || !seen.isEmpty()) return;
+        seen << progress->windowTitle() << progress->labelText()
+             << progress->findChild<QPushButton*>()->text();
+        interrupt ? void(w.dialog->closeWhenIdle()) : progress->findChild<QPushButton*>()->click();
+      });
+      watch.start(20);
+      w.drop(avi);
+      QCOMPARE(seen, QStringList({"Zel", "long.avi", "キャンセル"}));
+      QVERIFY(fs::is_empty(w.work.path()));
+      QCOMPARE(w.dialog->isVisible(), !interrupt);
+      QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
+      QCOMPARE(w.dialog->records().inputPath, Media("clip.wmv"));
+      QVERIFY(w.dialog->preview().previewOpened());
+    }
+  }
+
+  // A press on the bar moves the cursor at once, before any Tick; so does
+  // the release, wherever it is.
+  void pressOnTheBarMovesTheCursorAtOnce() {
+    TestWindow w;
+    w.drop(Media("clip10.wmv"));
+    QTest::mousePress(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(400, 8));
+    QCOMPARE(w.dialog->cursorMs(), 5000);  // 400 / 770 of 10 s, on the 1 s grid
+    QCOMPARE(w.dialog->preview().GetCurrentPosition(), 5000 * kHnsPerMs);
+    QTest::mouseRelease(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(100, 8));
+    QCOMPARE(w.dialog->cursorMs(), 1000);
+  }
+
+  // Steps that come faster than pictures (a held arrow key) wait as one
+  // request, for the cursor where it is when its turn comes.
+  void heldArrowKeyAsksForOnePicture() {
+    TestWindow w("[zel]\nmeasure=1\n");  // 100 ms steps
+    MainDialog& d = *w.dialog;
+    w.drop(Media("clip10.wmv"));
+    const std::uint64_t before = d.preview().previewCounters().requests;
+    for (int i = 0; i < 30; ++i)
+      QCoreApplication::postEvent(
+          &d, new QKeyEvent(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, {}, true));
+    QTRY_COMPARE(d.cursorMs(), 3000);
+    QTRY_COMPARE(d.preview().previewCounters().requests, before + 1);
+    QTest::qWait(50);
+    QCOMPARE(d.preview().previewCounters().requests, before + 1);
+    QCOMPARE(d.preview().GetCurrentPosition(), 3000 * kHnsPerMs);
+  }
+
+  // A name that is no UTF-8 reaches the core as the bytes it is, dropped or
+  // chosen in the open-file dialog.
+  void namesThatAreNoUtf8() {
+    TestWindow w;
+    const std::string path = w.start.file(
+        "old\xff\xfe"
+        "clip.wmv");
+    fs::copy_file(Media("clip.wmv"), path);
+    QMimeData mime;
+    mime.setUrls(
+        {QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/"))});
+    QDragEnterEvent enter(QPoint(400, 200), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QDropEvent drop(QPointF(400, 200), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    for (QEvent* event : std::initializer_list<QEvent*>{&enter, &drop})
+      QCoreApplication::sendEvent(w.dialog.get(), event);
+    QTRY_COMPARE(w.dialog->records().inputPath, path);
+    w.drop(Media("song.wma"));
+    w.chosen = QFile::decodeName(QByteArray::fromStdString(path));
+    w.click(kLoadButton);
+    QCOMPARE(w.dialog->records().inputPath, path);
+    QVERIFY(w.boxes.empty() && w.dialog->preview().previewOpened());
   }
 };
 

@@ -3,6 +3,7 @@
 // reads it, which strip covers which column), and the skin images (each at
 // the size of its place in WindowLayout, twice that at device pixel ratio 2,
 // opaque; pressed faces look pressed, the bar strips stay apart).
+#include <QFile>
 #include <QFontInfo>
 #include <QPainter>
 #include <QRegion>
@@ -289,6 +290,7 @@ class WindowPartsTest : public QObject {
     std::map<int, QSize> places = {{kBackground, kClientSize},
                                    {kStatusBackground, kStatusArea.size()}};
     for (int id : kStrips) places[id] = QSize(1, kBarArea.height());
+    places[kConvertLabel] = places[kAbortLabel] = kConvertLabelArea.size();
     for (const ButtonPlace& b : ButtonPlaces())
       places[b.normal] = places[b.pressed] = b.rect.size();
     for (int id : SkinImageIds()) {
@@ -327,6 +329,34 @@ class WindowPartsTest : public QObject {
         QVERIFY2(std::hypot(p.red() - q.red(), p.green() - q.green(), p.blue() - q.blue()) > 60,
                  qPrintable(QString("strips %1 and %2 are too alike").arg(a).arg(b)));
       }
+  }
+
+  // Each label of the skin says what its button's tooltip says: the row of
+  // labels under the buttons, the Load face, and the label of the Convert
+  // place, which follows the button shown there.
+  void labelsSayWhatTooltipsSay() {
+    const auto labels = [](const char* drawing) {
+      QFile file(QString(ZEL_SOURCE_DIR "/src/app/skin/art/") + drawing);
+      file.open(QIODevice::ReadOnly);
+      std::map<int, QString> byX;  // the labels' row only
+      const QRegularExpression text(R"re(<text x="(\d+)" y="(\d+)"[^>]*>([^<]+)</text>)re");
+      for (const auto& m : text.globalMatch(QString::fromUtf8(file.readAll())))
+        if (m.captured(2) == "477" || m.captured(2) == "16")
+          byX[m.captured(1).toInt()] = m.captured(3);
+      return byX;
+    };
+    std::map<int, QString> shown = labels("background.svg");
+    shown.merge(labels("label-convert.svg"));
+    const QString load = labels("button-load-normal.svg").begin()->second;
+    for (const ButtonPlace& b : ButtonPlaces()) {
+      if (b.id == kAbortButton || b.id == kPlayingButton) continue;  // in another's place
+      const auto label = shown.lower_bound(b.rect.left());
+      const QString text = b.id == kLoadButton ? load : label->second;
+      QVERIFY2(b.id == kLoadButton || label->first < b.rect.right(), b.caption);
+      QCOMPARE(text, QString::fromUtf8(b.caption));
+    }
+    QCOMPARE(labels("label-abort.svg").begin()->second,
+             QString::fromUtf8(ButtonPlaceOf(kAbortButton).caption));
   }
 
   void applicationIconHasSmallAndLargeSizes() {

@@ -761,6 +761,32 @@ TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
   }
 }
 
+// A dragged bar gets a key picture at once, one picture decoded: the key
+// frame at or before the position, or one known after it that lies nearer
+// (learned when the file was read past the position).
+TEST(Preview, DraggedBarGetsTheNearestKeyFrameAtOnce) {
+  const std::pair<std::string, std::vector<std::pair<int, int>>> clips[] = {
+      {Ramp("ramp10.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "10"}, "2"),
+       {{37, 30}, {38, 40}, {31, 30}, {12, 10}}},
+      {Ramp("ramp.mpg", {"-c:v", "mpeg1video", "-q:v", "2", "-g", "25", "-bf", "2", "-f", "mpeg"},
+            "2"),
+       {{37, 27}, {45, 27}}},  // the I picture of the second GOP
+  };
+  for (const auto& [clip, steps] : clips) {
+    Player p;
+    ASSERT_EQ(p.Open(clip), 1) << clip;
+    for (const auto& [position, picture] : steps) {
+      SCOPED_TRACE(clip + " at " + std::to_string(position));
+      const std::uint64_t decoded = p.source.previewCounters().decodedFrames;
+      ASSERT_EQ(p.source.ShowFrameAt(position * kFrameHns + 1000, SeekKind::NearestKeyFrame), 1);
+      EXPECT_EQ(p.last().picture, picture);
+      EXPECT_EQ(p.source.previewCounters().decodedFrames - decoded, 1u);
+    }
+    ASSERT_EQ(p.source.ShowFrameAt(33 * kFrameHns), 1);  // and the exact one after it
+    EXPECT_EQ(p.last().picture, 33);
+  }
+}
+
 TEST(Preview, SteppingGoesOnWithTheOpenDecoder) {
   Player p;
   ASSERT_EQ(p.Open(Ramp("ramp200.wmv", {"-c:v", "wmv2", "-q:v", "2", "-g", "200"}, "8")), 1);

@@ -46,6 +46,7 @@ class Sheet {
     image_.setDevicePixelRatio(scale);
     painter_.begin(&image_);
     painter_.drawPixmap(0, 0, Load(kBackground));
+    Face(zel::app::kConvertLabelArea, kConvertLabel);  // Abort's when it is shown
   }
   QPixmap Load(int id) const { return LoadSkinImage(id, scale_); }
   void Face(const QRect& rect, int id) { painter_.drawPixmap(rect, Load(id)); }
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
   for (const Button& b : kButtons) busy.Face(b.rect, b.normal);
   busy.Face(kPlaying.rect, kPlaying.normal);
   busy.Face(kAbort.rect, kAbort.normal);
+  busy.Face(zel::app::kConvertLabelArea, kAbortLabel);
   busy.Bar(true);
   busy.Status(kStatusLines);
   ok &= busy.Save(out.filePath("busy.png"));

@@ -3,16 +3,19 @@
 // saves pictures of the screen:
 //   idle.png, loaded.png, playing.png, capture.png (the still and the output
 //   folder after a capture), refusal.png, settings-<page>.png, open-file.png,
-//   converting.png
+//   avi-progress.png (the AVI pre-conversion, then cancelled), converting.png,
+//   and no-sound.png where playing finds no sound device
 // Each picture shows the windows on the screen with the window's caption
 // written above them (without a window manager nothing draws it).
-// Usage: zel-window-shots OUTDIR CLIP LONGCLIP
+// Usage: zel-window-shots OUTDIR CLIP LONGCLIP AVI
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
@@ -85,13 +88,14 @@ MainDialog* FindWindow() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: zel-window-shots OUTDIR CLIP LONGCLIP\n");
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: zel-window-shots OUTDIR CLIP LONGCLIP AVI\n");
     return 2;
   }
   const QString folder = QString::fromLocal8Bit(argv[1]);
   const QString clip = QString::fromLocal8Bit(argv[2]);
   const QString longClip = QString::fromLocal8Bit(argv[3]);
+  const std::string avi = argv[4];
   int appArgc = 1;
   ConverterApp app(appArgc, argv);
   QDir().mkpath(folder);
@@ -104,14 +108,21 @@ int main(int argc, char** argv) {
     if (!WaitFor([&] { return window->isVisible(); }, 5000)) return window->close(), void();
     shots.take("idle");
 
-    window->dropFiles({clip});
+    window->dropFiles({clip.toStdString()});
     for (int i = 0; i < 3; ++i) window->command(kFastForwardButton);
     window->command(kStartMarkButton);
     for (int i = 0; i < 2; ++i) window->command(kFastForwardButton);
     shots.take("loaded");
 
     // the marked range played: the played strip runs from the start mark to
-    // the cursor
+    // the cursor; without a sound device a box says so first
+    QObject::connect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, window,
+                     [&](QMessageBox* box) {
+                       QTimer::singleShot(0, box, [&, box] {
+                         if (box->text().contains("音声なしで")) shots.take("no-sound");
+                         box->accept();
+                       });
+                     });
     for (int i = 0; i < 3; ++i) window->command(kFastForwardButton);
     window->command(kEndMarkButton);
     window->command(kPlayButton);
@@ -120,6 +131,8 @@ int main(int argc, char** argv) {
     window->command(kStopButton);
 
     // boxes: pictured, then answered
+    QObject::disconnect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, nullptr,
+                        nullptr);
     QObject::connect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, window,
                      [&](QMessageBox* box) {
                        QTimer::singleShot(0, box, [&, box] {
@@ -127,7 +140,7 @@ int main(int argc, char** argv) {
                          box->accept();
                        });
                      });
-    window->dropFiles({QDir(folder).filePath("notes.txt")});
+    window->dropFiles({QDir(folder).filePath("notes.txt").toStdString()});
 
     // a still of the frame under the cursor, and the output folder after it
     QObject::disconnect(&window->notifier(), &MessageBoxNotifier::messageBoxShown, nullptr, nullptr);
@@ -182,7 +195,20 @@ int main(int argc, char** argv) {
     });
     window->command(kLoadButton);
 
-    window->dropFiles({longClip});
+    // the AVI's pre-conversion a little way in, then cancelled: the clip
+    // stays loaded
+    QTimer progressWatch;
+    QObject::connect(&progressWatch, &QTimer::timeout, window, [&] {
+      auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+      if (!progress || progress->value() < 100) return;
+      progressWatch.stop();
+      shots.take("avi-progress");
+      progress->findChild<QPushButton*>()->click();
+    });
+    progressWatch.start(50);
+    window->dropFiles({avi});
+
+    window->dropFiles({longClip.toStdString()});
     window->command(kConvertButton);
     WaitFor([&] { return window->windowTitle().contains("sampletime:00:0"); }, 60000);
     shots.take("converting");

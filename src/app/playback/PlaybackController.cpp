@@ -81,8 +81,7 @@ std::int64_t PlaybackController::clockHns() {
     const bool failed = state == QAudio::StoppedState ||
                         (error != QAudio::NoError && error != QAudio::UnderrunError);
     if (failed || sinceClockMoved_.elapsed() > kStalledMs) {
-      stopSound();
-      fallBackToSteadyClock(lastClockHns_);
+      goSilent(lastClockHns_);
     } else if (preview_.playbackSoundDrained() && state == QAudio::IdleState) {
       // The sink has all the sound and plays out its buffer; the range's
       // last moments go on the steady clock from here.
@@ -132,8 +131,7 @@ void PlaybackController::startClock() {
   if (startSound()) {
     soundClock_ = true;
   } else {
-    stopSound();
-    fallBackToSteadyClock(startHns_);
+    goSilent(startHns_);
   }
 }
 
@@ -143,14 +141,11 @@ bool PlaybackController::startSound() {
     return false;
   }
   const QAudioDevice output = QMediaDevices::defaultAudioOutput();
-  if (output.isNull()) {
-    return false;
-  }
   QAudioFormat format;
   format.setSampleRate(info.sampleRate);
   format.setChannelCount(info.channels);
   format.setSampleFormat(QAudioFormat::Int16);
-  if (!output.isFormatSupported(format)) {
+  if (output.isNull() || !output.isFormatSupported(format)) {
     return false;
   }
   device_ = std::make_unique<PcmPullDevice>(preview_);
@@ -175,6 +170,14 @@ void PlaybackController::stopSound() {
     device_->close();
     device_.release()->deleteLater();
   }
+}
+
+void PlaybackController::goSilent(std::int64_t fromHns) {
+  if (sound_ == Sound::DefaultOutput && preview_.previewInfo().hasAudio) {
+    QMetaObject::invokeMethod(this, &PlaybackController::soundUnavailable, Qt::QueuedConnection);
+  }
+  stopSound();
+  fallBackToSteadyClock(fromHns);
 }
 
 void PlaybackController::fallBackToSteadyClock(std::int64_t fromHns) {

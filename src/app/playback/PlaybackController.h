@@ -69,12 +69,19 @@ class PlaybackController final : public QObject {
   // The range has played to its end. Always queued: it arrives after the
   // step that found the end has returned.
   void finished();
+  // A range with sound plays silently: there is no audio device, none that
+  // takes its format, or it failed (Sound::DefaultOutput only). Queued as
+  // finished.
+  void soundUnavailable();
 
  private:
   void step();
   void startClock();
   bool startSound();
   void stopSound();
+  // The sound cannot be played (Sound::DefaultOutput): says so, and the
+  // range goes on silently from fromHns.
+  void goSilent(std::int64_t fromHns);
   void fallBackToSteadyClock(std::int64_t fromHns);
 
   MediaSource& preview_;

@@ -40,6 +40,13 @@ SettingsSheet::SettingsSheet(ConversionSettings& settings, Notifier& notifier, Q
   for (PropertyPage* page : pages_) {
     for (QLabel* label : page->findChildren<QLabel*>()) label->setMinimumWidth(labelWidth);
   }
+  // And one height: the sheet would otherwise take the height of a page whose
+  // text wraps (EXTRA) for its width alone, and OK and Cancel would jump.
+  int pageHeight = 0;
+  for (const PropertyPage* page : pages_) {
+    pageHeight = std::max(pageHeight, page->sizeHint().height());
+  }
+  for (PropertyPage* page : pages_) page->setMinimumHeight(pageHeight);
 
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);

@@ -13,7 +13,7 @@ foreach(svg ${skin_svgs})
   set(png2x ${skin_rc_dir}/skin/${name}@2x.png)
   # the background embeds other drawings of the folder (<image href>)
   set(depends ${svg})
-  if(name STREQUAL "background")
+  if(name STREQUAL "background" OR name MATCHES "^label-")
     set(depends ${skin_svgs})
   endif()
   add_custom_command(OUTPUT ${png} ${png2x}

@@ -12,7 +12,7 @@ struct SkinEntry {
 };
 
 // Sorted by id.
-constexpr std::array<SkinEntry, 32> kSkinTable{{
+constexpr std::array<SkinEntry, 34> kSkinTable{{
     {SkinImage::kLoadPressed, "button-load-pressed"},
     {SkinImage::kPlayPressed, "button-play-pressed"},
     {SkinImage::kStopPressed, "button-stop-pressed"},
@@ -45,6 +45,8 @@ constexpr std::array<SkinEntry, 32> kSkinTable{{
     {SkinImage::kBarEndMark, "bar-end-mark"},
     {SkinImage::kBarRange, "bar-range"},
     {SkinImage::kBarCursor, "bar-cursor"},
+    {SkinImage::kConvertLabel, "label-convert"},
+    {SkinImage::kAbortLabel, "label-abort"},
 }};
 
 constexpr std::array<int, kSkinTable.size()> kSkinIds = [] {

@@ -50,6 +50,10 @@ inline constexpr int kBarStartMark = 264;   // 4-pixel band at the start mark
 inline constexpr int kBarEndMark = 265;     // 4-pixel band at the end mark
 inline constexpr int kBarRange = 266;       // between the marks
 inline constexpr int kBarCursor = 268;      // 2-pixel band, 2 pixels short at top and bottom
+
+// The label under the Convert place, naming the button shown there.
+inline constexpr int kConvertLabel = 270;
+inline constexpr int kAbortLabel = 271;
 }  // namespace SkinImage
 
 // The colour the status lines are written in: light blue, for the dark glass

@@ -39,6 +39,7 @@ ButtonBar::ButtonBar(QWidget* window, BackBuffer& backBuffer)
       b->hide();
     }
   }
+  backBuffer.paintImage(kConvertLabelArea, SkinImage::kConvertLabel);
 }
 
 SkinButton* ButtonBar::button(int id) const {
@@ -57,6 +58,8 @@ void ButtonBar::showConverting(bool converting) {
   button(kConvertButton)->setVisible(!converting);
   backBuffer_.paintImage(ButtonPlaceOf(kConvertButton).rect,
                          converting ? SkinImage::kConvertPressed : SkinImage::kConvertNormal);
+  backBuffer_.paintImage(kConvertLabelArea,
+                         converting ? SkinImage::kAbortLabel : SkinImage::kConvertLabel);
 }
 
 }  // namespace zel::app

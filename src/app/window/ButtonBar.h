@@ -44,7 +44,8 @@ class ButtonBar final : public QObject {
   // Play or Playing; back to Play paints Play's normal face.
   void showPlaying(bool playing);
   // Convert or Abort, with Convert's pressed face in the back buffer while
-  // converting and its normal face after.
+  // converting and its normal face after, and the label under it naming
+  // the button shown.
   void showConverting(bool converting);
 
  signals:

@@ -1,7 +1,5 @@
 #include "window/FileLoader.h"
 
-#include <QApplication>
-#include <QCursor>
 #include <filesystem>
 
 #include "General/MediaTypes.h"
@@ -16,14 +14,6 @@ namespace {
 
 // A WAV file shorter than this may not play.
 constexpr std::int64_t kShortWavHns = 2 * kHnsPerSecond;
-
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // The text after the name's last "." (the whole name without one).
 std::string Extension(const std::string& name) {
@@ -56,27 +46,37 @@ bool FileLoader::accept(const std::string& path) {
   return false;
 }
 
-LoadedFile FileLoader::load(const std::string& path) {
+LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConvert) {
   LoadedFile loaded;
   loaded.name = PathFileName(path);
   const std::string extension = Extension(loaded.name);
-  records_.inputPath = path;
-  unload();
-
+  std::string input = path;
   if (NeedsAviTranscoding(path)) {
-    const std::string wmv = TemporaryWmvPath(path, workFolder_);
-    records_.tempInputPath = wmv;
-    bool transcoded = false;
-    {
-      BusyCursor busy;
-      AviTranscoder transcoder(path, wmv, notifier_);
-      transcoded = transcoder.Run();
+    // Written beside the name it gets: the file loaded now may be the
+    // temporary WMV of an AVI of the same name, which stays until the new
+    // one is whole.
+    input = TemporaryWmvPath(path, workFolder_);
+    const std::string partial = input + ".part";
+    const PreConversion end = preConvert(path, partial);
+    std::error_code ignored;
+    if (end == PreConversion::Cancelled) {
+      std::filesystem::remove(partial, ignored);
+      loaded.cancelled = true;
+      return loaded;
     }
+    unload();
     // The transcoder has said what went wrong; a half-written file must not
     // be previewed and converted as if it were the whole input.
-    if (!transcoded) deleteTemporary();
-    records_.inputPath = wmv;
+    if (end == PreConversion::Done) std::filesystem::rename(partial, input, ignored);
+    if (end == PreConversion::Done && !ignored) {
+      records_.tempInputPath = input;
+    } else {
+      std::filesystem::remove(partial, ignored);
+    }
+  } else {
+    unload();
   }
+  records_.inputPath = input;
 
   loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_, notifier_) == 1;
   const std::int64_t duration = loaded.opened ? preview_.previewInfo().durationHns : 0;

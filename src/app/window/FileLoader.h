@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "window/AviProgress.h"
 
 namespace zel {
 class MediaSource;
@@ -24,10 +27,14 @@ inline constexpr std::uint32_t kUnsupportedFileError = 0x40000001;
 const char* LoadErrorText(std::uint32_t code);
 
 struct LoadedFile {
-  std::string name;       // the chosen file's name, for the caption
-  bool opened = false;    // the preview opened it
-  bool shortWav = false;  // a ".wav" or ".WAV" file shorter than 2 seconds
+  std::string name;        // the chosen file's name, for the caption
+  bool opened = false;     // the preview opened it
+  bool shortWav = false;   // a ".wav" or ".WAV" file shorter than 2 seconds
+  bool cancelled = false;  // the AVI pre-conversion was stopped: nothing changed
 };
+
+// Runs the AVI pre-conversion of avi into wmv (PreConvertAvi, for the window).
+using PreConverter = std::function<PreConversion(const std::string& avi, const std::string& wmv)>;
 
 class FileLoader {
  public:
@@ -38,11 +45,12 @@ class FileLoader {
   // The type check. A refused file gets the error box and changes nothing.
   bool accept(const std::string& path);
 
-  // Makes path (which passed the check) the input: closes the preview,
-  // deletes the last temporary WMV, transcodes an AVI input into a new one
-  // (blocking, with a busy cursor), opens the preview and sets the marks to
-  // the whole file. The preview shows nothing yet.
-  LoadedFile load(const std::string& path);
+  // Makes path (which passed the check) the input: an AVI input is first
+  // transcoded by preConvert into a new temporary WMV; then the preview is
+  // closed, the last temporary WMV deleted, the preview opened on the file
+  // and the marks set to the whole file. The preview shows nothing yet. A
+  // cancelled pre-conversion leaves everything as it was.
+  LoadedFile load(const std::string& path, const PreConverter& preConvert);
 
   // Closes the preview and deletes the temporary WMV (the window's end).
   void unload();

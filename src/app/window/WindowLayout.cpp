@@ -15,8 +15,8 @@ constexpr std::array<ButtonPlace, 13> kButtons{{
     {kPlayButton, "再生", Span(239, 408, 291, 460), kPlayNormal, kPlayPressed},
     {kStopButton, "停止", Span(311, 415, 347, 451), kStopNormal, kStopPressed},
     {kStartMarkButton, "開始", Span(481, 420, 509, 448), kStartMarkNormal, kStartMarkPressed},
-    // the end mark's caption is the same as Stop's
-    {kEndMarkButton, "停止", Span(528, 420, 556, 448), kEndMarkNormal, kEndMarkPressed},
+    // 終了 as the skin's label says, not Stop's 停止
+    {kEndMarkButton, "終了", Span(528, 420, 556, 448), kEndMarkNormal, kEndMarkPressed},
     {kSettingsButton, "設定", Span(682, 418, 726, 448), kSettingsNormal, kSettingsPressed},
     {kConvertButton, "変換", Span(626, 418, 670, 448), kConvertNormal, kConvertPressed},
     {kCaptureButton, "キャプチャー", Span(575, 420, 603, 448), kCaptureNormal, kCapturePressed},

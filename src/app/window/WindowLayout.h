@@ -19,6 +19,8 @@ inline constexpr QRect kPreviewArea = Span(19, 18, 789, 330);  // 770 x 312
 inline constexpr QRect kBarArea = Span(14, 330, 784, 346);     // 770 x 16
 inline constexpr QRect kStatusArea = Span(14, 346, 784, 402);  // 770 x 56
 inline constexpr int kLineHeight = 14;  // status lines; also the status font's height
+// The label under the Convert place: 変換, or 中止 while Abort stands there.
+inline constexpr QRect kConvertLabelArea = Span(623, 465, 673, 481);
 
 // The command ids of the buttons; each button's object name is its id.
 enum ButtonId : int {
