@@ -143,33 +143,42 @@ def damage(name, clean, rng):
 
 
 def decodable_seconds(path):
-    """What ffmpeg decodes of the file: the longer of the sound (samples over
-    the rate) and the pictures (frames over the frame rate), in seconds."""
-    r = run(["ffprobe", "-v", "quiet", "-show_entries",
-             "frame=media_type,nb_samples,sample_rate:stream=codec_type,avg_frame_rate,r_frame_rate",
-             "-of", "json", path], timeout=120)
-    try:
-        info = json.loads(r.stdout or "{}")
-    except json.JSONDecodeError:
-        return 0.0
-    audio = sum(int(f.get("nb_samples", 0)) / max(1, int(f.get("sample_rate", 0) or 1))
-                for f in info.get("frames", []) if f.get("media_type") == "audio")
-    pictures = sum(1 for f in info.get("frames", []) if f.get("media_type") == "video")
-    rate = 0.0
-    for s in info.get("streams", []):
-        if s.get("codec_type") == "video":
-            for key in ("avg_frame_rate", "r_frame_rate"):
-                num, _, den = s.get(key, "0/0").partition("/")
-                if den not in ("", "0") and float(num) > 0:
-                    rate = float(num) / float(den)
+    """What ffmpeg decodes of the file: the longer of the sound (its samples)
+    and the pictures (their count over the frame rate), in seconds. Each kind
+    is decoded alone, so that a stream whose decoder cannot open does not hide
+    the other."""
+    seconds = 0.0
+    for kind in ("a", "v"):
+        r = run(["ffmpeg", "-nostdin", "-v", "quiet", "-i", path, "-map", "0:%s:0" % kind,
+                 "-fps_mode", "passthrough", "-f", "framecrc", "-"], timeout=300)
+        base, total, frames = None, 0, 0
+        for line in r.stdout.splitlines():
+            if line.startswith("#tb 0:"):
+                num, _, den = line.split(":")[1].strip().partition("/")
+                base = (int(num), int(den))
+            elif line and not line.startswith("#"):
+                frames += 1
+                total += int(line.split(",")[3])
+        if kind == "a" and base:
+            seconds = max(seconds, total * base[0] / base[1])
+        elif kind == "v" and frames:
+            rate = run(["ffprobe", "-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                        "stream=avg_frame_rate,r_frame_rate", "-of", "csv=p=0", path],
+                       timeout=60).stdout.split(",")
+            for value in rate:
+                num, _, den = value.strip().partition("/")
+                if den not in ("", "0") and num not in ("", "0"):
+                    seconds = max(seconds, frames * float(den) / float(num))
                     break
-            break
-    return max(audio, pictures / rate if rate > 0 else 0.0)
+    return seconds
 
 
-def output_seconds(folder):
+def output_seconds(folder, enough):
+    """The length of the 3GP files in folder, counted until it passes enough."""
     total = 0.0
     for entry in sorted(os.listdir(folder)):
+        if total > enough:
+            break
         if entry.endswith(".3gp"):
             r = run(["ffprobe", "-v", "quiet", "-show_entries", "format=duration", "-of",
                      "csv=p=0", os.path.join(folder, entry)], timeout=60)
@@ -202,7 +211,8 @@ def convert_one(path, options, timeout, scratch):
     if partial:
         findings.append("temporary outputs left: %s" % partial)
     if status == 0:
-        made, holds = output_seconds(out), decodable_seconds(path)
+        holds = decodable_seconds(path)
+        made = output_seconds(out, holds + 1.0)
         if made > holds + 1.0:
             findings.append("exit 0 with %.2f s of output for %.2f s of decodable content"
                             % (made, holds))
