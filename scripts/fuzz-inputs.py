@@ -141,7 +141,38 @@ def damage(name, clean, rng):
     return bytes(data), kind
 
 
-def decodable_seconds(path):
+def content_seconds(path):
+    """What ffmpeg decodes of the file: the longer of the sound (its samples)
+    and the pictures (their count over the frame rate), in seconds, gaps not
+    counted. Each kind is decoded alone, so that a stream whose decoder cannot
+    open does not hide the other."""
+    seconds = 0.0
+    for kind in ("a", "v"):
+        r = run(["ffmpeg", "-nostdin", "-v", "quiet", "-i", path, "-map", "0:%s:0" % kind,
+                 "-fps_mode", "passthrough", "-f", "framecrc", "-"], timeout=300)
+        base, total, frames = None, 0, 0
+        for line in r.stdout.splitlines():
+            if line.startswith("#tb 0:"):
+                num, _, den = line.split(":")[1].strip().partition("/")
+                base = (int(num), int(den))
+            elif line and not line.startswith("#"):
+                frames += 1
+                total += int(line.split(",")[3])
+        if kind == "a" and base:
+            seconds = max(seconds, total * base[0] / base[1])
+        elif kind == "v" and frames:
+            rate = run(["ffprobe", "-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                        "stream=avg_frame_rate,r_frame_rate", "-of", "csv=p=0", path],
+                       timeout=60).stdout.split(",")
+            for value in rate:
+                num, _, den = value.strip().partition("/")
+                if den not in ("", "0") and num not in ("", "0"):
+                    seconds = max(seconds, frames * float(den) / float(num))
+                    break
+    return seconds
+
+
+def span_seconds(path):
     """How far the file's decodable content reaches on its timeline: from the
     earliest decoded frame of any stream to the end of the latest one, in
     seconds. Gaps inside that span are the converter's to fill (silence, a
@@ -203,9 +234,11 @@ def convert_one(path, options, timeout, scratch, clean_seconds):
     if partial:
         findings.append("temporary outputs left: %s" % partial)
     if status == 0:
-        # a damaged copy holds no more than its clean clip: times beyond it
-        # are damage, not content
-        holds = min(decodable_seconds(path), clean_seconds)
+        # Gaps between decodable frames are the converter's to fill, within
+        # the clean clip's span (damage changes or removes bytes, it adds no
+        # time); beyond it, only what is decoded counts (a frame rate field
+        # made smaller legitimately stretches the pictures).
+        holds = max(content_seconds(path), min(span_seconds(path), clean_seconds))
         made = output_seconds(out, holds + 1.0)
         if made > holds + 1.0:
             findings.append("exit 0 with %.2f s of output for %.2f s of decodable content"
@@ -236,7 +269,7 @@ def main():
             subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y"] + recipe + [clean_path],
                            check=True)
             clean = open(clean_path, "rb").read()
-            clean_seconds = decodable_seconds(clean_path)
+            clean_seconds = span_seconds(clean_path)
             for i in range(args.count):
                 data, kind = damage(name, clean, rng)
                 stem, ext = os.path.splitext(name)
