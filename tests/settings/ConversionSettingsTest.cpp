@@ -270,26 +270,30 @@ TEST(SettingsFileTest, EveryKindOfFileLoadsWithItsReason) {
 
 // The keys beyond the described converter reach setup.ini only once one is
 // on, so a file saved with them off stays byte for byte what it was; once
-// there, they are kept up to date (also back at 0) and read back.
+// there, they are kept up to date (also back at 0), and each one set alone
+// reads back as itself, from its own key.
 TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
+  using Extras = std::tuple<int, int, int>;
+  const auto extras = [](ConversionSettings& s) {
+    return std::tie(s.keepaspect, s.smoothscale, s.anyinput);
+  };
   test::TempDir dir;
   ConversionSettings settings;
   ApplyDefaultSettings(settings);
   ASSERT_TRUE(SaveSettings(settings, dir.path()));
   const std::string plain = test::ReadFileText(SettingsFilePath(dir.path()));
   EXPECT_EQ(plain.find("aspect"), std::string::npos);
-  settings.smoothscale = 1;
-  ASSERT_TRUE(SaveSettings(settings, dir.path()));
-  EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
-            plain + "keepaspect=0\nsmoothscale=1\nanyinput=0\n");
-  settings.smoothscale = 0;
-  settings.anyinput = 1;
-  ASSERT_TRUE(SaveSettings(settings, dir.path()));
-  ConversionSettings loaded;
-  LoadSettings(loaded, dir.path());
-  EXPECT_EQ(loaded.smoothscale, 0);
-  EXPECT_EQ(loaded.anyinput, 1);
-  EXPECT_EQ(loaded.keepaspect, 0);
+  for (const Extras& alone : {Extras{1, 0, 0}, Extras{0, 1, 0}, Extras{0, 0, 1}, Extras{}}) {
+    extras(settings) = alone;
+    ASSERT_TRUE(SaveSettings(settings, dir.path()));
+    const auto [keep, smooth, any] = alone;
+    EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
+              plain + "keepaspect=" + std::to_string(keep) + "\nsmoothscale=" +
+                  std::to_string(smooth) + "\nanyinput=" + std::to_string(any) + "\n");
+    ConversionSettings loaded;
+    LoadSettings(loaded, dir.path());
+    EXPECT_EQ(extras(loaded), alone);
+  }
 }
 
 // Index 5 in safe patterns; a backslash is part of a Linux file name.
