@@ -335,26 +335,6 @@ class MainDialogTest : public QObject {
     QVERIFY(w.visible(kConvertButton) && !w.visible(kAbortButton));
   }
 
-  void conversionLeavesTheStartDirectoryAlone() {
-    TestWindow w;
-    const std::vector<std::uint8_t> own = {'m', 'i', 'n', 'e'};
-    zel::test::WriteFileBytes(w.start.file("sample_00.wav"), own);
-    const fs::path before = fs::current_path();
-    fs::current_path(w.start.path());  // where temporary WAVs once went
-    fs::copy_file(Media("clip.wmv"), w.start.file("clip.wmv"));
-    w.drop(w.start.file("clip.wmv"));
-    w.click(kConvertButton);
-    QVERIFY(w.waitUntilIdle());
-    fs::current_path(before);
-    QCOMPARE(w.texts().last(), QString("ファイルをフォルダ[%1]に保存しました。")
-                                   .arg(QString::fromStdString(w.start.path().string())));
-    QCOMPARE(zel::test::ReadFileBytes(w.start.file("sample_00.wav")), own);
-    QVERIFY(fs::is_regular_file(w.start.file("clip.3gp")) &&
-            fs::is_regular_file(w.start.file("clip.3g2")));
-    QVERIFY(fs::is_empty(w.work.path()));
-    QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
-  }
-
   // The sheet's values are saved, read back and applied: ADJUSTFRAME lays
   // the picture over the whole preview area. A setup.ini that cannot be
   // written stays as it is, and the values chosen stay in use.
@@ -435,49 +415,41 @@ class MainDialogTest : public QObject {
     }
   }
 
-  // A refused file (an MPEG with MP3 sound, a text) keeps the loaded one.
-  void refusedFileKeepsTheLoadedOne() {
-    for (const std::string& refused : {Media("layer3.mpg"), Media("clip.wmv") + ".txt"}) {
-      TestWindow w;
-      w.drop(Media("clip.wmv"));
-      w.drop(refused);
-      QCOMPARE(w.texts(), QStringList{LoadErrorText(kUnsupportedFileError)});
-      QCOMPARE(w.dialog->records().inputPath, Media("clip.wmv"));
-      QCOMPARE(w.dialog->windowTitle(), "Zel[clip.wmv]");
-    }
-  }
-
-  // With anyinput the dialog offers every media file and an MPEG with MP3
-  // sound is taken, by the button and by a drop alike.
-  void anyInputTakesTodaysFiles() {
-    TestWindow w("[zel]\nanyinput=1\n");
-    w.chosen = QString::fromStdString(Media("layer3.mpg"));
-    w.click(kLoadButton);
-    QVERIFY(w.offeredFilters.filter("すべてのメディアファイル").size() == 1);
-    QCOMPARE(w.dialog->windowTitle(), "Zel[layer3.mpg]");
-    w.drop(Media("clip.wmv"));
-    w.drop(Media("layer3.mpg"));
-    QCOMPARE(w.dialog->windowTitle(), "Zel[layer3.mpg]");
-    QVERIFY(w.boxes.empty());
-    TestWindow described;
-    described.click(kLoadButton);
-    QVERIFY(described.offeredFilters.filter("すべてのメディアファイル").isEmpty());
-  }
-
-  // Several files at once (dropped, or named at the start) are refused with
-  // a message; the caption names the file that is loaded, none after a
-  // failed load.
-  void severalFilesAtOnceAreRefused() {
+  // A refused file (several at once, an MPEG with MP3 sound, a text) keeps
+  // the loaded one; one that fails to open leaves none, and the caption
+  // names no file. With anyinput the dialog offers every media file and the
+  // MPEG is taken, by the button and by a drop alike.
+  void refusedFilesKeepTheLoadedOne() {
     TestWindow w;
-    w.dialog->dropFiles({Media("clip.wmv"), Media("song.wma")});
-    QVERIFY(!w.dialog->fileLoaded());
-    QCOMPARE(w.texts(), QStringList{"ファイルは1つずつ読み込んでください。"});
-    QCOMPARE(w.dialog->windowTitle(), "Zel");
+    MainDialog& d = *w.dialog;
+    const QString several = "ファイルは1つずつ読み込んでください。";
+    d.dropFiles({Media("clip.wmv"), Media("song.wma")});
+    QVERIFY(!d.fileLoaded());
+    QCOMPARE(d.windowTitle(), "Zel");
     w.drop(Media("clip.wmv"));
+    for (const std::string& refused : {Media("layer3.mpg"), Media("clip.wmv") + ".txt"})
+      w.drop(refused);
+    d.dropFiles({Media("song.wma"), Media("song.wma")});
+    QCOMPARE(w.texts(), QStringList({several, LoadErrorText(kUnsupportedFileError),
+                                     LoadErrorText(kUnsupportedFileError), several}));
+    QCOMPARE(d.records().inputPath, Media("clip.wmv"));
+    QCOMPARE(d.windowTitle(), "Zel[clip.wmv]");
+    w.click(kLoadButton);  // cancelled
+    QVERIFY(w.offeredFilters.filter("すべてのメディアファイル").isEmpty());
     zel::test::WriteFileBytes(w.start.file("noise.wmv"), std::vector<std::uint8_t>(5000, 0x5a));
     w.drop(w.start.file("noise.wmv"));
     QCOMPARE(w.texts().last(), "RenderFile Error.");
-    QCOMPARE(w.dialog->windowTitle(), "Zel");
+    QCOMPARE(d.windowTitle(), "Zel");
+
+    TestWindow any("[zel]\nanyinput=1\n");
+    any.chosen = QString::fromStdString(Media("layer3.mpg"));
+    any.click(kLoadButton);
+    QCOMPARE(any.offeredFilters.filter("すべてのメディアファイル").size(), 1);
+    QCOMPARE(any.dialog->windowTitle(), "Zel[layer3.mpg]");
+    any.drop(Media("clip.wmv"));
+    any.drop(Media("layer3.mpg"));
+    QCOMPARE(any.dialog->windowTitle(), "Zel[layer3.mpg]");
+    QVERIFY(any.boxes.empty());
   }
 
   void loadButtonStartsWhereTheLastFileWas() {
@@ -510,11 +482,22 @@ class MainDialogTest : public QObject {
     QVERIFY(fs::is_regular_file(wmv));
     QCOMPARE(StatusLines(d.statusFacts()).first(), "VIDEO:25[fps] 320x240");
 
-    // converted from the temporary file, named after it
+    // converted from the temporary file, named after it; the working
+    // directory (where temporary WAVs once went) is left alone
+    const std::vector<std::uint8_t> own = {'m', 'i', 'n', 'e'};
+    zel::test::WriteFileBytes(w.start.file("sample_00.wav"), own);
+    const fs::path before = fs::current_path();
+    fs::current_path(w.start.path());
     w.click(kConvertButton);
     QVERIFY(w.waitUntilIdle());
+    fs::current_path(before);
+    QCOMPARE(w.texts().last(), QString("ファイルをフォルダ[%1]に保存しました。")
+                                   .arg(QString::fromStdString(w.start.path().string())));
+    QCOMPARE(zel::test::ReadFileBytes(w.start.file("sample_00.wav")), own);
     QCOMPARE(d.windowTitle(), "Zel[movie.wmv]");
-    QVERIFY(fs::is_regular_file(w.start.file("movie.3gp")));
+    QVERIFY(fs::is_regular_file(w.start.file("movie.3gp")) &&
+            fs::is_regular_file(w.start.file("movie.3g2")));
+    QCOMPARE(std::distance(fs::directory_iterator(w.work.path()), {}), 1);  // the WMV only
 
     // the next load deletes it; "Avi" is previewed as it is
     const std::string other = w.start.file("other.Avi");

@@ -222,7 +222,6 @@ class WindowPartsTest : public QObject {
     bar.setCursorMs(1000);
     QTRY_COMPARE(counter.paints, 1);
   }
-
 };
 
 QTEST_MAIN(WindowPartsTest)
