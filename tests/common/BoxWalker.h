@@ -36,7 +36,6 @@ class BoxWalker {
     return BoxWalker(test::ReadFileBytes(path));
   }
 
-  const std::vector<BoxNode>& roots() const { return roots_; }
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   // What was wrong with the input; empty when every box was well formed.
   const std::vector<std::string>& problems() const { return problems_; }
