@@ -514,23 +514,18 @@ class MainDialogTest : public QObject {
   // A WAV ("wav" or "WAV") shorter than 2 s may not play: the user is told,
   // and it is loaded all the same.
   void shortWavWarning() {
-    const struct {
-      const char* name;
-      const char* seconds;
-      bool warns;
-    } cases[] = {{"short.wav", "1.5", true},
-                 {"short.WAV", "1.5", true},
-                 {"short.Wav", "1.5", false},
-                 {"two.wav", "2.0", false}};
-    for (const auto& c : cases) {
-      TestWindow w;
-      const std::string path = w.start.file(c.name);
-      zel::test::MakeMedia({"-f", "lavfi", "-i",
-                            std::string("sine=sample_rate=44100:duration=") + c.seconds, "-c:a",
+    TestWindow w;
+    for (auto [name, seconds, warns] : {std::tuple{"short.wav", "1.5", true},
+                                        {"short.WAV", "1.5", true},
+                                        {"short.Wav", "1.5", false},
+                                        {"two.wav", "2.0", false}}) {
+      const std::string path = w.start.file(name);
+      zel::test::MakeMedia({"-f", "lavfi", "-i", std::string("sine=duration=") + seconds, "-c:a",
                             "pcm_s16le", "-f", "wav", path});
+      w.boxes.clear();
       w.drop(path);
-      QCOMPARE(w.texts(), c.warns ? QStringList{kShortWav} : QStringList{});
-      QCOMPARE(w.dialog->windowTitle(), QString("Zel[%1]").arg(c.name));
+      QCOMPARE(w.texts(), warns ? QStringList{kShortWav} : QStringList{});
+      QCOMPARE(w.dialog->windowTitle(), QString("Zel[%1]").arg(name));
     }
   }
 
