@@ -141,6 +141,7 @@ TEST(ConversionSettingsTest, StartWithoutFileSavesTheDefaultsInKeyOrder) {
   ComputeMeasureStep(s);
   EXPECT_EQ(s.measure_step, 1000);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "setup.ini"));
+  EXPECT_FALSE(SaveSettings(s, dir.path() / "gone"));  // no such folder
   ASSERT_TRUE(SaveSettings(s, dir.path()));
   EXPECT_EQ(ReadFileText(dir.path() / "setup.ini"),
             "[zel]\nresult=" + dir.path().string() +
