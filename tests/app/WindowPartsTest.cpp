@@ -207,6 +207,9 @@ class WindowPartsTest : public QObject {
     bar.setState(input);
     const QImage image = bar.grab().toImage();
     QCOMPARE(StripRuns(image), runs);
+    const BarGeometry g = ComputeBarGeometry(770, 16, input);  // no band of negative width
+    for (const BarBand& band : {g.range, g.played, g.startMark, g.endMark, g.cursor})
+      QVERIFY(band.width >= 0);
   }
 
   void repaintsOnlyOnChange() {
