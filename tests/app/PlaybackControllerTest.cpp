@@ -50,29 +50,6 @@ class PlaybackControllerTest : public QObject {
     test::RecordingNotifier notifier;
   };
 
-  // What the test saw of the last box, and the click that answers it once
-  // its modal loop runs.
-  struct SeenBox {
-    bool onUiThread = false;
-    QString title, text;
-    QMessageBox::StandardButtons buttons;
-    bool callerWaiting = false;
-  };
-
-  static void AnswerBoxes(MessageBoxNotifier& notifier, SeenBox& seen,
-                          const std::atomic<bool>& returned) {
-    QObject::connect(&notifier, &MessageBoxNotifier::messageBoxShown, [&](QMessageBox* box) {
-      seen.onUiThread = QThread::currentThread() == qApp->thread();
-      seen.title = box->windowTitle();
-      seen.text = box->text();
-      seen.buttons = box->standardButtons();
-      QTimer::singleShot(50, box, [&, box] {
-        seen.callerWaiting = !returned;
-        box->button(QMessageBox::Ok)->click();
-      });
-    });
-  }
-
  private slots:
   void playsToTheEndByItself_data() {
     QTest::addColumn<Sound>("sound");
@@ -116,6 +93,8 @@ class PlaybackControllerTest : public QObject {
   }
 
   void stopsInTheMiddle() {
+    MediaSource none;  // nothing plays without a file
+    QVERIFY(!PlaybackController(none).play(0, 10'000'000));
     Preview p;
     PlaybackController controller(p.source, Sound::DefaultOutput);
     QSignalSpy finished(&controller, &PlaybackController::finished);
@@ -138,41 +117,32 @@ class PlaybackControllerTest : public QObject {
     QCOMPARE(controller.positionMs(), 200);
   }
 
-  void nothingPlaysWithoutAFile() {
-    MediaSource source;
-    PlaybackController controller(source);
-    QVERIFY(!controller.play(0, 10'000'000));
-    QVERIFY(!controller.isPlaying());
-  }
-
-  void messageFromAWorkerWaitsForTheUser() {
+  // A box from a worker is shown on the UI thread while the worker waits for
+  // the answer; one from the UI thread is shown there.
+  void messagesWaitForTheUserOnTheUiThread() {
     std::atomic<bool> returned = false;
-    int result = 0;
-    SeenBox seen;
+    QStringList seen;     // title, text, shown on the UI thread, OK only, the caller waiting
     std::jthread worker;  // joined last: a notifier that goes releases a waiting caller
     MessageBoxNotifier notifier;
-    AnswerBoxes(notifier, seen, returned);
+    QObject::connect(&notifier, &MessageBoxNotifier::messageBoxShown, [&](QMessageBox* box) {
+      const QString shown = QString("%1 %2 %3 %4")
+                                .arg(box->windowTitle(), box->text())
+                                .arg(QThread::currentThread() == qApp->thread())
+                                .arg(box->standardButtons() == QMessageBox::Ok);
+      QTimer::singleShot(50, box, [&, box, shown] {
+        seen << shown + QString(" %1").arg(!returned);
+        box->button(QMessageBox::Ok)->click();
+      });
+    });
+    int result = 0;
     worker = std::jthread([&] {
       result = notifier.showMessage("変換を中断しました。");
       returned = true;
     });
     QTRY_VERIFY_WITH_TIMEOUT(returned, 10000);
-    QVERIFY(seen.onUiThread);
-    QVERIFY(seen.callerWaiting);
-    QCOMPARE(seen.title, "Zel");
-    QCOMPARE(seen.text, "変換を中断しました。");
-    QCOMPARE(seen.buttons, QMessageBox::Ok);
     QCOMPARE(result, 1);
-  }
-
-  void messageOnTheUiThreadIsShownThere() {
-    std::atomic<bool> returned = false;
-    SeenBox seen;
-    MessageBoxNotifier notifier;
-    AnswerBoxes(notifier, seen, returned);
     QCOMPARE(notifier.showMessage("ok"), 1);
-    QVERIFY(seen.onUiThread);
-    QCOMPARE(seen.text, "ok");
+    QCOMPARE(seen, QStringList({"Zel 変換を中断しました。 1 1 1", "Zel ok 1 1 0"}));
   }
 
   void captionAndProgressArriveOnTheUiThread() {

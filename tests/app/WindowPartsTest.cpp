@@ -1,15 +1,8 @@
 // The window's parts: the status lines, the bands Present paints, the
 // position bar (the cursor and mark arithmetic, the drag as the window's Tick
-// reads it, which strip covers which column), and the skin images (each at
-// the size of its place in WindowLayout, twice that at device pixel ratio 2,
-// opaque; pressed faces look pressed, the bar strips stay apart).
-#include <QFile>
-#include <QFontInfo>
-#include <QPainter>
+// reads it, which strip covers which column).
 #include <QRegion>
 #include <QtTest>
-#include <cmath>
-#include <map>
 #include <optional>
 
 #include "CursorArithmetic.h"
@@ -61,29 +54,6 @@ class PaintCounter : public QObject {
   }
 };
 
-const int kStrips[] = {kBarBackground, kBarRange,   kBarPlayed,
-                       kBarStartMark,  kBarEndMark, kBarCursor};
-
-bool IsOpaque(const QPixmap& pixmap) {
-  const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x)
-      if (qAlpha(image.pixel(x, y)) != 255) return false;
-  return true;
-}
-
-// Mean difference of the colour channels, 0 to 255.
-double MeanDifference(const QImage& a, const QImage& b) {
-  double sum = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x) {
-      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-      sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-             std::abs(qBlue(p) - qBlue(q));
-    }
-  return sum / (3.0 * a.width() * a.height());
-}
-
 }  // namespace
 
 Q_DECLARE_METATYPE(BarInput)
@@ -117,28 +87,6 @@ class WindowPartsTest : public QObject {
     QFETCH(StatusFacts, facts);
     QFETCH(QStringList, lines);
     QCOMPARE(StatusLines(facts), lines);
-  }
-
-  void statusLinesAreReadable() {
-    // a heavy sans face, 14 pixels, in the status colour on the status plate
-    const QFontInfo info(StatusFont());
-    QVERIFY(QFontMetrics(StatusFont()).height() <= kLineHeight && info.pixelSize() >= 11);
-    QVERIFY2(info.weight() >= QFont::Bold, qPrintable(info.family()));
-
-    QImage image(kClientSize, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    {
-      QPainter painter(&image);
-      StatusPainter(LoadSkinImage(SkinImage::kStatusBackground, 1.0))
-          .paint(painter, {true, true, 29, 320, 240, true, 44100, 2, 40'000'000, 0, 0, 0});
-    }
-    // the fourth line holds text in the status colour; nothing goes below the area
-    int textPixels = 0;
-    for (int y = kStatusArea.top() + 3 * kLineHeight; y <= kStatusArea.bottom(); ++y)
-      for (int x = kStatusArea.left(); x <= kStatusArea.right(); ++x)
-        textPixels += image.pixel(x, y) == kStatusTextColor;
-    QVERIFY(textPixels > 50);
-    QCOMPARE(image.pixel(kStatusArea.left(), kStatusArea.bottom() + 1), qRgb(0, 0, 0));
   }
 
   void presentLeavesOnlyTheVideoOut_data() {
@@ -259,17 +207,9 @@ class WindowPartsTest : public QObject {
     bar.setState(input);
     const QImage image = bar.grab().toImage();
     QCOMPARE(StripRuns(image), runs);
-    if (!input.opened || input.durationHns == 0) return;
-    const BarGeometry g = ComputeBarGeometry(770, 16, input);
+    const BarGeometry g = ComputeBarGeometry(770, 16, input);  // no band of negative width
     for (const BarBand& band : {g.range, g.played, g.startMark, g.endMark, g.cursor})
       QVERIFY(band.width >= 0);
-    // The cursor is 2 pixels short at the top and the bottom.
-    const int x = g.cursor.left;
-    const QImage strip = LoadSkinImage(SkinImage::kBarCursor, 1.0).toImage();
-    const auto isCursor = [&](int y) {
-      return image.pixel(x, y) == strip.pixel(0, 0) || image.pixel(x, y) == strip.pixel(0, 8);
-    };
-    for (int y = 0; y < 16; ++y) QCOMPARE(isCursor(y), y >= 2 && y < 14);
   }
 
   void repaintsOnlyOnChange() {
@@ -284,87 +224,6 @@ class WindowPartsTest : public QObject {
     QCOMPARE(counter.paints, 0);
     bar.setCursorMs(1000);
     QTRY_COMPARE(counter.paints, 1);
-  }
-
-  void imagesFitTheirPlaces() {
-    std::map<int, QSize> places = {{kBackground, kClientSize},
-                                   {kStatusBackground, kStatusArea.size()}};
-    for (int id : kStrips) places[id] = QSize(1, kBarArea.height());
-    places[kConvertLabel] = places[kAbortLabel] = kConvertLabelArea.size();
-    for (const ButtonPlace& b : ButtonPlaces())
-      places[b.normal] = places[b.pressed] = b.rect.size();
-    for (int id : SkinImageIds()) {
-      QVERIFY2(places.count(id), qPrintable(QString("image %1 has no place").arg(id)));
-      const QSize size = places[id];
-      places.erase(id);
-      const QPixmap single = LoadSkinImage(id, 1.0), dense = LoadSkinImage(id, 2.0);
-      QCOMPARE(single.size(), size);
-      QCOMPARE(single.devicePixelRatio(), 1.0);
-      QCOMPARE(dense.size(), size * 2);
-      QCOMPARE(dense.devicePixelRatio(), 2.0);
-      QCOMPARE(dense.deviceIndependentSize().toSize(), size);
-      QVERIFY(IsOpaque(single) && IsOpaque(dense));
-    }
-    QVERIFY2(places.empty(), "a place has no image");
-    QVERIFY(SkinResourcePath(226).isEmpty());
-    QVERIFY(LoadSkinImage(226, 1.0).isNull());
-  }
-
-  void pressedFacesLookPressed() {
-    for (const ButtonPlace& b : ButtonPlaces()) {
-      const double difference = MeanDifference(LoadSkinImage(b.normal, 1.0).toImage(),
-                                               LoadSkinImage(b.pressed, 1.0).toImage());
-      QVERIFY2(difference > 10,
-               qPrintable(QString("faces of %1 differ by only %2").arg(b.caption).arg(difference)));
-    }
-  }
-
-  // Each strip can meet each other one on the bar; their middles must stay apart.
-  void barStripsAreTellApart() {
-    for (int a : kStrips)
-      for (int b : kStrips) {
-        if (a >= b) continue;
-        const QColor p = LoadSkinImage(a, 1.0).toImage().pixelColor(0, 8);
-        const QColor q = LoadSkinImage(b, 1.0).toImage().pixelColor(0, 8);
-        QVERIFY2(std::hypot(p.red() - q.red(), p.green() - q.green(), p.blue() - q.blue()) > 60,
-                 qPrintable(QString("strips %1 and %2 are too alike").arg(a).arg(b)));
-      }
-  }
-
-  // Each label of the skin says what its button's tooltip says: the row of
-  // labels under the buttons, the Load face, and the label of the Convert
-  // place, which follows the button shown there.
-  void labelsSayWhatTooltipsSay() {
-    const auto labels = [](const char* drawing) {
-      QFile file(QString(ZEL_SOURCE_DIR "/src/app/skin/art/") + drawing);
-      file.open(QIODevice::ReadOnly);
-      std::map<int, QString> byX;  // the labels' row only
-      const QRegularExpression text(R"re(<text x="(\d+)" y="(\d+)"[^>]*>([^<]+)</text>)re");
-      for (const auto& m : text.globalMatch(QString::fromUtf8(file.readAll())))
-        if (m.captured(2) == "477" || m.captured(2) == "16")
-          byX[m.captured(1).toInt()] = m.captured(3);
-      return byX;
-    };
-    std::map<int, QString> shown = labels("background.svg");
-    shown.merge(labels("label-convert.svg"));
-    const QString load = labels("button-load-normal.svg").begin()->second;
-    for (const ButtonPlace& b : ButtonPlaces()) {
-      if (b.id == kAbortButton || b.id == kPlayingButton) continue;  // in another's place
-      const auto label = shown.lower_bound(b.rect.left());
-      const QString text = b.id == kLoadButton ? load : label->second;
-      QVERIFY2(b.id == kLoadButton || label->first < b.rect.right(), b.caption);
-      QCOMPARE(text, QString::fromUtf8(b.caption));
-    }
-    QCOMPARE(labels("label-abort.svg").begin()->second,
-             QString::fromUtf8(ButtonPlaceOf(kAbortButton).caption));
-  }
-
-  void applicationIconHasSmallAndLargeSizes() {
-    const QIcon icon = ApplicationIcon();
-    for (int size : {16, 32, 256}) {
-      QVERIFY(icon.availableSizes().contains(QSize(size, size)));
-      QCOMPARE(icon.pixmap(QSize(size, size), 1.0).size(), QSize(size, size));
-    }
   }
 };
 

@@ -6,7 +6,6 @@
 // level and is recorded in problems(); nothing is read past the buffer.
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -32,15 +31,11 @@ class BoxWalker {
   explicit BoxWalker(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {
     Walk(0, bytes_.size(), 0, roots_);
   }
-  // An empty walker (no boxes, one problem) when the file cannot be read.
+  // An empty walker (no boxes) when the file cannot be read.
   static BoxWalker FromFile(const std::filesystem::path& path) {
-    if (std::filesystem::is_regular_file(path)) return BoxWalker(test::ReadFileBytes(path));
-    BoxWalker empty({});
-    empty.problems_.push_back("cannot read " + path.string());
-    return empty;
+    return BoxWalker(test::ReadFileBytes(path));
   }
 
-  const std::vector<BoxNode>& roots() const { return roots_; }
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   // What was wrong with the input; empty when every box was well formed.
   const std::vector<std::string>& problems() const { return problems_; }
@@ -66,12 +61,17 @@ class BoxWalker {
             bytes_.begin() + static_cast<std::ptrdiff_t>(offset + n)};
   }
 
-  // Multi-line outline of the tree ("moov @28 1258"), for failure messages.
-  std::string outline() const {
+  // The box types of the tree in file order, for failure messages:
+  // "ftyp moov(mvhd trak(tkhd mdia(...))) mdat" (padding blanks of a type dropped).
+  static std::string Tree(const std::vector<BoxNode>& level) {
     std::string out;
-    Outline(roots_, 0, out);
+    for (const BoxNode& node : level) {
+      out += (out.empty() ? "" : " ") + node.type.substr(0, node.type.find(' '));
+      if (!node.children.empty()) out += "(" + Tree(node.children) + ")";
+    }
     return out;
   }
+  std::string tree() const { return Tree(roots_); }
 
  private:
   // Where the children of a box begin, counted from its payload, for the
@@ -90,17 +90,11 @@ class BoxWalker {
   static void Collect(const std::vector<BoxNode>& level, std::string_view path,
                       std::vector<const BoxNode*>& out) {
     const std::size_t slash = path.find('/');
-    std::string_view type = path.substr(0, slash);
+    const std::string step(path.substr(0, slash));
+    const std::size_t open = step.find('[');
+    const std::string type = step.substr(0, open);
     std::optional<std::size_t> index;
-    if (const std::size_t open = type.find('['); open != std::string_view::npos) {
-      if (type.back() != ']') return;
-      std::size_t value = 0;
-      const char* last = type.data() + type.size() - 1;
-      auto [ptr, ec] = std::from_chars(type.data() + open + 1, last, value);
-      if (ec != std::errc{} || ptr != last) return;
-      type = type.substr(0, open);
-      index = value;
-    }
+    if (open != std::string::npos) index = std::stoul(step.substr(open + 1));
     std::size_t seen = 0;
     for (const BoxNode& node : level) {
       if (node.type != type || (index && *index != seen++)) continue;
@@ -109,14 +103,6 @@ class BoxWalker {
       } else {
         Collect(node.children, path.substr(slash + 1), out);
       }
-    }
-  }
-
-  static void Outline(const std::vector<BoxNode>& level, std::size_t depth, std::string& out) {
-    for (const BoxNode& node : level) {
-      out += std::string(2 * depth, ' ') + node.type + " @" + std::to_string(node.offset) + " " +
-             std::to_string(node.size) + "\n";
-      Outline(node.children, depth + 1, out);
     }
   }
 

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 namespace zel::test {
@@ -52,48 +51,25 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+// The streams go to files of a temporary folder: no pipe can fill up.
 CommandResult RunCommand(const std::vector<std::string>& argv) {
-  CommandResult result;
-  int outPipe[2], errPipe[2];
-  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return result;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outPipe[1], 1);
-    ::dup2(errPipe[1], 2);
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    int devNull = ::open("/dev/null", O_RDONLY);
-    if (devNull >= 0) ::dup2(devNull, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  char buf[65536];
-  while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  const TempDir dir;
+  const std::string out = dir.file("out"), err = dir.file("err");
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+  ::posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int status = 127 << 8;  // as a shell reports a program it cannot run
+  if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0)
+    ::waitpid(pid, &status, 0);
+  ::posix_spawn_file_actions_destroy(&actions);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFileText(out),
+          ReadFileText(err)};
 }
 
 void MakeMedia(const std::vector<std::string>& args) {
