@@ -243,6 +243,21 @@ class SettingsSheetTest : public QObject {
   }
 
   // The chooser starts at the typed folder; cancelling it changes nothing.
+  // OK and Cancel stay in place: every page, EXTRA's wrapped lines
+  // included, gets one height.
+  void everyPageHasTheSameHeight() {
+    ConversionSettings settings = StartSettings();
+    Opened o(settings);
+    o.sheet.show();
+    QSet<int> heights;
+    for (int page = 0; page < o.tabs->count(); ++page) {
+      o.tabs->setCurrentIndex(page);
+      QCoreApplication::processEvents();
+      heights << o.sheet.height();
+    }
+    QCOMPARE(heights.size(), 1);
+  }
+
   void folderChooserStartsAtTheTypedFolder() {
     ConversionSettings settings = StartSettings();
     QStringList asked;
