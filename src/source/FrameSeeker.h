@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -69,6 +70,15 @@ class FrameSeeker {
   // While set and true, decoding stops between packets and the call returns
   // null; the seeker then seeks afresh on its next call.
   void SetStopFlag(const std::atomic<bool>* stop);
+  // The same with a test of one's own (empty: none); work, when given,
+  // counts every packet read and frame decoded.
+  void SetStop(std::function<bool()> shouldStop, std::atomic<std::uint64_t>* work = nullptr);
+
+  // The stream's reader: where it stands, and why it failed.
+  const StreamReader& reader() const { return reader_; }
+  // Marks the stream failed with a libav error (a picture that cannot be
+  // converted).
+  void Fail(int error) { reader_.failure = error; }
 
   const PreviewCounters& counters() const { return counters_; }
 

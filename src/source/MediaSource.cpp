@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "General/Notifier.h"
+#include "source/FrameSeeker.h"
 #include "source/LibavHandles.h"
 #include "source/MediaProbe.h"
 #include "source/PreviewSource.h"
@@ -103,7 +104,7 @@ struct MediaSource::Impl {
   // The readers of the running segment's streams.
   std::vector<const StreamReader*> RunningReaders() const {
     std::vector<const StreamReader*> readers;
-    if (runningVideo && videoDecoder.reader) readers.push_back(videoDecoder.reader.get());
+    if (runningVideo && videoDecoder.seeker) readers.push_back(&videoDecoder.seeker->reader());
     if (runningAudio && audioDecoder.reader) readers.push_back(audioDecoder.reader.get());
     return readers;
   }
@@ -399,9 +400,7 @@ std::size_t MediaSource::ReadPlaybackPcm(std::uint8_t* data, std::size_t maxByte
 
 bool MediaSource::playbackSoundDrained() const { return impl_->preview.playbackSoundDrained(); }
 
-PlaybackCounters MediaSource::playbackCounters() const {
-  return impl_->preview.playbackCounters();
-}
+PlaybackCounters MediaSource::playbackCounters() const { return impl_->preview.playbackCounters(); }
 
 int MediaSource::ClosePreview() { return impl_->preview.Close(); }
 
