@@ -15,7 +15,7 @@
 #include "MessageBoxNotifier.h"
 #include "app/playback/PlaybackController.h"
 #include "common/MediaFixtures.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel::app {
 
@@ -43,11 +43,10 @@ class PlaybackControllerTest : public QObject {
           test::Media("clip.wmv", test::Join({test::Video("160x120", "25", "3"),
                                               test::Tone(44100, "3"),
                                               {"-c:v", "wmv2", "-c:a", "wmav2"}}));
-      QCOMPARE(source.OpenPreview(clip, &sink, notifier), 1);
+      QVERIFY(source.OpenPreview(clip, &sink) == OpenResult::Opened);
     }
-    MediaSource source;
+    PreviewSource source;
     RecordingSink sink;
-    test::RecordingNotifier notifier;
   };
 
   // What the test saw of the last box, and the click that answers it once
@@ -139,7 +138,7 @@ class PlaybackControllerTest : public QObject {
   }
 
   void nothingPlaysWithoutAFile() {
-    MediaSource source;
+    PreviewSource source;
     PlaybackController controller(source);
     QVERIFY(!controller.play(0, 10'000'000));
     QVERIFY(!controller.isPlaying());

@@ -18,6 +18,7 @@
 #include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 #include "source/VideoFrameSink.h"
 
 namespace zel {
@@ -33,7 +34,7 @@ using test::Video;
 MediaInfo Open(const std::string& path, bool wantAudio = true, bool wantVideo = true) {
   MediaSource source;
   RecordingNotifier notifier;
-  EXPECT_TRUE(source.BuildConversionGraph(path, wantAudio, wantVideo, notifier)) << path;
+  EXPECT_EQ(source.BuildConversionGraph(path, wantAudio, wantVideo), OpenResult::Opened) << path;
   EXPECT_TRUE(notifier.messages().empty());
   return source.info();
 }
@@ -111,8 +112,8 @@ TEST(MediaInfo, BadInputs) {
   TempDir dir;
   MediaSource missing;
   RecordingNotifier notifier;
-  EXPECT_FALSE(missing.BuildConversionGraph(dir.file("missing.wmv"), true, true, notifier));
-  EXPECT_TRUE(notifier.sawMessage("RenderFile Error."));
+  EXPECT_EQ(missing.BuildConversionGraph(dir.file("missing.wmv"), true, true),
+            OpenResult::NoSuchFile);
   EXPECT_FALSE(missing.info().hasAudio || missing.info().hasVideo);
   EXPECT_FALSE(missing.SetSegment(0, 10000000));
   EXPECT_FALSE(missing.Run());
@@ -128,7 +129,7 @@ TEST(MediaInfo, BadInputs) {
   test::WriteFileBytes(dir.file("empty.wav"), {});
   for (const char* name : {"truncated.wmv", "noise.wmv", "empty.wav"}) {
     MediaSource source;
-    ASSERT_TRUE(source.BuildConversionGraph(dir.file(name), true, true, notifier)) << name;
+    ASSERT_EQ(source.BuildConversionGraph(dir.file(name), true, true), OpenResult::Opened) << name;
     if (std::string(name) != "truncated.wmv") {
       EXPECT_FALSE(source.info().hasAudio || source.info().hasVideo) << name;
     }
@@ -281,7 +282,7 @@ TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
   EXPECT_EQ(test::DecodeErrors(wmv), "");
   EXPECT_EQ(test::Probe(wmv, "stream=codec_name"), "wmav2 wmv2");
   MediaSource source;
-  ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
+  ASSERT_EQ(source.BuildConversionGraph(wmv, true, true), OpenResult::Opened);
   const MediaInfo& info = source.info();
   EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.width, info.height, info.sampleRate,
                             info.channels),
@@ -309,7 +310,7 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
   EXPECT_TRUE(AviTranscoder(avi, wmv, notifier).Run());
   EXPECT_EQ(test::DecodeErrors(wmv), "");
   MediaSource source;
-  ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
+  ASSERT_EQ(source.BuildConversionGraph(wmv, true, true), OpenResult::Opened);
   EXPECT_NEAR(source.info().durationHns, 30000000, 3000000);
 }
 
@@ -386,7 +387,7 @@ struct Segment {
   std::string wav;
 
   Segment(const TempDir& dir, const std::string& path) : wav(dir.file("sample_00.wav")) {
-    EXPECT_TRUE(source.BuildConversionGraph(path, true, true, notifier));
+    EXPECT_EQ(source.BuildConversionGraph(path, true, true), OpenResult::Opened);
     source.SetVideoSink(&sink);
     source.SetWavFileName(wav);
   }
@@ -640,13 +641,15 @@ class PictureSink final : public PreviewSink {
 };
 
 struct Player {
-  MediaSource source;
+  PreviewSource source;
   PictureSink sink;
   RecordingNotifier notifier;
   std::uint64_t pcmBytes = 0;
   std::int64_t squares = 0;  // energy of the sound taken, to tell it from silence
 
-  int Open(const std::string& path) { return source.OpenPreview(path, &sink, notifier); }
+  int Open(const std::string& path) {
+    return source.OpenPreview(path, &sink) == OpenResult::Opened ? 1 : -1;
+  }
   const Shown& last() const { return sink.shown.back(); }
   std::uint64_t BytesPerSecond() const {
     return static_cast<std::uint64_t>(source.previewInfo().sampleRate) *
@@ -833,10 +836,11 @@ TEST(Preview, LayoutSetsTheSizeOfThePictures) {
 TEST(Preview, RefusingClosingAndOpeningAnother) {
   TempDir dir;
   test::WriteFileBytes(dir.file("noise.wmv"), std::vector<std::uint8_t>(50000, 0x5a));
-  for (const std::string& path : {dir.file("missing.wmv"), dir.file("noise.wmv")}) {
+  for (const auto& [name, why] : {std::pair{"missing.wmv", OpenResult::NoSuchFile},
+                                  std::pair{"noise.wmv", OpenResult::NothingPlays}}) {
     Player p;
-    EXPECT_EQ(p.Open(path), -1) << path;
-    EXPECT_EQ(p.notifier.messages(), std::vector<std::string>{"RenderFile Error."}) << path;
+    const std::string path = dir.file(name);
+    EXPECT_EQ(p.source.OpenPreview(path, &p.sink), why) << path;
     EXPECT_FALSE(p.source.previewOpened());
     EXPECT_EQ(p.source.ShowFrameAt(0), 0);
     EXPECT_FALSE(p.source.LayoutVideoWindow(770, 312, 0).has_value());
@@ -979,7 +983,7 @@ TEST(Playback, AConversionDeliversTheSameWhilePlaybackRuns) {
     MediaSource conversion;
     HashingSink sink;
     const std::string wav = dir.file(playing ? "playing.wav" : "alone.wav");
-    ASSERT_TRUE(conversion.BuildConversionGraph(clip, true, true, p.notifier));
+    ASSERT_EQ(conversion.BuildConversionGraph(clip, true, true), OpenResult::Opened);
     conversion.SetWavFileName(wav);
     conversion.SetVideoSink(&sink);
     ASSERT_TRUE(conversion.Run());

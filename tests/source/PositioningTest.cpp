@@ -11,6 +11,7 @@
 #include "common/MediaFixtures.h"
 #include "source/AviTranscoder.h"
 #include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 #include "source/VideoFrameSink.h"
 
 namespace zel {
@@ -37,16 +38,15 @@ std::vector<std::string> Ramp(const std::string& seconds) {
 // The mean difference between the Y plane of the conversion's first picture
 // and the luma of the preview's still (B, G, R, bottom row first) at start.
 double Difference(const std::string& path, std::int64_t startHns) {
-  MediaSource preview;
-  test::RecordingNotifier notifier;
-  EXPECT_EQ(preview.OpenPreview(path, nullptr, notifier), 1);
+  PreviewSource preview;
+  EXPECT_EQ(preview.OpenPreview(path, nullptr), OpenResult::Opened);
   std::vector<std::uint8_t> bgr;
   int width = 0, height = 0;
   EXPECT_TRUE(preview.GrabFrameAt(startHns, bgr, width, height));
 
   MediaSource conversion;
   FirstPicture sink;
-  EXPECT_TRUE(conversion.BuildConversionGraph(path, false, true, notifier));
+  EXPECT_EQ(conversion.BuildConversionGraph(path, false, true), OpenResult::Opened);
   EXPECT_EQ(conversion.info().width, width);
   EXPECT_EQ(conversion.info().height, height);
   conversion.SetVideoSink(&sink);
