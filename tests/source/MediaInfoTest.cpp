@@ -76,6 +76,11 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
       {"642x481.avi", ffv1("642:481"), 0.5, 1000000, 10, 642, 480, 385, 288, 0, 0},
       {"slides.avi", Join({Video("160x120", "1/2", "6"), {"-c:v", "mpeg4"}}), 6, 20000000, 1, 160,
        120, 160, 120, 0, 0},
+      // Whole frames of the exact rate: 29 for NTSC, 60 (not 59 of a rounded frame time).
+      {"ntsc.avi", Join({Video("160x120", "30000/1001", "2"), {"-c:v", "mpeg4"}}), 2, 333667, 29,
+       160, 120, 160, 120, 0, 0},
+      {"60fps.avi", Join({Video("160x120", "60", "1"), {"-c:v", "mpeg4"}}), 1, 166667, 60, 160, 120,
+       160, 120, 0, 0},
       {"clip.wmv",
        Join({Video("176x144", "25", "2"),
              Tone(44100, "2"),
@@ -98,6 +103,8 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
       EXPECT_NEAR(info.durationHns, c.seconds * 1e7, 0.075 * c.seconds * 1e7);
     }
   }
+  const MediaInfo ntsc = Open(dir.file("ntsc.avi"));
+  EXPECT_EQ(std::make_pair(ntsc.frameRateNum, ntsc.frameRateDen), std::make_pair(30000, 1001));
   // Only the streams asked for.
   const MediaInfo noAudio = Open(dir.file("clip.wmv"), false, true);
   const MediaInfo noVideo = Open(dir.file("clip.wmv"), true, false);
