@@ -25,7 +25,6 @@ constexpr std::int64_t kNearKeyHns = 30 * kHnsPerSecond;
 // Packets read past the position to find the next key frame, at most.
 constexpr std::int64_t kLookAheadBytes = std::int64_t{4} << 20;
 constexpr int kMaxPasses = 8;
-constexpr int kDecoderThreads = 2;
 
 // Codecs whose non-reference pictures (B pictures) can be left out without
 // harm to the others, and whose output lags their input by one reference
@@ -50,12 +49,12 @@ FrameSeeker::FrameSeeker() = default;
 FrameSeeker::~FrameSeeker() = default;
 
 bool FrameSeeker::Open(const std::string& path, int streamIndex, std::size_t runBytes,
-                       KeyFrameMemory* memory) {
+                       KeyFrameMemory* memory, int decoderThreads) {
   Close();
   memory_ = memory != nullptr ? memory : &ownMemory_;
   job_.path = path;
   job_.streamIndex = streamIndex;
-  reader_.decoderThreads = kDecoderThreads;
+  reader_.decoderThreads = decoderThreads;
   if (!reader_.Open(job_)) {
     return false;
   }

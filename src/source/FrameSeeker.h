@@ -42,9 +42,11 @@ class FrameSeeker {
 
   // Opens the stream on a demuxer and decoder of its own. Pictures kept for
   // stepping back take about runBytes. memory, when given, is shared with
-  // other seekers on the same stream and must outlive this one.
+  // other seekers on the same stream and must outlive this one. The
+  // decoder's slice threads: two for a cursor moved by hand; the
+  // conversion, which decodes audio and video at once, takes one.
   bool Open(const std::string& path, int streamIndex, std::size_t runBytes,
-            KeyFrameMemory* memory = nullptr);
+            KeyFrameMemory* memory = nullptr, int decoderThreads = 2);
   void Close();
   bool isOpen() const { return reader_.input != nullptr; }
 

@@ -37,7 +37,7 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
   if (!decoder.seeker) decoder.seeker = std::make_unique<FrameSeeker>();
   FrameSeeker& seeker = *decoder.seeker;
   // The pictures the segment needs at most: the one on show and the next.
-  if (!seeker.isOpen() && !seeker.Open(job.path, job.streamIndex, 0)) {
+  if (!seeker.isOpen() && !seeker.Open(job.path, job.streamIndex, 0, nullptr, 1)) {
     return;
   }
   seeker.SetStop(job.shouldStop, job.work);
