@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "General/Notifier.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel {
 namespace {
@@ -89,11 +89,10 @@ void Report(benchmark::State& state, std::vector<double> values, const std::stri
 }
 
 // Opens the clip and shows its first picture, as loading a file does.
-bool Open(benchmark::State& state, const std::string& kind, MediaSource& source,
+bool Open(benchmark::State& state, const std::string& kind, PreviewSource& source,
           CountingSink& sink) {
   const std::string& path = TheClips().Get(kind);
-  SilentNotifier notifier;
-  if (path.empty() || source.OpenPreview(path, &sink, notifier) != 1 ||
+  if (path.empty() || source.OpenPreview(path, &sink) != OpenResult::Opened ||
       source.ShowFrameAt(0) != 1) {
     state.SkipWithError("cannot make or open the clip");
     return false;
@@ -112,7 +111,7 @@ void BM_PreviewRandomPositions(benchmark::State& state, const std::string& kind,
   PreviewCounters counters;
   for (auto _ : state) {
     state.PauseTiming();
-    MediaSource source;
+    PreviewSource source;
     CountingSink sink;
     if (!Open(state, kind, source, sink)) return;
     const std::int64_t durationHns = source.previewInfo().durationHns;
@@ -148,7 +147,7 @@ void BM_PreviewFrameSteps(benchmark::State& state, const std::string& kind) {
   std::uint64_t stepSeeks = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    MediaSource source;
+    PreviewSource source;
     CountingSink sink;
     if (!Open(state, kind, source, sink)) return;
     std::mt19937 rng(static_cast<unsigned>(forward.size() + 1));

@@ -51,6 +51,7 @@
 #include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
 #include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel {
 namespace {
@@ -172,10 +173,9 @@ void BM_PlaybackSync(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    MediaSource preview;
+    PreviewSource preview;
     WhiteWatch sink;
-    QuietNotifier notifier;
-    if (preview.OpenPreview(clip, &sink, notifier) != 1) {
+    if (preview.OpenPreview(clip, &sink) != OpenResult::Opened) {
       state.SkipWithError("the clip does not open");
       return;
     }

@@ -16,7 +16,7 @@
 
 #include "MessageBoxNotifier.h"
 #include "playback/PlaybackController.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 #include "window/BackBuffer.h"
 #include "window/OpenFileDialog.h"
 #include "window/StatusPainter.h"
@@ -88,7 +88,7 @@ class MainDialog final : public QDialog {
   PreviewSurface& previewSurface() { return *surface_; }
   PositionBar& positionBar() { return *bar_; }
   PlaybackController& playback() { return *playback_; }
-  MediaSource& preview() { return preview_; }
+  PreviewSource& preview() { return preview_; }
   BackBuffer& backBuffer() { return backBuffer_; }
 
  protected:
@@ -137,7 +137,7 @@ class MainDialog final : public QDialog {
   const Setup setup_;
   WindowRecords records_;
   MessageBoxNotifier notifier_;
-  MediaSource preview_;  // the conversion has its own
+  PreviewSource preview_;  // the conversion has its own
   BackBuffer backBuffer_;
   StatusPainter statusPainter_;
   ButtonBar* buttons_;
@@ -159,8 +159,8 @@ class MainDialog final : public QDialog {
   // Milliseconds; 64-bit, so that no file is too long for the cursor.
   std::int64_t cursorMs_ = 0;
   std::int64_t previousCursorMs_ = 0;  // the cursor at the start of the current tick
-  int measureStepMs_ = 1000;  // the step of Rewind and Fast forward
-  MarkedRange rangeAtStart_;  // shown while converting
+  int measureStepMs_ = 1000;           // the step of Rewind and Fast forward
+  MarkedRange rangeAtStart_;           // shown while converting
   QRect videoRect_;
 };
 

@@ -112,8 +112,9 @@ int Conversion::run() {
   want3g2_ = params.containerMode == ContainerMode::Both ||
              params.containerMode == ContainerMode::ThreeG2Only;
 
-  if (!source.BuildConversionGraph(input_, params.audioKind != AudioKind::None,
-                                   params.videoKind != VideoKind::None, job_.notifier)) {
+  if (source.BuildConversionGraph(input_, params.audioKind != AudioKind::None,
+                                  params.videoKind != VideoKind::None) != OpenResult::Opened) {
+    job_.notifier.showMessage(kRenderFileError);
     return 0;
   }
   // Whatever way the job ends, the source lets go of the file and of us.

@@ -11,7 +11,7 @@
 #include "convert/ConversionParameters.h"
 #include "convert/Thumbnail.h"
 #include "settings/ValueLists.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel {
 
@@ -32,7 +32,7 @@ std::string StillImageName(std::int64_t positionHns) {
   return name;
 }
 
-StillCaptureResult CaptureStill(MediaSource& preview, std::int64_t positionHns,
+StillCaptureResult CaptureStill(PreviewSource& preview, std::int64_t positionHns,
                                 const std::string& outputFolder, StillSize size,
                                 const std::string& workFolder) {
   if (!preview.previewOpened() || !preview.previewInfo().hasVideo) {
@@ -76,7 +76,7 @@ const char* StillCaptureMessage(StillCaptureResult result, bool playing) {
   }
 }
 
-CaptureCommandResult CaptureCommand(MediaSource& preview, const ConversionState& state,
+CaptureCommandResult CaptureCommand(PreviewSource& preview, const ConversionState& state,
                                     ConversionParameters& params, int capturesize,
                                     const std::string& outputFolder, const std::string& workFolder,
                                     bool playing, Notifier& notifier, bool keepAspect) {

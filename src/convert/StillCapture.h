@@ -7,7 +7,7 @@
 
 namespace zel {
 
-class MediaSource;
+class PreviewSource;
 class Notifier;
 struct ConversionParameters;
 struct ConversionState;
@@ -48,7 +48,7 @@ enum class StillCaptureResult {
 // through a temporary BMP in workFolder (the program's private work folder,
 // which must be given: a BMP beside the image could meet a user's file).
 // An earlier image of the same name is replaced whole.
-StillCaptureResult CaptureStill(MediaSource& preview, std::int64_t positionHns,
+StillCaptureResult CaptureStill(PreviewSource& preview, std::int64_t positionHns,
                                 const std::string& outputFolder, StillSize size,
                                 const std::string& workFolder);
 
@@ -73,7 +73,7 @@ struct CaptureCommandResult {
 // picture at the preview's position (in whole milliseconds) is saved and
 // the message is shown. The caller resumes playback (PlayRange from
 // cursorMs to the end mark) when playing and CaptureTookPicture(result).
-CaptureCommandResult CaptureCommand(MediaSource& preview, const ConversionState& state,
+CaptureCommandResult CaptureCommand(PreviewSource& preview, const ConversionState& state,
                                     ConversionParameters& params, int capturesize,
                                     const std::string& outputFolder, const std::string& workFolder,
                                     bool playing, Notifier& notifier, bool keepAspect = false);

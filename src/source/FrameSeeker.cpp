@@ -25,7 +25,6 @@ constexpr std::int64_t kNearKeyHns = 30 * kHnsPerSecond;
 // Packets read past the position to find the next key frame, at most.
 constexpr std::int64_t kLookAheadBytes = std::int64_t{4} << 20;
 constexpr int kMaxPasses = 8;
-constexpr int kDecoderThreads = 2;
 
 // Codecs whose non-reference pictures (B pictures) can be left out without
 // harm to the others, and whose output lags their input by one reference
@@ -50,12 +49,12 @@ FrameSeeker::FrameSeeker() = default;
 FrameSeeker::~FrameSeeker() = default;
 
 bool FrameSeeker::Open(const std::string& path, int streamIndex, std::size_t runBytes,
-                       KeyFrameMemory* memory) {
+                       KeyFrameMemory* memory, int decoderThreads) {
   Close();
   memory_ = memory != nullptr ? memory : &ownMemory_;
   job_.path = path;
   job_.streamIndex = streamIndex;
-  reader_.decoderThreads = kDecoderThreads;
+  reader_.decoderThreads = decoderThreads;
   if (!reader_.Open(job_)) {
     return false;
   }
@@ -226,6 +225,7 @@ bool FrameSeeker::ReadToKey(std::int64_t targetHns, std::int64_t positionHns,
     }
     first = false;
     const int bytes = packet->size;
+    if (job_.work != nullptr) job_.work->fetch_add(1, std::memory_order_relaxed);
     if (haveKey) {
       av::PacketPtr kept = av::MakePacket();
       if (!kept) return false;
@@ -278,7 +278,8 @@ FrameSeeker::Pass FrameSeeker::DecodePast(std::int64_t positionHns) {
       return FrameVerdict::More;
     }
     Keep(timeHns, frame);
-    return timeHns > positionHns ? FrameVerdict::Enough : FrameVerdict::More;
+    return timeHns > positionHns || reader_.failure != 0 ? FrameVerdict::Enough
+                                                         : FrameVerdict::More;
   };
   const LoopEnd end = DecodeFrames(reader_, job_, onFrame);
   if (end == LoopEnd::Stopped) {
@@ -304,10 +305,9 @@ const DecodedPicture* FrameSeeker::PictureAfter(std::int64_t timeHns) {
     return nullptr;
   }
   const auto next = [this, timeHns] {
-    return std::upper_bound(run_.begin(), run_.end(), timeHns,
-                            [](std::int64_t time, const DecodedPicture& picture) {
-                              return time < picture.timeHns;
-                            });
+    return std::upper_bound(
+        run_.begin(), run_.end(), timeHns,
+        [](std::int64_t time, const DecodedPicture& picture) { return time < picture.timeHns; });
   };
   auto after = next();
   if (after == run_.begin() && !runFromStart_) {
@@ -331,10 +331,15 @@ const DecodedPicture* FrameSeeker::PictureAfter(std::int64_t timeHns) {
 
 void FrameSeeker::SetStopFlag(const std::atomic<bool>* stop) {
   if (stop == nullptr) {
-    job_.shouldStop = nullptr;
+    SetStop({});
   } else {
-    job_.shouldStop = [stop] { return stop->load(std::memory_order_relaxed); };
+    SetStop([stop] { return stop->load(std::memory_order_relaxed); });
   }
+}
+
+void FrameSeeker::SetStop(std::function<bool()> shouldStop, std::atomic<std::uint64_t>* work) {
+  job_.shouldStop = std::move(shouldStop);
+  job_.work = work;
 }
 
 std::int64_t FrameSeeker::Stamp(const AVFrame* frame) {
@@ -420,7 +425,9 @@ void FrameSeeker::Keep(std::int64_t timeHns, const AVFrame* frame) {
   DecodedPicture picture;
   picture.timeHns = timeHns;
   picture.frame = av::MakeFrame();
-  if (!picture.frame || av_frame_ref(picture.frame.get(), frame) < 0) {
+  const int rc = picture.frame ? av_frame_ref(picture.frame.get(), frame) : AVERROR(ENOMEM);
+  if (rc < 0) {
+    reader_.failure = rc;  // the stream cannot be delivered whole
     return;
   }
   run_.push_back(std::move(picture));

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -41,9 +42,11 @@ class FrameSeeker {
 
   // Opens the stream on a demuxer and decoder of its own. Pictures kept for
   // stepping back take about runBytes. memory, when given, is shared with
-  // other seekers on the same stream and must outlive this one.
+  // other seekers on the same stream and must outlive this one. The
+  // decoder's slice threads: two for a cursor moved by hand; the
+  // conversion, which decodes audio and video at once, takes one.
   bool Open(const std::string& path, int streamIndex, std::size_t runBytes,
-            KeyFrameMemory* memory = nullptr);
+            KeyFrameMemory* memory = nullptr, int decoderThreads = 2);
   void Close();
   bool isOpen() const { return reader_.input != nullptr; }
 
@@ -69,6 +72,15 @@ class FrameSeeker {
   // While set and true, decoding stops between packets and the call returns
   // null; the seeker then seeks afresh on its next call.
   void SetStopFlag(const std::atomic<bool>* stop);
+  // The same with a test of one's own (empty: none); work, when given,
+  // counts every packet read and frame decoded.
+  void SetStop(std::function<bool()> shouldStop, std::atomic<std::uint64_t>* work = nullptr);
+
+  // The stream's reader: where it stands, and why it failed.
+  const StreamReader& reader() const { return reader_; }
+  // Marks the stream failed with a libav error (a picture that cannot be
+  // converted).
+  void Fail(int error) { reader_.failure = error; }
 
   const PreviewCounters& counters() const { return counters_; }
 

@@ -9,10 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "General/Notifier.h"
+#include "source/FrameSeeker.h"
 #include "source/LibavHandles.h"
 #include "source/MediaProbe.h"
-#include "source/PreviewSource.h"
 #include "source/SegmentDecoding.h"
 #include "source/StreamReader.h"
 #include "source/VideoFrameSink.h"
@@ -67,9 +66,6 @@ struct MediaSource::Impl {
   bool runningAudio = false;
   std::string brokenText;  // guarded by mutex: a streaming thread's exception
 
-  // The preview side, with demuxers and decoders of its own.
-  PreviewSource preview;
-
   bool aborted() const {
     const std::atomic<bool>* flag = abortFlag.load();
     return flag != nullptr && flag->load();
@@ -103,7 +99,7 @@ struct MediaSource::Impl {
   // The readers of the running segment's streams.
   std::vector<const StreamReader*> RunningReaders() const {
     std::vector<const StreamReader*> readers;
-    if (runningVideo && videoDecoder.reader) readers.push_back(videoDecoder.reader.get());
+    if (runningVideo && videoDecoder.seeker) readers.push_back(&videoDecoder.seeker->reader());
     if (runningAudio && audioDecoder.reader) readers.push_back(audioDecoder.reader.get());
     return readers;
   }
@@ -159,13 +155,12 @@ MediaSource::MediaSource() : impl_(std::make_unique<Impl>()) {}
 
 MediaSource::~MediaSource() { CloseConversion(); }
 
-bool MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio, bool wantVideo,
-                                       Notifier& notifier) {
+OpenResult MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio,
+                                             bool wantVideo) {
   CloseConversion();
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    notifier.showMessage("RenderFile Error.");
-    return false;
+    return OpenResult::NoSuchFile;
   }
   Impl& s = *impl_;
   s.path = path;
@@ -175,14 +170,14 @@ bool MediaSource::BuildConversionGraph(const std::string& path, bool wantAudio, 
   // conversion makes nothing of it.
   av::InputPtr input = av::OpenInput(path);
   if (!input) {
-    return true;
+    return OpenResult::Opened;
   }
   const ProbedStreams streams = ProbeMedia(input.get(), wantAudio, wantVideo, s.info);
   s.videoStream = streams.videoStream;
   s.audioStream = streams.audioStream;
   s.startHns = 0;
   s.stopHns = s.info.durationHns;
-  return true;
+  return OpenResult::Opened;
 }
 
 bool ReadMediaInfo(const std::string& path, MediaInfo& info) {
@@ -358,53 +353,5 @@ void MediaSource::CloseConversion() {
 std::uint64_t MediaSource::deliveredFrames() const { return impl_->deliveredFrames; }
 
 std::uint64_t MediaSource::wavBytes() const { return impl_->wavBytes; }
-
-int MediaSource::OpenPreview(const std::string& path, PreviewSink* sink, Notifier& notifier) {
-  return impl_->preview.Open(path, sink, notifier);
-}
-
-const MediaInfo& MediaSource::previewInfo() const { return impl_->preview.info(); }
-
-bool MediaSource::previewOpened() const { return impl_->preview.opened(); }
-
-int MediaSource::ShowFrameAt(std::int64_t positionHns, SeekKind kind) {
-  return impl_->preview.ShowFrameAt(positionHns, kind);
-}
-
-std::optional<VideoRect> MediaSource::LayoutVideoWindow(int areaWidth, int areaHeight,
-                                                        int adjustframe) {
-  return impl_->preview.Layout(areaWidth, areaHeight, adjustframe);
-}
-
-std::int64_t MediaSource::GetCurrentPosition() const { return impl_->preview.currentPosition(); }
-
-bool MediaSource::GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp,
-                              int& width, int& height) {
-  return impl_->preview.GrabFrameAt(positionHns, rgb24BottomUp, width, height);
-}
-
-int MediaSource::PlayRange(std::int64_t startHns, std::int64_t stopHns) {
-  return impl_->preview.PlayRange(startHns, stopHns);
-}
-
-int MediaSource::StopPlayback() { return impl_->preview.StopPlayback(); }
-
-PlaybackStatus MediaSource::PresentPlayback(std::int64_t clockHns) {
-  return impl_->preview.PresentPlayback(clockHns);
-}
-
-std::size_t MediaSource::ReadPlaybackPcm(std::uint8_t* data, std::size_t maxBytes) {
-  return impl_->preview.ReadPlaybackPcm(data, maxBytes);
-}
-
-bool MediaSource::playbackSoundDrained() const { return impl_->preview.playbackSoundDrained(); }
-
-PlaybackCounters MediaSource::playbackCounters() const {
-  return impl_->preview.playbackCounters();
-}
-
-int MediaSource::ClosePreview() { return impl_->preview.Close(); }
-
-PreviewCounters MediaSource::previewCounters() const { return impl_->preview.counters(); }
 
 }  // namespace zel

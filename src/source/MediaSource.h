@@ -9,13 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "source/PlaybackStatus.h"
-#include "source/PreviewFrame.h"
-#include "source/VideoLayout.h"
-
 namespace zel {
 
-class Notifier;
 class VideoFrameSink;
 
 // What opening a file tells about it.
@@ -32,8 +27,8 @@ struct MediaInfo {
   // The exact rate as declared (30000/1001 for NTSC), reduced; both 0 when
   // the file declares none.
   int frameRateNum = 0, frameRateDen = 0;
-  int width = 0, height = 0;                // size of the delivered frames (even)
-  int displayWidth = 0, displayHeight = 0;  // after the 288-line rule
+  int width = 0, height = 0;                     // size of the delivered frames (even)
+  int displayWidth = 0, displayHeight = 0;       // after the 288-line rule
   int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: unknown (square)
   // Audio, as delivered into the WAV file (16-bit, at most two channels)
   int sampleRate = 0;
@@ -67,10 +62,14 @@ bool HoldsMedia(const std::string& path);
 enum class MpegAudioLayer { Undetermined, Layer1, Layer2, Layer3, Mp3 };
 MpegAudioLayer MpegAudioProbe(const std::string& path);
 
-// Opens, positions and decodes one input file. The conversion side decodes a
-// segment on two streaming threads (audio, video); the preview side shows
-// single pictures. The window keeps one instance for each, so that the
-// preview goes on working during a conversion.
+// Why a file could not be opened: there is no such file, or (the preview) it
+// holds nothing that plays. The caller shows kRenderFileError for either.
+enum class OpenResult { Opened, NoSuchFile, NothingPlays };
+inline constexpr char kRenderFileError[] = "RenderFile Error.";
+
+// Opens, positions and decodes one input file for conversion: a segment at a
+// time, on two streaming threads (audio, video). The preview has a class of
+// its own (PreviewSource), so that it goes on working during a conversion.
 class MediaSource {
  public:
   MediaSource();
@@ -79,11 +78,10 @@ class MediaSource {
   MediaSource& operator=(const MediaSource&) = delete;
 
   // Opens path for conversion. wantAudio/wantVideo false makes that stream
-  // count as absent. Returns false after showing "RenderFile Error." when
-  // there is no such file; a file that exists but cannot be demuxed or decoded
-  // opens with neither stream present (true), so the conversion makes nothing.
-  bool BuildConversionGraph(const std::string& path, bool wantAudio, bool wantVideo,
-                            Notifier& notifier);
+  // count as absent. NoSuchFile when there is no such file; a file that
+  // exists but cannot be demuxed or decoded opens with neither stream present
+  // (Opened), so the conversion makes nothing.
+  OpenResult BuildConversionGraph(const std::string& path, bool wantAudio, bool wantVideo);
   const MediaInfo& info() const;
 
   // Positions on [startHns, stopHns) of the file.
@@ -143,73 +141,6 @@ class MediaSource {
 
   // After CloseConversion the source holds nothing of the job that used it
   // (sink, abort flag, WAV name).
-
-  // The preview. Every preview operation is called from one thread, the
-  // window's; the preview has demuxers and decoders of its own.
-
-  // Opens path for the preview: 1, or -1 after showing "RenderFile Error."
-  // when the file does not exist or holds nothing that plays. Pictures go to
-  // sink (may be null), at the display size until LayoutVideoWindow sets
-  // another. The window then sets its marks to [0, previewInfo().durationHns].
-  int OpenPreview(const std::string& path, PreviewSink* sink, Notifier& notifier);
-  const MediaInfo& previewInfo() const;
-  bool previewOpened() const;
-
-  // Shows the picture whose time span holds the position (100-ns units): the
-  // last one at or before it, the last of the file after its end; with
-  // SeekKind::NearestKeyFrame one near it that comes at once (a bar being
-  // dragged). The sink has it when this returns 1; 0 when nothing is open,
-  // the file has no video or no picture could be decoded.
-  int ShowFrameAt(std::int64_t positionHns, SeekKind kind = SeekKind::Exact);
-
-  // Where the picture goes in a preview area of the given client size
-  // (LayoutVideoRect); pictures are delivered at that rectangle's size from
-  // now on, the one shown last again at once when the size changed. Nothing
-  // when no file with video is open.
-  std::optional<VideoRect> LayoutVideoWindow(int areaWidth, int areaHeight, int adjustframe);
-
-  // Where the preview stands, within [0, duration]: while a range plays, the
-  // clock of the last presentation step; after playback, where it stopped;
-  // otherwise the position given to ShowFrameAt. The picture's own time is
-  // PreviewFrame::timeHns.
-  std::int64_t GetCurrentPosition() const;
-
-  // Plays [startHns, stopHns] (clamped to the file): 1, or 0 when nothing is
-  // open. Returns at once; two threads decode ahead of the clock, the
-  // pictures at the layout's size, the sound as 16-bit PCM at
-  // previewInfo().sampleRate and .channels. The window then drives it:
-  // the audio device takes the sound through ReadPlaybackPcm, and a timer
-  // on the window's thread calls PresentPlayback with the clock, which hands
-  // the due picture to the sink and tells when the range has ended.
-  int PlayRange(std::int64_t startHns, std::int64_t stopHns);
-  // Stops the decoding at once (the threads end between two packets) and
-  // drops what was decoded ahead: ReadPlaybackPcm gives nothing more. 1, or
-  // 0 when nothing is open. ShowFrameAt, GrabFrameAt, OpenPreview and
-  // ClosePreview stop playback first.
-  int StopPlayback();
-  // One presentation step at clockHns (file time, starting at the range's
-  // start): the newest picture whose time has come goes to the sink, older
-  // due ones are dropped. status.ready says when the clock may start;
-  // status.ended comes once, when the clock has passed the range's end.
-  PlaybackStatus PresentPlayback(std::int64_t clockHns);
-  // Up to maxBytes of the range's sound, whole sample frames, without
-  // waiting; 0 when none is decoded yet, after the end and after a stop.
-  // May be called from the audio device's thread.
-  std::size_t ReadPlaybackPcm(std::uint8_t* data, std::size_t maxBytes);
-  // The whole sound of the range has been read (or the file has none).
-  bool playbackSoundDrained() const;
-  PlaybackCounters playbackCounters() const;
-
-  // Shows the picture at the position as ShowFrameAt does, and copies it at
-  // its decoded size (not the display size) as 24-bit rows of width * 3
-  // bytes, B, G, R, the bottom row first. False when there is no picture.
-  bool GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8_t>& rgb24BottomUp, int& width,
-                   int& height);
-
-  // 1, or 0 when nothing is open. The source can open another file afterwards.
-  int ClosePreview();
-
-  PreviewCounters previewCounters() const;
 
  private:
   struct Impl;

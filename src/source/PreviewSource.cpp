@@ -3,24 +3,19 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "General/Notifier.h"
 #include "source/MediaProbe.h"
 
 namespace zel {
 
-int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& notifier) {
-  Close();
-  const auto refuse = [&notifier] {
-    notifier.showMessage("RenderFile Error.");
-    return -1;
-  };
+OpenResult PreviewSource::OpenPreview(const std::string& path, PreviewSink* sink) {
+  ClosePreview();
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    return refuse();
+    return OpenResult::NoSuchFile;
   }
   av::InputPtr input = av::OpenInput(path);
   if (!input) {
-    return refuse();
+    return OpenResult::NothingPlays;
   }
   MediaInfo info;
   const ProbedStreams streams = ProbeMedia(input.get(), true, true, info);
@@ -31,7 +26,7 @@ int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& no
     info.frameRate = info.width = info.height = info.displayWidth = info.displayHeight = 0;
   }
   if (!info.hasAudio && !info.hasVideo) {
-    return refuse();  // nothing in it that plays
+    return OpenResult::NothingPlays;
   }
   info_ = info;
   path_ = path;
@@ -41,10 +36,10 @@ int PreviewSource::Open(const std::string& path, PreviewSink* sink, Notifier& no
   outHeight_ = info.displayHeight;
   positionHns_ = 0;
   opened_ = true;
-  return 1;
+  return OpenResult::Opened;
 }
 
-int PreviewSource::Close() {
+int PreviewSource::ClosePreview() {
   if (!opened_) {
     return 0;
   }
@@ -81,13 +76,14 @@ int PreviewSource::ShowFrameAt(std::int64_t positionHns, SeekKind kind) {
   return Deliver() ? 1 : 0;
 }
 
-PreviewCounters PreviewSource::counters() const {
+PreviewCounters PreviewSource::previewCounters() const {
   PreviewCounters counters = seekers_.counters();
   counters.requests = requests_;
   return counters;
 }
 
-std::optional<VideoRect> PreviewSource::Layout(int areaWidth, int areaHeight, int adjustframe) {
+std::optional<VideoRect> PreviewSource::LayoutVideoWindow(int areaWidth, int areaHeight,
+                                                          int adjustframe) {
   if (!opened_ || !info_.hasVideo) {
     return std::nullopt;
   }
@@ -112,7 +108,7 @@ bool PreviewSource::GrabFrameAt(std::int64_t positionHns, std::vector<std::uint8
   return true;
 }
 
-std::int64_t PreviewSource::currentPosition() const {
+std::int64_t PreviewSource::GetCurrentPosition() const {
   return player_.active() ? player_.positionHns() : positionHns_;
 }
 

@@ -6,6 +6,7 @@
 
 #include "General/Log.h"
 #include "source/PcmConverter.h"
+#include "source/Positioning.h"
 #include "source/RgbPictures.h"
 #include "source/StreamReader.h"
 
@@ -20,7 +21,6 @@ constexpr std::size_t kQueuedPictures = 6;
 // starts.
 constexpr std::int64_t kPcmQueueMs = 500;
 constexpr std::int64_t kPcmReadyMs = 150;
-constexpr std::size_t kSilenceFrames = 4096;
 
 }  // namespace
 
@@ -119,18 +119,15 @@ void RangePlayer::DecodePictures() {
   RgbPictures rgb;
   // The picture on show at the start (it may begin before it), then each
   // one after it up to the end of the range.
-  const DecodedPicture* picture = seeker.PictureAt(range_.startHns);
-  while (picture != nullptr && !stop_) {
-    const std::int64_t timeHns = picture->timeHns;
-    if (Late(timeHns)) {
+  WalkPictures(seeker, range_.startHns, range_.stopHns, [&](const DecodedPicture& picture) {
+    if (stop_) return false;
+    if (Late(picture.timeHns)) {
       std::lock_guard<std::mutex> lock(mutex_);
       ++dropped_;  // never converted: decoding fell behind the clock
-    } else if (!Queue(timeHns, picture->frame.get(), rgb)) {
-      break;
+      return true;
     }
-    picture = seeker.PictureAfter(timeHns);
-    if (picture != nullptr && picture->timeHns >= range_.stopHns) break;
-  }
+    return Queue(picture.timeHns, picture.frame.get(), rgb);
+  });
   seeker.SetStopFlag(nullptr);
   std::lock_guard<std::mutex> lock(mutex_);
   videoDone_ = true;
@@ -143,17 +140,10 @@ void RangePlayer::DecodeSound() {
   // Sample positions count from the start of the file at the output rate.
   const std::int64_t firstSample = av_rescale(range_.startHns, rate, kHnsPerSecond);
   const std::int64_t endSample = av_rescale(range_.stopHns, rate, kHnsPerSecond);
-  std::int64_t written = firstSample;  // next sample position the queue receives
-  bool open = true;
-  const std::vector<std::uint8_t> silence(kSilenceFrames * frameBytes, 0);
-  const auto writeSilence = [&](std::int64_t samples) {
-    while (samples > 0 && open) {
-      const std::int64_t chunk = std::min<std::int64_t>(samples, kSilenceFrames);
-      open = pcm.Write(silence.data(), static_cast<std::size_t>(chunk) * frameBytes);
-      samples -= chunk;
-      written += chunk;
-    }
-  };
+  SoundTimeline timeline(
+      firstSample, endSample, frameBytes,
+      [&pcm](const std::uint8_t* data, std::size_t bytes) { return pcm.Write(data, bytes); },
+      [this] { return stop_.load(std::memory_order_relaxed); });
 
   SegmentJob job;
   job.path = range_.path;
@@ -175,21 +165,13 @@ void RangePlayer::DecodeSound() {
         return FrameVerdict::Enough;  // silence for the rest of the range
       }
       if (samples <= 0) return FrameVerdict::More;
-      const std::int64_t position = reader.PlaceAudioFrame(frame, samples, rate);
-      if (position > written) writeSilence(std::min(position, endSample) - written);
-      const std::int64_t from = std::max(position, written);
-      const std::int64_t to = std::min(position + samples, endSample);
-      if (to > from && open) {
-        open = pcm.Write(data.data() + static_cast<std::size_t>(from - position) * frameBytes,
-                         static_cast<std::size_t>(to - from) * frameBytes);
-        written = to;
-      }
-      return !open || written >= endSample ? FrameVerdict::Enough : FrameVerdict::More;
+      timeline.Place(data.data(), reader.PlaceAudioFrame(frame, samples, rate), samples);
+      return timeline.done() ? FrameVerdict::Enough : FrameVerdict::More;
     });
   }
   // Sound that ends early, or cannot be read, leaves silence up to the end:
   // the clock runs through the whole range.
-  if (!stop_ && written < endSample) writeSilence(endSample - written);
+  timeline.FillTo(endSample);
   pcm.Finish();
 }
 

@@ -12,6 +12,7 @@
 
 namespace zel {
 
+class FrameSeeker;
 class PcmConverter;
 class VideoFrameSink;
 class WavFileWriter;
@@ -25,18 +26,19 @@ class Yv12Packer;
 struct StreamDecoder {
   StreamDecoder();
   ~StreamDecoder();
-  void Reset();  // closes the demuxer and decoder
-  std::unique_ptr<StreamReader> reader;
+  void Reset();                          // closes the demuxer and decoder
+  std::unique_ptr<StreamReader> reader;  // sound
+  std::unique_ptr<FrameSeeker> seeker;   // pictures
   std::unique_ptr<Yv12Packer> packer;
   std::unique_ptr<PcmConverter> converter;  // sound: to the WAV file's format
   int converterRate = 0, converterChannels = 0;
 };
 
-// Decodes the video stream from the last key frame at or before the start and
-// hands every frame of the segment to the sink as packed YV12 (Y, V, U) of
-// width x height, timed in seconds from the segment's start. A stream that
-// could not be positioned, read, decoded or converted ends early with the
-// reader's failure set.
+// Hands the picture the preview shows at the segment's start (at 0) and every
+// one after it in the segment to the sink as packed YV12 (Y, V, U) of width x
+// height, timed in seconds from the segment's start. A stream that could not
+// be positioned, read, decoded or converted ends early with the reader's
+// failure set.
 void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
                         VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames);
 

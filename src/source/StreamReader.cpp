@@ -83,8 +83,8 @@ bool StreamReader::SeekTo(const SegmentJob& job, std::int64_t targetHns) {
 std::int64_t StreamReader::PlaceAudioFrame(const AVFrame* frame, int samples, int rate) {
   std::int64_t position = nextTime;
   if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-    const std::int64_t stamped =
-        av_rescale_q(frame->best_effort_timestamp - originTs, stream->time_base, AVRational{1, rate});
+    const std::int64_t stamped = av_rescale_q(frame->best_effort_timestamp - originTs,
+                                              stream->time_base, AVRational{1, rate});
     if (firstFrame || std::abs(stamped - nextTime) > rate / 20) position = stamped;
   }
   firstFrame = false;
@@ -93,8 +93,6 @@ std::int64_t StreamReader::PlaceAudioFrame(const AVFrame* frame, int samples, in
 }
 
 void StreamReader::Restart() {
-  pendingFrame.reset();
-  heldFrame.reset();
   pendingPcm.clear();
   readAhead.clear();
   draining = false;

@@ -56,12 +56,8 @@ struct StreamReader {
   int decoderThreads = 1;  // slice threads of the decoder that Open makes
   // Where the last segment stopped when it stopped there, else -1.
   std::int64_t continueAtHns = -1;
-  // What the last segment read beyond its stop: a decoded picture (video) or
-  // converted samples with their position (audio).
-  av::FramePtr pendingFrame;
-  // The last picture decoded before the reading position (video): the one on
-  // screen when a segment starts between two pictures.
-  av::FramePtr heldFrame;
+  // What the last segment read beyond its stop: converted samples with their
+  // position (audio).
   std::vector<std::uint8_t> pendingPcm;
   std::int64_t pendingPosition = 0;
   // Running time of the stream, for frames without a time stamp: 100-ns

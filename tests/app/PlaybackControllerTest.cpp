@@ -15,7 +15,7 @@
 #include "MessageBoxNotifier.h"
 #include "app/playback/PlaybackController.h"
 #include "common/MediaFixtures.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel::app {
 
@@ -43,11 +43,10 @@ class PlaybackControllerTest : public QObject {
           test::Media("clip.wmv", test::Join({test::Video("160x120", "25", "3"),
                                               test::Tone(44100, "3"),
                                               {"-c:v", "wmv2", "-c:a", "wmav2"}}));
-      QCOMPARE(source.OpenPreview(clip, &sink, notifier), 1);
+      QVERIFY(source.OpenPreview(clip, &sink) == OpenResult::Opened);
     }
-    MediaSource source;
+    PreviewSource source;
     RecordingSink sink;
-    test::RecordingNotifier notifier;
   };
 
  private slots:
@@ -93,7 +92,7 @@ class PlaybackControllerTest : public QObject {
   }
 
   void stopsInTheMiddle() {
-    MediaSource none;  // nothing plays without a file
+    PreviewSource none;  // nothing plays without a file
     QVERIFY(!PlaybackController(none).play(0, 10'000'000));
     Preview p;
     PlaybackController controller(p.source, Sound::DefaultOutput);

@@ -20,7 +20,7 @@
 #include "convert/JpegFile.h"
 #include "convert/StillCapture.h"
 #include "convert/Thumbnail.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel {
 namespace {
@@ -323,7 +323,7 @@ struct Capture {
     } else {
       path = test::Media(file, {"-f", "lavfi", "-i", "sine=duration=2"});
     }
-    EXPECT_EQ(preview.OpenPreview(path, nullptr, notifier), 1);
+    EXPECT_EQ(preview.OpenPreview(path, nullptr), OpenResult::Opened);
     EXPECT_EQ(preview.ShowFrameAt(15'004'567), preview.previewInfo().hasVideo ? 1 : 0);
   }
   CaptureCommandResult Run(int capturesize, const std::string& folder, bool playing = false) {
@@ -332,7 +332,7 @@ struct Capture {
   }
   std::string path;
   TempDir out, work;
-  MediaSource preview;
+  PreviewSource preview;
   RecordingNotifier notifier;
   ConversionState state;
   ConversionParameters params;
@@ -403,7 +403,7 @@ TEST(StillCaptureCommand, RefusedDuringAConversionNothingWithoutPictures) {
   Capture tone("tone.wav");
   tone.state.converting = true;
   EXPECT_EQ(tone.Run(0, tone.out.path()).result, StillCaptureResult::kNothing);
-  MediaSource nothing;
+  PreviewSource nothing;
   EXPECT_EQ(CaptureCommand(nothing, tone.state, tone.params, 0, tone.out.path(), tone.work.path(),
                            false, tone.notifier)
                 .result,

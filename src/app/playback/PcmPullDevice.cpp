@@ -2,11 +2,11 @@
 
 #include <cstdint>
 
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel::app {
 
-PcmPullDevice::PcmPullDevice(MediaSource& source, QObject* parent)
+PcmPullDevice::PcmPullDevice(PreviewSource& source, QObject* parent)
     : QIODevice(parent), source_(source) {}
 
 bool PcmPullDevice::atEnd() const { return source_.playbackSoundDrained(); }

@@ -3,7 +3,7 @@
 #include <QIODevice>
 
 namespace zel {
-class MediaSource;
+class PreviewSource;
 }
 
 namespace zel::app {
@@ -16,7 +16,7 @@ class PcmPullDevice final : public QIODevice {
   Q_OBJECT
 
  public:
-  explicit PcmPullDevice(MediaSource& source, QObject* parent = nullptr);
+  explicit PcmPullDevice(PreviewSource& source, QObject* parent = nullptr);
 
   bool isSequential() const override { return true; }
   bool atEnd() const override;
@@ -26,7 +26,7 @@ class PcmPullDevice final : public QIODevice {
   qint64 writeData(const char* data, qint64 maxSize) override;
 
  private:
-  MediaSource& source_;
+  PreviewSource& source_;
 };
 
 }  // namespace zel::app

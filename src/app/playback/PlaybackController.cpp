@@ -8,7 +8,7 @@
 
 #include "General/MediaTypes.h"
 #include "app/playback/PcmPullDevice.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 
 namespace zel::app {
 
@@ -30,7 +30,7 @@ constexpr qint64 kStalledMs = 4000;
 
 }  // namespace
 
-PlaybackController::PlaybackController(MediaSource& preview, Sound sound, QObject* parent)
+PlaybackController::PlaybackController(PreviewSource& preview, Sound sound, QObject* parent)
     : QObject(parent), preview_(preview), sound_(sound) {
   stepTimer_.setSingleShot(true);
   stepTimer_.setTimerType(Qt::PreciseTimer);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Plays the marked range of the preview's file with sound. The preview
-// MediaSource decodes ahead on its own threads; this object, living on the
+// PreviewSource decodes ahead on its own threads; this object, living on the
 // window's thread, runs the clock, feeds the sound to a QAudioSink and hands
 // each picture to the preview sink when the clock reaches it.
 //
@@ -25,7 +25,7 @@
 class QAudioSink;
 
 namespace zel {
-class MediaSource;
+class PreviewSource;
 }
 
 namespace zel::app {
@@ -43,7 +43,7 @@ class PlaybackController final : public QObject {
 
   // preview: the window's preview source, with the sink that shows its
   // pictures; it must outlive the controller.
-  explicit PlaybackController(MediaSource& preview, Sound sound = Sound::DefaultOutput,
+  explicit PlaybackController(PreviewSource& preview, Sound sound = Sound::DefaultOutput,
                               QObject* parent = nullptr);
   ~PlaybackController() override;
 
@@ -84,7 +84,7 @@ class PlaybackController final : public QObject {
   void goSilent(std::int64_t fromHns);
   void fallBackToSteadyClock(std::int64_t fromHns);
 
-  MediaSource& preview_;
+  PreviewSource& preview_;
   Sound sound_;
   QTimer stepTimer_;
   bool playing_ = false;

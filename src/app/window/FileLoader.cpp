@@ -6,7 +6,7 @@
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "source/AviTranscoder.h"
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 #include "window/WindowRecords.h"
 
 namespace zel::app {
@@ -32,7 +32,7 @@ const char* LoadErrorText(std::uint32_t code) {
   return "未定義のエラーが発生しました。";
 }
 
-FileLoader::FileLoader(WindowRecords& records, MediaSource& preview, PreviewSink& sink,
+FileLoader::FileLoader(WindowRecords& records, PreviewSource& preview, PreviewSink& sink,
                        Notifier& notifier, std::string workFolder)
     : records_(records),
       preview_(preview),
@@ -78,7 +78,8 @@ LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConv
   }
   records_.inputPath = input;
 
-  loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_, notifier_) == 1;
+  loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_) == OpenResult::Opened;
+  if (!loaded.opened) notifier_.showMessage(kRenderFileError);
   const std::int64_t duration = loaded.opened ? preview_.previewInfo().durationHns : 0;
   records_.range = MarkedRange{duration, 0, duration};
   loaded.shortWav =

@@ -11,7 +11,7 @@
 #include "window/AviProgress.h"
 
 namespace zel {
-class MediaSource;
+class PreviewSource;
 class Notifier;
 class PreviewSink;
 }  // namespace zel
@@ -39,7 +39,7 @@ using PreConverter = std::function<PreConversion(const std::string& avi, const s
 class FileLoader {
  public:
   // The temporary WMV of an AVI input goes to workFolder.
-  FileLoader(WindowRecords& records, MediaSource& preview, PreviewSink& sink, Notifier& notifier,
+  FileLoader(WindowRecords& records, PreviewSource& preview, PreviewSink& sink, Notifier& notifier,
              std::string workFolder);
 
   // The type check. A refused file gets the error box and changes nothing.
@@ -59,7 +59,7 @@ class FileLoader {
   void deleteTemporary();
 
   WindowRecords& records_;
-  MediaSource& preview_;
+  PreviewSource& preview_;
   PreviewSink& sink_;
   Notifier& notifier_;
   std::string workFolder_;

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "source/MediaSource.h"
+#include "source/PreviewSource.h"
 #include "window/WindowLayout.h"
 
 namespace zel::app {
@@ -21,7 +21,7 @@ void PreviewSurface::ShowPreviewFrame(const PreviewFrame& frame) {
   update();
 }
 
-std::optional<QRect> PreviewSurface::layOut(MediaSource& preview, int adjustframe) {
+std::optional<QRect> PreviewSurface::layOut(PreviewSource& preview, int adjustframe) {
   const std::optional<VideoRect> video =
       preview.LayoutVideoWindow(kPreviewArea.width(), kPreviewArea.height(), adjustframe);
   if (!video || video->width() <= 0 || video->height() <= 0) {

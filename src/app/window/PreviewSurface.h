@@ -9,7 +9,7 @@
 #include "source/PreviewFrame.h"
 
 namespace zel {
-class MediaSource;
+class PreviewSource;
 }
 
 namespace zel::app {
@@ -28,7 +28,7 @@ class PreviewSurface final : public QWidget, public PreviewSink {
   // preview area (adjustframe 1 stretches it over the area), and answers that
   // rectangle in window coordinates; hidden, and no rectangle, when the
   // source has no video open.
-  std::optional<QRect> layOut(MediaSource& preview, int adjustframe);
+  std::optional<QRect> layOut(PreviewSource& preview, int adjustframe);
 
   // Forgets the picture and hides.
   void clear();
