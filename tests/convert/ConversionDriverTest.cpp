@@ -309,8 +309,7 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegments) {
 // The AVI's pre-conversion fails too when a picture cannot be scaled.
 TEST(ConversionDriverFailingCalls, AviTranscodingStopsWhenScalingFails) {
   test::TempDir dir;
-  test::RecordingNotifier notifier;
-  AviTranscoder transcoder(Media("clip.avi"), dir.file("clip.wmv"), notifier);
+  AviTranscoder transcoder(Media("clip.avi"), dir.file("clip.wmv"));
   gFailing = "sws_scale";
   EXPECT_FALSE(transcoder.Run());
   gFailing = nullptr;
@@ -467,7 +466,8 @@ void Prepare(void (*change)(ConversionSettings&), Prepared& out) {
   change(s);
   out.audio.bitRate = 12345;  // must be cleared by the reset
   out.params.width = 77;
-  out.ok = PrepareConversion(s, out.params, EncoderBlocks{out.video, out.audio}, out.notifier);
+  out.ok = test::Told(out.notifier,
+                      PrepareConversion(s, out.params, EncoderBlocks{out.video, out.audio}));
 }
 
 struct ParamsCase {

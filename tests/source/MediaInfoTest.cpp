@@ -275,9 +275,10 @@ TEST(AviTranscoder, StreamsBecomeWmv2AndWmav2) {
                                      {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-ac", "2"}}));
   TempDir dir;
   const std::string wmv = dir.file("MOVIE.AVI.wmv");
+  AviTranscoder transcoder(avi, wmv);
+  EXPECT_TRUE(transcoder.faults().empty());
+  EXPECT_TRUE(transcoder.Run());
   RecordingNotifier notifier;
-  EXPECT_TRUE(AviTranscoder(avi, wmv, notifier).Run());
-  EXPECT_TRUE(notifier.messages().empty());
   EXPECT_EQ(test::DecodeErrors(wmv), "");
   EXPECT_EQ(test::Probe(wmv, "stream=codec_name"), "wmav2 wmv2");
   MediaSource source;
@@ -305,41 +306,45 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
   MakeMedia(Join({Video("160x120", "25", "3"),
                   {"-i", dir.file("mixed.mp3"), "-c:v", "mpeg4", "-c:a", "copy", avi}}));
   const std::string wmv = dir.file("mixed.wmv");
-  RecordingNotifier notifier;
-  EXPECT_TRUE(AviTranscoder(avi, wmv, notifier).Run());
+  EXPECT_TRUE(AviTranscoder(avi, wmv).Run());
   EXPECT_EQ(test::DecodeErrors(wmv), "");
+  RecordingNotifier notifier;
   MediaSource source;
   ASSERT_TRUE(source.BuildConversionGraph(wmv, true, true, notifier));
   EXPECT_NEAR(source.info().durationHns, 30000000, 3000000);
 }
 
 // An abort, an unreadable input and an unwritable destination each fail the
-// run, the last two with their message and without a result.
+// run, the last two with their fault and without a result.
 TEST(AviTranscoder, FailuresStopTheRun) {
   TempDir dir;
   const std::string avi = dir.file("clip.avi");
   MakeMedia(Join({Video("176x144", "15", "1"),
                   Tone(22050, "1"),
                   {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
-  RecordingNotifier notifier;
-  AviTranscoder aborted(avi, dir.file("clip.wmv"), notifier);
+  AviTranscoder aborted(avi, dir.file("clip.wmv"));
   std::atomic<bool> abort{true};
   aborted.SetAbortFlag(&abort);
   EXPECT_FALSE(aborted.Run());
 
-  RecordingNotifier unwritable;
-  EXPECT_FALSE(AviTranscoder(avi, dir.file("no/such/folder/clip.wmv"), unwritable).Run());
-  EXPECT_TRUE(unwritable.sawMessage("ASFファイルライタの生成に失敗しました。"));
+  const auto kinds = [](const AviTranscoder& t) {
+    std::vector<FaultKind> found;
+    for (const Fault& fault : t.faults()) found.push_back(fault.kind);
+    return found;
+  };
+  AviTranscoder unwritable(avi, dir.file("no/such/folder/clip.wmv"));
+  EXPECT_FALSE(unwritable.Run());
+  EXPECT_EQ(kinds(unwritable), std::vector{FaultKind::kAviWriterFailed});
 
   test::WriteFileBytes(dir.file("broken.avi"), std::vector<std::uint8_t>(4000, 0x5a));
-  RecordingNotifier broken;
-  EXPECT_FALSE(AviTranscoder(dir.file("broken.avi"), dir.file("broken.wmv"), broken).Run());
-  EXPECT_TRUE(broken.sawMessage("サポートされていないコーデックが含まれています。"));
+  AviTranscoder broken(dir.file("broken.avi"), dir.file("broken.wmv"));
+  EXPECT_FALSE(broken.Run());
+  EXPECT_EQ(kinds(broken), std::vector{FaultKind::kAviUnsupportedCodec});
   EXPECT_FALSE(std::filesystem::exists(dir.file("broken.wmv")));
 
-  RecordingNotifier missing;
-  EXPECT_FALSE(AviTranscoder(dir.file("missing.avi"), dir.file("missing.wmv"), missing).Run());
-  EXPECT_EQ(missing.messages().size(), 1u);
+  AviTranscoder missing(dir.file("missing.avi"), dir.file("missing.wmv"));
+  EXPECT_FALSE(missing.Run());
+  EXPECT_EQ(kinds(missing), std::vector{FaultKind::kAviUnsupportedCodec});
 }
 
 // Records what the video thread delivers; read only after Stop has joined it.
