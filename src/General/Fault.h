@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace zel {
 
@@ -40,6 +41,10 @@ enum class FaultKind {
 };
 
 struct Fault {
+  Fault() = default;
+  explicit Fault(FaultKind k, std::string p = {}, int e = 0, std::string d = {})
+      : kind(k), path(std::move(p)), error(e), detail(std::move(d)) {}
+
   FaultKind kind = FaultKind::kNone;
   std::string path;    // the file it concerns, when one does
   int error = 0;       // errno, when the system gave one
