@@ -6,7 +6,6 @@
 #include <random>
 #include <vector>
 
-#include "General/Notifier.h"
 #include "convert/ConversionParameters.h"
 #include "convert/FrameConversion.h"
 #include "convert/VideoEncoderContext.h"
@@ -55,17 +54,16 @@ void BM_BufferCB_Mpeg4_320x240_to_176x144(benchmark::State& state) {
   params.width = 176;
   params.height = 144;
   ResetVideoEncoderContext(context, params, audio);
-  SilentNotifier notifier;
   VideoSegmentInfo info;
   // A long segment so that the data block is sized for every iteration.
-  if (!SetUpVideoSegment(context, {666666, 320, 240}, 36000000000LL, info, notifier)) {
+  if (SetUpVideoSegment(context, {666666, 320, 240}, 36000000000LL, info)) {
     state.SkipWithError("set-up failed");
     return;
   }
   ConversionState conversion;
   VideoTrackBuffer store;
   VideoGrabber grabber(store, conversion);
-  if (!grabber.OpenVideoEncoder(context, info, notifier)) {
+  if (grabber.OpenVideoEncoder(context, info)) {
     state.SkipWithError("open failed");
     return;
   }

@@ -5,8 +5,6 @@
 
 #include <memory>
 
-#include "General/MediaTypes.h"
-
 namespace zel {
 namespace {
 
@@ -43,16 +41,6 @@ std::string GneGetFileName(std::string_view path) {
   std::size_t at = path.find_last_of("/\\");
   if (at == std::string_view::npos) return std::string(path);
   return std::string(path.substr(at + 1));
-}
-
-std::string GneGetExtension(std::string_view path) {
-  std::size_t dot = path.rfind('.');
-  return LowerAscii(dot == std::string_view::npos ? path : path.substr(dot + 1));
-}
-
-void GneCutExtension(std::string& path) {
-  std::size_t dot = path.rfind('.');
-  if (dot != std::string::npos) path.erase(dot);
 }
 
 bool GneFileExists(std::string_view path) {

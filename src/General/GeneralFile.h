@@ -12,13 +12,6 @@ namespace zel {
 // empty when path ends in a separator.
 std::string GneGetFileName(std::string_view path);
 
-// The bytes after the last '.' with A-Z lowered (other bytes kept); the whole
-// path lowered so when it has no '.'; empty when it ends in '.'.
-std::string GneGetExtension(std::string_view path);
-
-// Cuts path in place at its last '.'; a path without '.' stays as it is.
-void GneCutExtension(std::string& path);
-
 // True when at least one directory entry matches path. The last component may
 // hold the wildcards '*' (any run of bytes) and '?' (one byte); without them
 // this is a plain existence test (folders count).

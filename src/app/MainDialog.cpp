@@ -236,8 +236,8 @@ void MainDialog::soundUnavailable() {
 void MainDialog::stepCommand(int direction) {
   // Also while playing or converting: it moves only the preview.
   if (!preview_.previewOpened()) return;
-  cursorMs_ = StepCursorMs(cursorMs_, std::int64_t{direction} * measureStepMs_,
-                           shownRange().duration);
+  cursorMs_ =
+      StepCursorMs(cursorMs_, std::int64_t{direction} * measureStepMs_, shownRange().duration);
   refresh();
   requestPicture();
 }
@@ -291,10 +291,10 @@ void MainDialog::captureCommand() {
   showRequestedPicture();  // the capture takes the preview's position
   // The records are the conversion's while it runs: CaptureCommand refuses
   // then before it touches them.
-  const CaptureCommandResult capture =
-      CaptureCommand(preview_, records_.state, records_.params, records_.settings.capturesize,
-                     records_.settings.result, setup_.workFolder, playing_, notifier_,
-                     records_.settings.keepaspect != 0);
+  const CaptureCommandResult capture = CaptureCommand(
+      preview_, records_.state, records_.params, records_.settings.capturesize,
+      records_.settings.result, setup_.workFolder, playing_, records_.settings.keepaspect != 0);
+  for (const char* message : capture.messages) notifier_.showMessage(message);
   if (capture.refused || capture.result == StillCaptureResult::kNothing) return;
   cursorMs_ = capture.cursorMs;
   refresh();
@@ -403,8 +403,8 @@ void MainDialog::refresh() {
     statusPainter_.paint(painter, statusFacts());
   }
   const MarkedRange range = shownRange();
-  bar_->setState({preview_.previewOpened(), range.duration, range.start, range.end, cursorMs_,
-                  playing_});
+  bar_->setState(
+      {preview_.previewOpened(), range.duration, range.start, range.end, cursorMs_, playing_});
   update();
 }
 

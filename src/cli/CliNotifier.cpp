@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <string>
 
+#include "General/MediaTypes.h"
+
 namespace zel::cli {
 
 namespace {
 
 std::string Clock(std::int64_t hns) {
   if (hns < 0) hns = 0;
-  std::int64_t s = hns / 10000000;
+  std::int64_t s = hns / kHnsPerSecond;
   char text[32];
   if (s >= 3600) {
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(s / 3600),

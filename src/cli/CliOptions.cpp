@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "General/MediaTypes.h"
+
 namespace zel::cli {
 
 namespace {
@@ -67,7 +69,7 @@ std::optional<std::int64_t> ParseTime(const std::string& text) {
     fraction *= 10;
     ++digits;
   }
-  return (wholeMinutes * 60 + whole) * 10000000 + fraction;
+  return (wholeMinutes * 60 + whole) * kHnsPerSecond + fraction;
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::string& error) {

@@ -316,7 +316,9 @@ int ConvertOne(const std::string& input, const CliOptions& options,
     // The AVI is first transcoded into a WMV of the same base name in the
     // private work folder; it goes again after its conversion.
     path = zel::TemporaryWmvPath(input, workFolder);
-    zel::AviTranscoder transcoder(input, path, notifier);
+    zel::AviTranscoder transcoder(input, path);
+    for (const zel::Fault& fault : transcoder.faults())
+      notifier.showMessage(zel::MessageFor(fault), false);
     transcoder.SetAbortFlag(&gInterrupted);
     const bool hasAudio = transcoder.hasAudio();
     const bool hasVideo = transcoder.hasVideo();
@@ -329,7 +331,7 @@ int ConvertOne(const std::string& input, const CliOptions& options,
       std::error_code ignored;
       fs::remove(path, ignored);
       if (gInterrupted) {
-        notifier.showMessage("変換を中断しました。", false);
+        notifier.showMessage(zel::text::kAborted, false);
       } else {
         Say(Quoted(input) + ": the AVI file could not be prepared");
       }

@@ -9,7 +9,7 @@
 
 #include "General/AtomicFile.h"
 #include "General/Log.h"
-#include "General/Notifier.h"
+#include "General/PathJoin.h"
 #include "container/BoxBuffer.h"
 #include "container/ThreeGpBoxes.h"
 
@@ -18,7 +18,7 @@ namespace {
 
 using boxes::kMovieTimescale;
 
-static_assert(kMaxTrackDurationHns == std::int64_t{0xFFFFFFFF} * 10000000 / kMovieTimescale);
+static_assert(kMaxTrackDurationHns == std::int64_t{0xFFFFFFFF} * kHnsPerSecond / kMovieTimescale);
 
 constexpr std::size_t kMdatHeaderSize = 24;
 constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
@@ -52,12 +52,6 @@ std::array<std::uint8_t, kMdatHeaderSize> MdatHeader(std::uint32_t size) {
           't'};
 }
 
-// Only "/" separates folders; a backslash is part of a Linux file name.
-std::size_t LastSeparator(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? 0 : slash + 1;
-}
-
 // Fills one track's chunk offsets from `offset` on; returns the offset after
 // its last sample.
 std::uint64_t PatchChunkOffsets(BoxBuffer& moov, PatchMark mark,
@@ -87,26 +81,21 @@ bool WriteFile(const std::string& path, std::span<const std::span<const std::uin
 }  // namespace
 
 std::string ThreeGpOutputPath(const std::string& basePath, FileKind kind) {
-  std::string path = basePath;
-  std::size_t dot = path.find_last_of('.');
-  if (dot != std::string::npos && dot >= LastSeparator(path)) path.resize(dot);
-  return path + (kind == FileKind::ThreeG2 ? ".3g2" : ".3gp");
+  return PathWithoutExtension(basePath) + (kind == FileKind::ThreeG2 ? ".3g2" : ".3gp");
 }
 
-std::string ThreeGpTitle(const std::string& basePath) {
-  return basePath.substr(LastSeparator(basePath));
-}
+std::string ThreeGpTitle(const std::string& basePath) { return PathFileName(basePath); }
 
 std::uint32_t ThreeGpClockValue(std::int64_t unixSeconds) {
   // 2082902400, not 2082844800 (1904 to 1970): kept as the players know it.
   return static_cast<std::uint32_t>(unixSeconds + 2082902400LL);
 }
 
-std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
-                            const std::string& basePath, FileKind kind,
-                            const WriterOptions& options) {
+WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
+                          const std::string& basePath, FileKind kind,
+                          const WriterOptions& options) {
   // Nothing to write without a track; the driver does not call us then.
-  if (!audio.present && !video.present) return 0;
+  if (!audio.present && !video.present) return {};
 
   static const AudioParameterBlock kNoAudioParameters;
   const AudioParameterBlock& audioParams = audio.params ? *audio.params : kNoAudioParameters;
@@ -148,13 +137,9 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
   std::uint64_t total = ftyp.size() + moov.size() + mdatSize + (threeGp ? 2 * free.size() : 0);
 
   const std::string path = ThreeGpOutputPath(basePath, kind);
-  // The message names the file and why it could not be written.
+  // The fault names the file and why it could not be written.
   auto fail = [&](int error) {
-    if (options.notifier) {
-      options.notifier->showMessage("ファイル書き込み失敗[" + path + "] (" + std::strerror(error) +
-                                    ")");
-    }
-    return 0u;
+    return WrittenFile{0, Fault{FaultKind::kFileNotWritten, path, error, {}}};
   };
   // Chunk offsets, the file size and the durations are 32-bit fields.
   if (total > kMaxFileSize || videoTicks > 0xFFFFFFFF || audioTicks > 0xFFFFFFFF)
@@ -192,7 +177,7 @@ std::uint32_t ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffe
     ok = WriteFile(path, pieces);
   }
   if (!ok) return fail(errno);
-  return static_cast<std::uint32_t>(total);
+  return WrittenFile{static_cast<std::uint32_t>(total), {}};
 }
 
 }  // namespace zel

@@ -15,6 +15,7 @@
 #include "General/Notifier.h"
 #include "convert/ConversionParameters.h"
 #include "convert/WorkFiles.h"
+#include "settings/ValueLists.h"
 
 namespace zel {
 
@@ -22,7 +23,6 @@ namespace {
 
 constexpr int kAacFrameLength = 1024;
 constexpr int kAmrFrameLength = 160;
-constexpr int kAmrBitRate = 48000;  // only ever mapped to a mode, never given to the codec
 constexpr int kAmrRateHz = 8000;
 constexpr std::size_t kAmrMaxFrameBytes = 64;  // storage format, mode 12.2: 32 bytes
 // Every converted block carries this many zeroed bytes beyond its PCM, which
@@ -30,9 +30,6 @@ constexpr std::size_t kAmrMaxFrameBytes = 64;  // storage format, mode 12.2: 32 
 constexpr std::size_t kSpareBytes = 10000;
 // FAAC 1.30 gives back four frames when drained; never loop for ever.
 constexpr int kMaxFlushCalls = 16;
-
-constexpr char kNoTemporaryFile[] = "テンポラリファイルの取得に失敗しました。";
-constexpr char kNoPcm[] = "m_prev_buffer_sizeサイズが0です";
 
 struct FaacCloser {
   void operator()(void* handle) const { faacEncClose(handle); }
@@ -91,9 +88,7 @@ void SetUpAudioSegment(AudioParameterBlock& block, AudioKind kind, int targetRat
   block.channels = targetChannels != 0 ? targetChannels : sourceChannels;
   if (kind == AudioKind::Aac) {
     block.frameLength = kAacFrameLength;
-    // FAAC's ceiling is 6 bit/s per Hz and channel. Rates of 5333 Hz and below
-    // are never offered; they get 32000 as well, which FAAC 1.30 accepts.
-    block.bitRate = 6 * block.sampleRate > 64000 ? 64000 : 32000;
+    block.bitRate = AacBitRate(block.sampleRate);
   } else if (kind == AudioKind::AmrNb) {
     // AMR-NB is narrow-band speech: 8000 Hz mono whatever was asked.
     block.sampleRate = kAmrRateHz;
@@ -138,27 +133,25 @@ struct AudioEncoder::Impl {
 
   Impl(AudioTrackBuffer& s, ConversionState& st) : store(s), state(st) {}
 
-  bool openAac(Notifier& notifier);
-  bool openAmr();
+  Fault openAac();
+  Fault openAmr();
   void encodeFrames(const std::vector<std::uint8_t>& pcm, std::size_t length);
   void commitFrame(bool& primed, std::uint32_t framesFed, std::size_t n);
   void drainAac(bool& primed, std::uint32_t framesFed);
 };
 
-bool AudioEncoder::Impl::openAac(Notifier& notifier) {
+Fault AudioEncoder::Impl::openAac() {
   faac.reset(faacEncOpen(static_cast<unsigned long>(block->sampleRate),
                          static_cast<unsigned int>(block->channels), &inputSamples,
                          &maxOutputBytes));
   if (!faac) {
-    notifier.showMessage("faacEncOpen\n");
-    return false;
+    return Fault{FaultKind::kAacEncoderNotOpened};
   }
   faacEncConfigurationPtr config = faacEncGetCurrentConfiguration(faac.get());
   // The configuration layout below is that of the header we were built with.
   if (config == nullptr || config->version != FAAC_CFG_VERSION) {
     faac.reset();
-    notifier.showMessage("faacEncGetCurrentConfiguration\n");
-    return false;
+    return Fault{FaultKind::kAacConfigurationUnreadable};
   }
   config->mpegVersion = MPEG4;
   config->aacObjectType = LOW;  // AAC-LC: what 3GPP players decode; FAAC 1.30 refuses Main
@@ -169,8 +162,7 @@ bool AudioEncoder::Impl::openAac(Notifier& notifier) {
   config->inputFormat = FAAC_INPUT_16BIT;
   if (!faacEncSetConfiguration(faac.get(), config)) {
     faac.reset();
-    notifier.showMessage("faacEncSetConfiguration\n");
-    return false;
+    return Fault{FaultKind::kAacConfigurationRefused};
   }
   unsigned char* asc = nullptr;
   unsigned long ascSize = 0;
@@ -178,13 +170,13 @@ bool AudioEncoder::Impl::openAac(Notifier& notifier) {
     block->decoderConfig.assign(asc, asc + ascSize);
   }
   std::free(asc);  // FAAC hands the buffer over with malloc
-  return true;
+  return {};
 }
 
-bool AudioEncoder::Impl::openAmr() {
+Fault AudioEncoder::Impl::openAmr() {
   amrMode = static_cast<Mode>(AmrModeForBitRate(block->bitRate));
   amr.reset(Encoder_Interface_init(0));  // no discontinuous transmission
-  return amr != nullptr;
+  return amr ? Fault{} : Fault{FaultKind::kAudioEncoderNotOpen};
 }
 
 AudioEncoder::AudioEncoder(AudioTrackBuffer& store, ConversionState& state)
@@ -192,8 +184,8 @@ AudioEncoder::AudioEncoder(AudioTrackBuffer& store, ConversionState& state)
 
 AudioEncoder::~AudioEncoder() = default;
 
-bool AudioEncoder::OpenAudioEncoder(AudioParameterBlock& block, const AudioSegmentInfo& info,
-                                    AudioKind kind, Notifier& notifier) {
+Fault AudioEncoder::OpenAudioEncoder(AudioParameterBlock& block, const AudioSegmentInfo& info,
+                                     AudioKind kind) {
   CloseAudioEncoder();
   Impl& s = *impl_;
   s.block = &block;
@@ -208,18 +200,16 @@ bool AudioEncoder::OpenAudioEncoder(AudioParameterBlock& block, const AudioSegme
   block.decoderConfig.clear();
   switch (kind) {
     case AudioKind::Aac:
-      return s.openAac(notifier);
+      return s.openAac();
     case AudioKind::AmrNb:
       return s.openAmr();
     case AudioKind::None:
       break;
   }
-  return true;
+  return {};
 }
 
 unsigned long AudioEncoder::inputSamples() const { return impl_->inputSamples; }
-
-unsigned long AudioEncoder::maxOutputBytes() const { return impl_->maxOutputBytes; }
 
 int AudioEncoder::amrMode() const { return impl_->amr ? impl_->amrMode : -1; }
 
@@ -228,7 +218,7 @@ long AudioEncoder::faacBitRate() const {
   return static_cast<long>(faacEncGetCurrentConfiguration(impl_->faac.get())->bitRate);
 }
 
-bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier) {
+Fault AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory) {
   Impl& s = *impl_;
   const int segment = s.state.segmentIndex.load();
   if (Notifier* window = s.state.statusWindow.load()) {
@@ -239,15 +229,11 @@ bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
 
   std::vector<std::uint8_t> image;
   if (!ReadWholeFile(TemporaryWavPath(workingDirectory, segment), image)) {
-    notifier.showMessage(kNoTemporaryFile);
-    return false;
+    return Fault{FaultKind::kTemporaryWavUnreadable};
   }
   std::size_t pcmOffset = 0, length = 0;
-  if (!LocatePcm(image, pcmOffset, length)) {
-    notifier.showMessage(kNoPcm);
-    return false;
-  }
-  if (s.block == nullptr || (!s.faac && !s.amr)) return false;  // no open encoder
+  if (!LocatePcm(image, pcmOffset, length)) return Fault{FaultKind::kNoPcm};
+  if (s.block == nullptr || (!s.faac && !s.amr)) return Fault{FaultKind::kAudioEncoderNotOpen};
 
   // The PCM is already at the target rate and channel count: the source
   // resampled it with a low-pass filter while decoding. Every frame may read
@@ -260,9 +246,9 @@ bool AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, Notif
   const std::uint64_t oneSecond = 2ULL *
                                   static_cast<std::uint64_t>(std::max(s.block->sampleRate, 0)) *
                                   static_cast<std::uint64_t>(std::max(s.block->channels, 0));
-  if (length < oneSecond) return true;
+  if (length < oneSecond) return {};
   s.encodeFrames(image, length);
-  return true;
+  return {};
 }
 
 // Frames start at byte offsets 0, 2F, 4F ... while the offset is below

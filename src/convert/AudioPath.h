@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "General/Fault.h"
 #include "container/TrackBuffers.h"
 #include "convert/SegmentInfo.h"
 
@@ -26,24 +27,21 @@ class AudioEncoder {
   AudioEncoder(AudioTrackBuffer& store, ConversionState& state);
   ~AudioEncoder();
 
-  // Opens FAAC or the AMR-NB encoder for one segment. False after showing a
-  // message when the encoder refuses its configuration.
-  bool OpenAudioEncoder(AudioParameterBlock& block, const AudioSegmentInfo& info, AudioKind kind,
-                        Notifier& notifier);
+  // Opens FAAC or the AMR-NB encoder for one segment. The fault when the
+  // encoder cannot be made or refuses its configuration.
+  Fault OpenAudioEncoder(AudioParameterBlock& block, const AudioSegmentInfo& info, AudioKind kind);
   // Reads the segment's temporary WAV file (TemporaryWavPath of the working
   // directory and the segment index), converts and encodes it into the store.
-  // False after showing its message when the file cannot be read or holds no
-  // PCM (the track then has no frames, and the segment must not be taken for
-  // a whole one). Less than one second of PCM is no failure: it makes an
-  // empty track.
-  bool EncodeTemporaryWav(const std::string& workingDirectory, Notifier& notifier);
+  // The fault when the file cannot be read or holds no PCM (the track then
+  // has no frames, and the segment must not be taken for a whole one). Less
+  // than one second of PCM is no failure: it makes an empty track.
+  Fault EncodeTemporaryWav(const std::string& workingDirectory);
   void CloseAudioEncoder();
 
   // What the open encoder was given, for tests and diagnostics.
-  unsigned long inputSamples() const;    // FAAC: samples per call, all channels; else 0
-  unsigned long maxOutputBytes() const;  // FAAC: output bound per call; else 0
-  int amrMode() const;                   // AMR-NB mode, -1 without an AMR encoder
-  long faacBitRate() const;              // FAAC's bit rate per channel, -1 without FAAC
+  unsigned long inputSamples() const;  // FAAC: samples per call, all channels; else 0
+  int amrMode() const;                 // AMR-NB mode, -1 without an AMR encoder
+  long faacBitRate() const;            // FAAC's bit rate per channel, -1 without FAAC
 
  private:
   struct Impl;

@@ -84,6 +84,10 @@ class Conversion {
   void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished);
   bool checkPlannedOutputs();
   bool refuse(const std::string& message);
+  bool fail(const Fault& fault) {
+    job_.notifier.showMessage(MessageFor(fault));
+    return false;
+  }
   bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
@@ -246,11 +250,13 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
                              info.frameRate,        info.frameRateNum,   info.frameRateDen,
                              info.sampleAspectNum,  info.sampleAspectDen};
     const VideoScaling scaling{params.keepAspect, params.smoothScale};
-    if (!SetUpVideoSegment(job_.videoContext, format, length, videoInfo, notifier, scaling,
-                           bounds.start - job_.range.start)) {
-      return false;
+    if (const Fault fault = SetUpVideoSegment(job_.videoContext, format, length, videoInfo, scaling,
+                                              bounds.start - job_.range.start)) {
+      return fail(fault);
     }
-    if (!grabber_.OpenVideoEncoder(job_.videoContext, videoInfo, notifier)) return false;
+    if (const Fault fault = grabber_.OpenVideoEncoder(job_.videoContext, videoInfo)) {
+      return fail(fault);
+    }
   }
   AudioSegmentInfo audioInfo;
   if (audio_.present) {
@@ -274,10 +280,12 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   }
   // The audio encoder is first needed once the segment has been decoded; it
   // opens (FAAC's set-up is costly) while the streaming threads decode.
-  if (audio_.present &&
-      !encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo, params.audioKind, notifier)) {
-    source.Stop();
-    return false;
+  if (audio_.present) {
+    if (const Fault fault =
+            encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo, params.audioKind)) {
+      source.Stop();
+      return fail(fault);
+    }
   }
   const MediaSource::WaitResult wait = source.WaitForSegment(
       job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
@@ -310,7 +318,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   // The encoder may still hold pictures: they belong in this segment's files.
   if (video_.present) grabber_.FlushVideoEncoder();
   if (audio_.present && !aborted) {
-    if (!encoder_.EncodeTemporaryWav(workDir_, notifier)) return false;
+    if (const Fault fault = encoder_.EncodeTemporaryWav(workDir_)) return fail(fault);
     // under a second of sound gives no track
     if (audio_.samples.sampleCount() == 0) summary_.soundTooShort = true;
   }
@@ -375,14 +383,14 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
 }
 
 // The 3GP file first, then the 3G2 file. A file that could not be written
-// has been reported by the writer.
+// is reported here.
 bool Conversion::writeContainers(const std::string& outputBase) {
   WriterOptions writer;
   writer.containerMode = job_.params.containerMode;
-  writer.notifier = &job_.notifier;
   for (FileKind kind : kFileKinds) {
     if (!wants(kind)) continue;
-    if (ThreeGpWriter(audio_, video_, outputBase, kind, writer) == 0) return false;
+    const WrittenFile file = ThreeGpWriter(audio_, video_, outputBase, kind, writer);
+    if (file.size == 0) return fail(file.fault);
     ++summary_.filesWritten;
     summary_.outputs.push_back(ThreeGpOutputPath(outputBase, kind));
   }
@@ -401,8 +409,8 @@ bool Conversion::writeThumbnail(const VideoSegmentInfo& videoInfo, const std::st
     params.thumbWidth = videoInfo.sourceWidth;
     params.thumbHeight = videoInfo.sourceHeight;
   }
-  written = WriteThumbnail(videoInfo, job_.state.rgb24Input, frame.data(), frame.size(),
-                           params.thumbWidth, params.thumbHeight, thumbnailBase, workDir_) != 0;
+  written = WriteThumbnail(videoInfo, false, frame.data(), frame.size(), params.thumbWidth,
+                           params.thumbHeight, thumbnailBase, workDir_) != 0;
   if (!written) {
     job_.notifier.showMessage(std::string(text::kThumbnailFailurePrefix) + thumbnailBase + ".jpg]");
   } else {
@@ -450,12 +458,9 @@ std::string RefusedStreamsMessage(const MediaInfo& info, const std::string& inpu
 
 std::string SegmentOutputBase(const std::string& inputPath, const std::string& outputFolder,
                               bool splitting, int segmentIndex) {
-  std::string fileName = PathFileName(inputPath);
-  std::string extension;
-  if (auto dot = fileName.rfind('.'); dot != std::string::npos) {
-    extension = fileName.substr(dot);
-    fileName.resize(dot);
-  }
+  const std::string name = PathFileName(inputPath);
+  std::string fileName = PathWithoutExtension(name);
+  const std::string extension = name.substr(fileName.size());
   if (splitting) {
     char number[16];
     std::snprintf(number, sizeof number, "%02d", segmentIndex);
@@ -485,7 +490,8 @@ ConversionOutcome ConvertThreadBody(const std::string& inputPath, Notifier* stat
   // The conversion thread's boundary: whatever fails ends the job, not the
   // program (the job's objects have let go of everything on the way out).
   try {
-    if (!PrepareConversion(job.settings, job.params, encoders, job.notifier)) {
+    if (const Fault fault = PrepareConversion(job.settings, job.params, encoders)) {
+      job.notifier.showMessage(MessageFor(fault));
       return ConversionOutcome::Refused;
     }
     result = RunConversion(inputPath, statusWindow, workingDirectory, job, &done);

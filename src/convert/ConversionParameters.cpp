@@ -1,17 +1,10 @@
 #include "convert/ConversionParameters.h"
 
-#include "General/Notifier.h"
 #include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
 #include "settings/ValueLists.h"
 
 namespace zel {
-namespace {
-
-constexpr std::string_view kNoOutputFile = "変換するファイルが指定されていません。";
-constexpr std::string_view kUnsupportedSize = "サポートされていないサイズです。";
-
-}  // namespace
 
 int FrameHeightForWidth(int width) {
   for (const FrameSize& size : kFrameSizes) {
@@ -27,14 +20,11 @@ bool IsH263FrameSize(int width, int height) {
   return false;
 }
 
-bool PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
-                       EncoderBlocks encoders, Notifier& notifier) {
+Fault PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
+                        EncoderBlocks encoders) {
   const bool want3gp = settings.file3gp != 0;
   const bool want3g2 = settings.file3g2 != 0;
-  if (!want3gp && !want3g2) {
-    notifier.showMessage(kNoOutputFile);
-    return false;
-  }
+  if (!want3gp && !want3g2) return Fault{FaultKind::kNoOutputKind};
 
   // Every index goes through the value lists, which treat an index outside
   // its list as the list's first entry; an edited setup.ini cannot reach past
@@ -54,7 +44,7 @@ bool PrepareConversion(const ConversionSettings& settings, ConversionParameters&
     // 320x240, which the video path then refuses.
     width = FrameWidth(settings.framesize);
     height = FrameHeightForWidth(width);
-    if (height == 0) notifier.showMessage(kUnsupportedSize);
+    if (height == 0) return Fault{FaultKind::kUnsupportedFrameSize};
   }
 
   // framerate is both index and value of the frame-rate list; a stored value
@@ -73,7 +63,7 @@ bool PrepareConversion(const ConversionSettings& settings, ConversionParameters&
 
   SetConversionParameters(params, encoders, audioKind, videoKind, sampleRate, channels, frameRate,
                           width, height, containerMode);
-  return true;
+  return {};
 }
 
 void SetConversionParameters(ConversionParameters& params, EncoderBlocks encoders,

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "General/Fault.h"
 #include "container/TrackBuffers.h"
 
 namespace zel {
@@ -15,13 +16,13 @@ class VideoEncoderContext;
 struct ConversionParameters {
   AudioKind audioKind = AudioKind::None;
   VideoKind videoKind = VideoKind::None;
-  int sampleRate = 0;   // Hz; 0: the source's
-  int channels = 0;     // 1 or 2; 0: the source's
-  int frameRate = 0;    // frames per second; 0: the source's
-  int width = 0;        // pixels; both 0: the source's size
+  int sampleRate = 0;  // Hz; 0: the source's
+  int channels = 0;    // 1 or 2; 0: the source's
+  int frameRate = 0;   // frames per second; 0: the source's
+  int width = 0;       // pixels; both 0: the source's size
   int height = 0;
   ContainerMode containerMode = ContainerMode::Both;
-  int thumbWidth = 0;   // 0: the source size (filled in at the first segment)
+  int thumbWidth = 0;  // 0: the source size (filled in at the first segment)
   int thumbHeight = 0;
   bool reportEnabled = false;
   // Beyond the described converter (off by default): keep the picture's
@@ -37,7 +38,6 @@ struct ConversionState {
   std::atomic<bool> abortRequested{false};
   std::atomic<int> segmentIndex{0};
   std::atomic<Notifier*> statusWindow{nullptr};  // receives the progress caption
-  std::atomic<bool> rgb24Input{false};           // frames arrive as bottom-up RGB24, not YV12
 };
 
 // The loaded file and its marks, 100-ns units; 0 <= start <= end <= duration.
@@ -73,16 +73,16 @@ int FrameHeightForWidth(int width);
 bool IsH263FrameSize(int width, int height);
 
 // Checks that a container kind is chosen, resolves the settings into params
-// and calls SetConversionParameters. Returns false after showing its message.
-bool PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
-                       EncoderBlocks encoders, Notifier& notifier);
+// and calls SetConversionParameters. Returns what refuses the job
+// (kNoOutputKind, kUnsupportedFrameSize), or no fault.
+Fault PrepareConversion(const ConversionSettings& settings, ConversionParameters& params,
+                        EncoderBlocks encoders);
 
 // Stores the first eight fields, resets the video encoder context (which also
 // clears the audio parameter block), then writes sample rate and channels
 // into the audio parameter block.
 void SetConversionParameters(ConversionParameters& params, EncoderBlocks encoders,
-                             AudioKind audioKind, VideoKind videoKind, int sampleRate,
-                             int channels, int frameRate, int width, int height,
-                             ContainerMode containerMode);
+                             AudioKind audioKind, VideoKind videoKind, int sampleRate, int channels,
+                             int frameRate, int width, int height, ContainerMode containerMode);
 
 }  // namespace zel

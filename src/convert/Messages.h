@@ -1,6 +1,18 @@
 #pragma once
 
+#include <string>
+
+#include "General/Fault.h"
+
 // The texts that the conversion shows the user, in one place.
+
+namespace zel {
+
+// The text the user sees for a fault that a layer below the driver and the
+// front ends handed up.
+std::string MessageFor(const Fault& fault);
+
+}  // namespace zel
 
 namespace zel::text {
 

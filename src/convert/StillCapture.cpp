@@ -6,7 +6,6 @@
 
 #include "General/GeneralFile.h"
 #include "General/MediaTypes.h"
-#include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "convert/ConversionParameters.h"
 #include "convert/Thumbnail.h"
@@ -49,8 +48,7 @@ StillCaptureResult CaptureStill(PreviewSource& preview, std::int64_t positionHns
   }
   if (workFolder.empty()) return StillCaptureResult::kNotWritten;
 
-  // The frame is handed over as RGB24 directly: the shared rgb24Input flag
-  // describes the conversion's frames and stays untouched.
+  // The frame is handed over as RGB24 directly.
   const std::string basePath = JoinPath(outputFolder, StillImageName(positionHns));
   VideoSegmentInfo info = FrameSizes(width, height, width, height);
   info.keepAspect = size.keepAspect;
@@ -79,13 +77,12 @@ const char* StillCaptureMessage(StillCaptureResult result, bool playing) {
 CaptureCommandResult CaptureCommand(PreviewSource& preview, const ConversionState& state,
                                     ConversionParameters& params, int capturesize,
                                     const std::string& outputFolder, const std::string& workFolder,
-                                    bool playing, Notifier& notifier, bool keepAspect) {
+                                    bool playing, bool keepAspect) {
   CaptureCommandResult command;
   if (!preview.previewOpened() || !preview.previewInfo().hasVideo) return command;
   if (state.converting) {
     command.refused = true;
-    notifier.showMessage(text::kStillRefusedWhileConverting);
-    notifier.showMessage(text::kStillNotCaptured);
+    command.messages = {text::kStillRefusedWhileConverting, text::kStillNotCaptured};
     return command;
   }
   const MediaInfo& info = preview.previewInfo();
@@ -98,7 +95,7 @@ CaptureCommandResult CaptureCommand(PreviewSource& preview, const ConversionStat
   command.result =
       CaptureStill(preview, command.cursorMs * kHnsPerMs, outputFolder, size, workFolder);
   if (const char* message = StillCaptureMessage(command.result, playing)) {
-    notifier.showMessage(message);
+    command.messages.push_back(message);
   }
   return command;
 }

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zel {
 
 class PreviewSource;
-class Notifier;
 struct ConversionParameters;
 struct ConversionState;
 
@@ -64,18 +64,19 @@ const char* StillCaptureMessage(StillCaptureResult result, bool playing);
 
 struct CaptureCommandResult {
   StillCaptureResult result = StillCaptureResult::kNothing;
-  std::int64_t cursorMs = 0;  // the captured position, the window's new cursor
-  bool refused = false;       // a conversion was running
+  std::int64_t cursorMs = 0;          // the captured position, the window's new cursor
+  bool refused = false;               // a conversion was running
+  std::vector<const char*> messages;  // for the window to show, in this order
 };
 
 // The Capture button: refused with its two messages during a conversion;
 // otherwise the capture size goes into params.thumbWidth/thumbHeight, the
 // picture at the preview's position (in whole milliseconds) is saved and
-// the message is shown. The caller resumes playback (PlayRange from
+// its message given. The caller resumes playback (PlayRange from
 // cursorMs to the end mark) when playing and CaptureTookPicture(result).
 CaptureCommandResult CaptureCommand(PreviewSource& preview, const ConversionState& state,
                                     ConversionParameters& params, int capturesize,
                                     const std::string& outputFolder, const std::string& workFolder,
-                                    bool playing, Notifier& notifier, bool keepAspect = false);
+                                    bool playing, bool keepAspect = false);
 
 }  // namespace zel

@@ -1,6 +1,7 @@
 #include "convert/VideoEncoderContext.h"
 
 #include "General/Log.h"
+#include "settings/ValueLists.h"
 #include "source/LibavHandles.h"
 
 extern "C" {
@@ -117,7 +118,7 @@ void ResetVideoEncoderContext(VideoEncoderContext& context, const ConversionPara
     return;
   }
 
-  c->bit_rate = 200000;  // no setting changes it
+  c->bit_rate = kVideoBitRate;  // no setting changes it
   c->bit_rate_tolerance = 4000000;
   c->flags = AV_CODEC_FLAG_GLOBAL_HEADER;  // headers into extradata, not into key frames
   // Frame rate and frame-rate base 1 become time base 1/frameRate; 0 stays

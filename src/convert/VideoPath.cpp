@@ -40,17 +40,11 @@ constexpr std::size_t kStorePadding = 64;
 
 }  // namespace
 
-bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
-                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier,
-                       const VideoScaling& scaling, std::int64_t segmentOffsetHns) {
-  if (!context.get()) {
-    notifier.showMessage("video encoder not available\n");
-    return false;
-  }
-  if (source.width <= 0 || source.height <= 0) {
-    notifier.showMessage("video frame size unknown\n");
-    return false;
-  }
+Fault SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
+                        std::int64_t segmentLengthHns, VideoSegmentInfo& info,
+                        const VideoScaling& scaling, std::int64_t segmentOffsetHns) {
+  if (!context.get()) return Fault{FaultKind::kVideoEncoderMissing};
+  if (source.width <= 0 || source.height <= 0) return Fault{FaultKind::kVideoFrameSizeUnknown};
   const std::int64_t sourceDurationHns =
       source.frameDurationHns > 0 ? source.frameDurationHns : kDefaultFrameHns;
   // The exact rate when the source knows it: a 60 fps frame time rounds to
@@ -92,8 +86,7 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
 
   if (context.kind() == VideoKind::H263 && !IsH263FrameSize(width, height)) {
     // The conversion ends as failed here; nothing has been encoded yet.
-    notifier.showMessage("h263:128x96,176x144,352x288,704x576,1408x1152\n");
-    return false;
+    return Fault{FaultKind::kH263FrameSize};
   }
 
   info = FrameSizes(source.width, source.height, width, height);
@@ -107,7 +100,7 @@ bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& so
   info.sampleAspectDen = source.sampleAspectDen;
   info.keepAspect = scaling.keepAspect;
   info.smoothScaling = scaling.smooth;
-  return true;
+  return {};
 }
 
 struct VideoGrabber::Impl {
@@ -139,9 +132,9 @@ struct VideoGrabber::Impl {
   std::vector<std::uint8_t> scaledFrame;  // YV12 at the target size; the picture's planes
   // Fitting the picture (keepaspect, smoothscale): where it goes, and how.
   PictureArea area;
-  bool wholeFrame = true;             // the picture fills the frame, nearest neighbour
-  av::SwsPtr smoothScaler;            // smoothscale
-  VideoSegmentInfo areaInfo;          // nearest neighbour into the area
+  bool wholeFrame = true;     // the picture fills the frame, nearest neighbour
+  av::SwsPtr smoothScaler;    // smoothscale
+  VideoSegmentInfo areaInfo;  // nearest neighbour into the area
   std::vector<std::uint8_t> areaFrame;
   bool setUpFitting();
   void convertPicture(const std::uint8_t* buffer, std::size_t length);
@@ -167,8 +160,7 @@ bool VideoGrabber::hasFirstFrame() const { return impl_->haveFirstFrame; }
 
 std::uint32_t VideoGrabber::flushedPackets() const { return impl_->flushedPackets; }
 
-bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
-                                    Notifier& notifier) {
+Fault VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info) {
   Impl& d = *impl_;
   if (d.open) CloseVideoEncoder();
   d.context = &context;
@@ -188,8 +180,7 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   const int sw = info.sourceWidth, sh = info.sourceHeight;
   const int tw = info.targetWidth, th = info.targetHeight;
   if (!c || sw <= 0 || sh <= 0 || tw <= 0 || th <= 0 || info.targetFrameRate <= 0) {
-    notifier.showMessage("video encoder not set up\n");
-    return false;
+    return Fault{FaultKind::kVideoEncoderNotSetUp};
   }
 
   const std::size_t sourceLuma = static_cast<std::size_t>(sw) * sh;
@@ -200,8 +191,7 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.current.assign(d.sourceBytes, 0);
   firstFrame_.assign(sourceLuma * 3, 0);
   if (!d.setUpFitting()) {
-    notifier.showMessage("video scaling not available\n");
-    return false;
+    return Fault{FaultKind::kVideoScalingMissing};
   }
   // The data block's estimate: half a byte per target pixel and frame, plus a
   // reserve. The store grows beyond it when the frames need more.
@@ -213,20 +203,18 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   const AVCodec* codec = c->codec;
   int err = avcodec_open2(c, codec, nullptr);
   if (err < 0) {
-    std::string text = "Can not open video encoder ";
-    text += codec ? codec->name : "?";
-    text += ": " + av::ErrorText(err) + "\n";
-    notifier.showMessage(text);
     d.scaledFrame.clear();
     firstFrame_.clear();
-    return false;
+    return Fault{FaultKind::kVideoEncoderNotOpened,
+                 {},
+                 0,
+                 std::string(codec ? codec->name : "?") + ": " + av::ErrorText(err)};
   }
 
   d.picture.reset(av_frame_alloc());
   d.packet.reset(av_packet_alloc());
   if (!d.picture || !d.packet) {
-    notifier.showMessage("Can not open video encoder: out of memory\n");
-    return false;
+    return Fault{FaultKind::kVideoEncoderOutOfMemory};
   }
   AVFrame* p = d.picture.get();
   p->format = AV_PIX_FMT_YUV420P;
@@ -247,7 +235,7 @@ bool VideoGrabber::OpenVideoEncoder(VideoEncoderContext& context, const VideoSeg
   d.store.kind = context.kind();
   d.store.present = true;
   d.open = true;
-  return true;
+  return {};
 }
 
 // Encodes the picture once and stores what the encoder returns. With no
@@ -360,8 +348,8 @@ bool VideoGrabber::Impl::setUpFitting() {
     // repeat pixels, so bicubic does that.
     const bool shrinks = area.width <= sw && area.height <= sh;
     smoothScaler.reset(sws_getContext(sw, sh, AV_PIX_FMT_YUV420P, area.width, area.height,
-                                      AV_PIX_FMT_YUV420P, shrinks ? SWS_AREA : SWS_BICUBIC,
-                                      nullptr, nullptr, nullptr));
+                                      AV_PIX_FMT_YUV420P, shrinks ? SWS_AREA : SWS_BICUBIC, nullptr,
+                                      nullptr, nullptr));
     return smoothScaler != nullptr;
   }
   areaInfo = FrameSizes(sw, sh, area.width, area.height);
@@ -375,13 +363,12 @@ void VideoGrabber::Impl::fitPicture(const std::uint8_t* buffer, std::size_t leng
   const int sw = info.sourceWidth, sh = info.sourceHeight, tw = info.targetWidth;
   const std::size_t sourceLuma = static_cast<std::size_t>(sw) * sh;
   const std::size_t targetLuma = static_cast<std::size_t>(tw) * info.targetHeight;
-  std::uint8_t* target[3] = {
-      scaledFrame.data() + static_cast<std::size_t>(area.y) * tw + area.x,
-      // U is the third plane of YV12, V the second
-      scaledFrame.data() + targetLuma + targetLuma / 4 +
-          static_cast<std::size_t>(area.y / 2) * (tw / 2) + area.x / 2,
-      scaledFrame.data() + targetLuma + static_cast<std::size_t>(area.y / 2) * (tw / 2) +
-          area.x / 2};
+  std::uint8_t* target[3] = {scaledFrame.data() + static_cast<std::size_t>(area.y) * tw + area.x,
+                             // U is the third plane of YV12, V the second
+                             scaledFrame.data() + targetLuma + targetLuma / 4 +
+                                 static_cast<std::size_t>(area.y / 2) * (tw / 2) + area.x / 2,
+                             scaledFrame.data() + targetLuma +
+                                 static_cast<std::size_t>(area.y / 2) * (tw / 2) + area.x / 2};
   const int targetStride[3] = {tw, tw / 2, tw / 2};
   if (smoothScaler) {
     const std::uint8_t* source[3] = {buffer, buffer + sourceLuma + sourceLuma / 4,

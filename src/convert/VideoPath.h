@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "General/Fault.h"
 #include "container/TrackBuffers.h"
 #include "convert/SegmentInfo.h"
 #include "source/VideoFrameSink.h"
@@ -36,11 +37,11 @@ struct VideoScaling {
 // Segment set-up: completes the context (frame rate and size of 0 taken from
 // the source, the rate exactly), checks the H.263 frame sizes and fills info,
 // whose frameCount is the segment's number of output pictures (the segment
-// starting segmentOffsetHns after the range's start). Returns false after
-// showing a message when the segment cannot be encoded.
-bool SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
-                       std::int64_t segmentLengthHns, VideoSegmentInfo& info, Notifier& notifier,
-                       const VideoScaling& scaling = {}, std::int64_t segmentOffsetHns = 0);
+// starting segmentOffsetHns after the range's start). Returns the fault when
+// the segment cannot be encoded.
+Fault SetUpVideoSegment(VideoEncoderContext& context, const VideoSourceFormat& source,
+                        std::int64_t segmentLengthHns, VideoSegmentInfo& info,
+                        const VideoScaling& scaling = {}, std::int64_t segmentOffsetHns = 0);
 
 // The encoding side of the VideoTrackBuffer: receives the decoded frames of a
 // segment, scales them, resamples the frame rate and encodes into the store.
@@ -52,10 +53,9 @@ class VideoGrabber final : public VideoFrameSink {
   VideoGrabber(VideoTrackBuffer& store, ConversionState& state);
   ~VideoGrabber() override;
 
-  // Opens the encoder for one segment. False after showing a message when the
-  // encoder refuses to open.
-  bool OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info,
-                        Notifier& notifier);
+  // Opens the encoder for one segment. The fault when the encoder refuses to
+  // open.
+  Fault OpenVideoEncoder(VideoEncoderContext& context, const VideoSegmentInfo& info);
   void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override;
   // Ends the segment once its frames are all in: the last picture fills the
   // ticks up to the segment's end, then whatever the encoder still holds is

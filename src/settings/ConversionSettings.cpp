@@ -13,6 +13,33 @@ namespace {
 constexpr std::string_view kSection = "zel";
 constexpr std::string_view kFileName = "setup.ini";
 
+// The keys of setup.ini and the fields they hold, read and written from
+// these tables in this order.
+template <typename T>
+struct Key {
+  std::string_view key;
+  T ConversionSettings::*field;
+};
+constexpr Key<std::string> kTextKeys[] = {{"result", &ConversionSettings::result},
+                                          {"edit", &ConversionSettings::edit}};
+constexpr Key<int> kNumberKeys[] = {{"mpeg_audio", &ConversionSettings::mpeg_audio},
+                                    {"mpeg_video", &ConversionSettings::mpeg_video}};
+constexpr std::string_view kSplitKey = "splittime";  // whole seconds
+constexpr Key<int> kNumberKeysAfterSplit[] = {{"framesize", &ConversionSettings::framesize},
+                                              {"capturesize", &ConversionSettings::capturesize},
+                                              {"channels", &ConversionSettings::channels},
+                                              {"samplerate", &ConversionSettings::samplerate},
+                                              {"framerate", &ConversionSettings::framerate},
+                                              {"measure", &ConversionSettings::measure},
+                                              {"adjustframe", &ConversionSettings::adjustframe},
+                                              {"logfile", &ConversionSettings::logfile},
+                                              {"3gpfile", &ConversionSettings::file3gp},
+                                              {"3g2file", &ConversionSettings::file3g2}};
+// Keys that older versions do not know.
+constexpr Key<int> kExtraKeys[] = {{"keepaspect", &ConversionSettings::keepaspect},
+                                   {"smoothscale", &ConversionSettings::smoothscale},
+                                   {"anyinput", &ConversionSettings::anyinput}};
+
 }  // namespace
 
 std::filesystem::path SettingsFilePath(const std::filesystem::path& startDirectory) {
@@ -48,26 +75,14 @@ SettingsLoad LoadSettingsFile(ConversionSettings& settings, const std::filesyste
       break;
   }
 
-  settings.result = ini.getString(kSection, "result");
-  settings.edit = ini.getString(kSection, "edit");
-  settings.mpeg_audio = ini.getInt(kSection, "mpeg_audio");
-  settings.mpeg_video = ini.getInt(kSection, "mpeg_video");
+  for (const auto& [key, field] : kTextKeys) settings.*field = ini.getString(kSection, key);
+  for (const auto& [key, field] : kNumberKeys) settings.*field = ini.getInt(kSection, key);
   // Whole seconds in the file, 100-ns units in memory; the seconds are at most
   // 32-bit, so the product fits in 64 bits.
-  settings.splittime = std::int64_t{ini.getInt(kSection, "splittime")} * kHnsPerSecond;
-  settings.framesize = ini.getInt(kSection, "framesize");
-  settings.capturesize = ini.getInt(kSection, "capturesize");
-  settings.channels = ini.getInt(kSection, "channels");
-  settings.samplerate = ini.getInt(kSection, "samplerate");
-  settings.framerate = ini.getInt(kSection, "framerate");
-  settings.adjustframe = ini.getInt(kSection, "adjustframe");
-  settings.measure = ini.getInt(kSection, "measure");
-  settings.logfile = ini.getInt(kSection, "logfile");
-  settings.file3gp = ini.getInt(kSection, "3gpfile");
-  settings.file3g2 = ini.getInt(kSection, "3g2file");
-  settings.keepaspect = ini.getInt(kSection, "keepaspect");
-  settings.smoothscale = ini.getInt(kSection, "smoothscale");
-  settings.anyinput = ini.getInt(kSection, "anyinput");
+  settings.splittime = std::int64_t{ini.getInt(kSection, kSplitKey)} * kHnsPerSecond;
+  for (const auto& [key, field] : kNumberKeysAfterSplit)
+    settings.*field = ini.getInt(kSection, key);
+  for (const auto& [key, field] : kExtraKeys) settings.*field = ini.getInt(kSection, key);
   return load;
 }
 
@@ -95,32 +110,19 @@ bool SaveSettings(const ConversionSettings& settings, const std::filesystem::pat
   const IniFile::LoadStatus status = ini.load(path, nullptr);
   if (status != IniFile::LoadStatus::Loaded && status != IniFile::LoadStatus::Missing) return false;
 
-  // This order is the order of the keys in a new file.
-  ini.set(kSection, "result", settings.result);
-  ini.set(kSection, "edit", settings.edit);
-  ini.setInt(kSection, "mpeg_audio", settings.mpeg_audio);
-  ini.setInt(kSection, "mpeg_video", settings.mpeg_video);
-  ini.setInt(kSection, "splittime", settings.splittime / kHnsPerSecond);
-  ini.setInt(kSection, "framesize", settings.framesize);
-  ini.setInt(kSection, "capturesize", settings.capturesize);
-  ini.setInt(kSection, "channels", settings.channels);
-  ini.setInt(kSection, "samplerate", settings.samplerate);
-  ini.setInt(kSection, "framerate", settings.framerate);
-  ini.setInt(kSection, "measure", settings.measure);
-  ini.setInt(kSection, "adjustframe", settings.adjustframe);
-  ini.setInt(kSection, "logfile", settings.logfile);
-  ini.setInt(kSection, "3gpfile", settings.file3gp);
-  ini.setInt(kSection, "3g2file", settings.file3g2);
+  // The tables' order is the order of the keys in a new file.
+  for (const auto& [key, field] : kTextKeys) ini.set(kSection, key, settings.*field);
+  for (const auto& [key, field] : kNumberKeys) ini.setInt(kSection, key, settings.*field);
+  ini.setInt(kSection, kSplitKey, settings.splittime / kHnsPerSecond);
+  for (const auto& [key, field] : kNumberKeysAfterSplit) ini.setInt(kSection, key, settings.*field);
   // The keys older versions do not know are written once one of them
   // matters (then all three, and from then on), so a file saved with them
   // off stays as it always was.
-  const std::pair<std::string_view, int> extras[] = {{"keepaspect", settings.keepaspect},
-                                                     {"smoothscale", settings.smoothscale},
-                                                     {"anyinput", settings.anyinput}};
   bool writeExtras = false;
-  for (const auto& [key, value] : extras) writeExtras |= value != 0 || ini.get(kSection, key);
+  for (const auto& [key, field] : kExtraKeys)
+    writeExtras |= settings.*field != 0 || ini.get(kSection, key);
   if (writeExtras) {
-    for (const auto& [key, value] : extras) ini.setInt(kSection, key, value);
+    for (const auto& [key, field] : kExtraKeys) ini.setInt(kSection, key, settings.*field);
   }
   return ini.save(path);
 }

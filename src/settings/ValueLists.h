@@ -28,6 +28,17 @@ inline constexpr int kVideoFormatNone = 0;
 inline constexpr int kVideoFormatH263 = 1;
 inline constexpr int kVideoFormatMpeg4 = 2;
 
+// The encoders' bit rates, which no setting chooses; the settings dialog
+// shows them.
+inline constexpr int kVideoBitRate = 200000;
+inline constexpr int kAmrBitRate = 48000;  // only ever mapped to a mode, never given to the codec
+// The AAC bit rate per channel at a sample rate: FAAC's ceiling is 6 bit/s
+// per Hz and channel. Rates of 5333 Hz and below are never offered; they get
+// 32000 as well, which FAAC 1.30 accepts.
+inline constexpr int AacBitRate(int sampleRateHz) {
+  return 6 * sampleRateHz > 64000 ? 64000 : 32000;
+}
+
 std::span<const ListEntry> AudioFormatList();  // none, aac, amr
 std::span<const ListEntry> VideoFormatList();  // none, h263, mpeg4
 // The lists that depend on a format take the format's index as stored; it is

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "General/Log.h"
-#include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "source/LibavHandles.h"
 
@@ -25,13 +24,6 @@ constexpr std::int64_t kVideoBitRate = 2000000;
 constexpr std::int64_t kStereoBitRate = 160000;
 constexpr std::int64_t kMonoBitRate = 96000;
 constexpr int kWmaMaxRate = 48000;  // the highest rate the WMA encoder takes
-
-constexpr const char* kUnsupportedCodec = "サポートされていないコーデックが含まれています。";
-constexpr const char* kNoAudioOutput = "オーディオ出力の処理に失敗しました。";
-constexpr const char* kNoVideoOutput = "ビデオ出力ピンの検索に失敗しました。";
-constexpr const char* kWriterFailed = "ASFファイルライタの生成に失敗しました。";
-constexpr const char* kAudioConnectFailed = "オーディオ出力ピンの接続に失敗しました。";
-constexpr const char* kVideoConnectFailed = "ビデオ出力ピンの接続に失敗しました。";
 
 struct OutputDeleter {
   void operator()(AVFormatContext* c) const {
@@ -58,7 +50,7 @@ AVRational InputFrameRate(AVStream* stream) {
 }  // namespace
 
 struct AviTranscoder::Impl {
-  Notifier& notifier;
+  std::vector<Fault> faults;
   std::string destination;
   bool ready = false;
 
@@ -88,12 +80,11 @@ struct AviTranscoder::Impl {
   const std::atomic<bool>* abortFlag = nullptr;
   std::atomic<int>* progress = nullptr;
 
-  explicit Impl(Notifier& n) : notifier(n) {}
   ~Impl() { av_channel_layout_uninit(&swrLayout); }
   bool ConfigureResampler(const AVChannelLayout& layout, int format, int rate);
 
-  bool Fail(const char* message) {
-    notifier.showMessage(message);
+  bool Fail(FaultKind kind) {
+    faults.push_back(Fault{kind});
     return false;
   }
 
@@ -109,33 +100,33 @@ struct AviTranscoder::Impl {
 
 bool AviTranscoder::Impl::Build(const std::string& sourcePath) {
   input = av::OpenInput(sourcePath);
-  if (!input) return Fail(kUnsupportedCodec);
+  if (!input) return Fail(FaultKind::kAviUnsupportedCodec);
   originUs = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
   videoDecoder = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_VIDEO);
   audioDecoder = av::OpenFirstDecodable(input.get(), AVMEDIA_TYPE_AUDIO);
-  if (!videoDecoder && !audioDecoder) return Fail(kUnsupportedCodec);
+  if (!videoDecoder && !audioDecoder) return Fail(FaultKind::kAviUnsupportedCodec);
   // Without sound the video is written alone, without pictures the sound
   // alone; either way the user is told first.
-  if (!audioDecoder) notifier.showMessage(kNoAudioOutput);
-  if (!videoDecoder) notifier.showMessage(kNoVideoOutput);
+  if (!audioDecoder) faults.push_back(Fault{FaultKind::kAviNoAudio});
+  if (!videoDecoder) faults.push_back(Fault{FaultKind::kAviNoVideo});
 
   AVFormatContext* raw = nullptr;
   if (avformat_alloc_output_context2(&raw, nullptr, "asf", destination.c_str()) < 0 || !raw) {
-    return Fail(kWriterFailed);
+    return Fail(FaultKind::kAviWriterFailed);
   }
   output.reset(raw);
-  if (audioDecoder && !OpenAudioEncoder()) return Fail(kAudioConnectFailed);
-  if (videoDecoder && !OpenVideoEncoder()) return Fail(kVideoConnectFailed);
+  if (audioDecoder && !OpenAudioEncoder()) return Fail(FaultKind::kAviAudioEncoderFailed);
+  if (videoDecoder && !OpenVideoEncoder()) return Fail(FaultKind::kAviVideoEncoderFailed);
 
   int rc = avio_open(&output->pb, destination.c_str(), AVIO_FLAG_WRITE);
   if (rc < 0) {
     LogError("cannot create " + destination + ": " + av::ErrorText(rc));
-    return Fail(kWriterFailed);
+    return Fail(FaultKind::kAviWriterFailed);
   }
   rc = avformat_write_header(output.get(), nullptr);
   if (rc < 0) {
     LogError("cannot start " + destination + ": " + av::ErrorText(rc));
-    return Fail(kWriterFailed);
+    return Fail(FaultKind::kAviWriterFailed);
   }
   return true;
 }
@@ -361,9 +352,8 @@ bool AviTranscoder::Impl::Decode(av::OpenedDecoder& decoder, const AVPacket* pac
   }
 }
 
-AviTranscoder::AviTranscoder(const std::string& sourcePath, const std::string& destinationPath,
-                             Notifier& notifier)
-    : impl_(std::make_unique<Impl>(notifier)) {
+AviTranscoder::AviTranscoder(const std::string& sourcePath, const std::string& destinationPath)
+    : impl_(std::make_unique<Impl>()) {
   impl_->destination = destinationPath;
   impl_->ready = impl_->Build(sourcePath);
 }
@@ -408,6 +398,8 @@ bool AviTranscoder::Run() {
   return ok && trailer && closed;
 }
 
+const std::vector<Fault>& AviTranscoder::faults() const { return impl_->faults; }
+
 bool AviTranscoder::hasAudio() const { return static_cast<bool>(impl_->audioDecoder); }
 
 bool AviTranscoder::hasVideo() const { return static_cast<bool>(impl_->videoDecoder); }
@@ -419,20 +411,12 @@ void AviTranscoder::SetAbortFlag(const std::atomic<bool>* abortRequested) {
 void AviTranscoder::SetProgress(std::atomic<int>* permille) { impl_->progress = permille; }
 
 bool NeedsAviTranscoding(const std::string& path) {
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos) return false;
-  const std::string extension = path.substr(dot + 1);
+  const std::string extension = PathExtension(path);
   return extension == "avi" || extension == "AVI";
 }
 
 std::string TemporaryWmvPath(const std::string& inputPath, const std::string& workFolder) {
-  // Only "/" separates folders in a Linux file name; a backslash is part of
-  // the name.
-  const auto separator = inputPath.rfind('/');
-  std::string name = separator == std::string::npos ? inputPath : inputPath.substr(separator + 1);
-  const auto dot = name.rfind('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return JoinPath(workFolder, name + ".wmv");
+  return JoinPath(workFolder, PathWithoutExtension(PathFileName(inputPath)) + ".wmv");
 }
 
 }  // namespace zel

@@ -3,23 +3,27 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "General/Fault.h"
 
 namespace zel {
-
-class Notifier;
 
 // Transcodes an AVI input into a temporary ASF (.wmv) file that the rest of
 // the system then opens in its place.
 class AviTranscoder {
  public:
-  // Builds the transcoding; every failure is shown through the notifier and
-  // ends construction early (Run then returns false).
-  AviTranscoder(const std::string& sourcePath, const std::string& destinationPath,
-                Notifier& notifier);
+  // Builds the transcoding; a failure ends construction early (Run then
+  // returns false).
+  AviTranscoder(const std::string& sourcePath, const std::string& destinationPath);
   ~AviTranscoder();
   AviTranscoder(const AviTranscoder&) = delete;
   AviTranscoder& operator=(const AviTranscoder&) = delete;
 
+  // What construction found, in the order the user is told: a missing sound
+  // or picture stream (the other is transcoded alone), then the failure that
+  // ended it, if one did.
+  const std::vector<Fault>& faults() const;
   // Transcodes to the end; true when the whole file was written.
   bool Run();
   // When set, Run stops soon after it becomes true (and returns false).

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "General/MediaTypes.h"
+#include "General/PathJoin.h"
 #include "source/LibavHandles.h"
 #include "source/MediaSource.h"
 
@@ -10,10 +11,7 @@ namespace zel {
 
 namespace {
 
-std::string LowerAsciiExtension(const std::string& path) {
-  const auto dot = path.rfind('.');
-  return dot == std::string::npos ? std::string() : LowerAscii(std::string_view(path).substr(dot + 1));
-}
+std::string LowerAsciiExtension(const std::string& path) { return LowerAscii(PathExtension(path)); }
 
 }  // namespace
 

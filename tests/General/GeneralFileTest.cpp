@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "General/AtomicFile.h"
-#include "General/ErrorBox.h"
 #include "General/GeneralFile.h"
-#include "General/Notifier.h"
+#include "General/PathJoin.h"
 #include "common/TestSupport.h"
 
 // The files and folders that fsync was called on, by their names at the
@@ -31,62 +30,28 @@ extern "C" int fsync(int fd) {
 namespace zel {
 namespace {
 
-// Records whether each box was asked to be system-modal.
-class ModalityNotifier final : public Notifier {
- public:
-  int showMessage(std::string_view text, bool systemModal) override {
-    texts.emplace_back(text);
-    modal.push_back(systemModal);
-    return 7;
-  }
-  void setCaption(std::string_view) override {}
-  std::vector<std::string> texts;
-  std::vector<bool> modal;
-};
-
-TEST(ErrorBoxTest, BoxesAreSystemModalAndReturnTheAnswer) {
-  ModalityNotifier notifier;
-  EXPECT_EQ(GneMessageBoxSystemModal(notifier, "テスト"), 7);
-  EXPECT_EQ(GneShowCommonDialogError(notifier, 0x3002), 7);
-  EXPECT_EQ(notifier.texts,
-            (std::vector<std::string>{"テスト", "GNWN00003002 ファイル名が無効です。 "}));
-  EXPECT_EQ(notifier.modal, (std::vector<bool>{true, true}));
-}
-
-// The code in eight hex digits, then its text (trailing blanks kept, as for
-// 0x3002 above); every table code has a text, other codes read as undefined.
-TEST(ErrorBoxTest, CodesOutsideTheTableReadAsUndefined) {
-  for (std::uint32_t code : {1u, 12u, 0x3001u, 0x3003u, 0xFFFFu})
-    EXPECT_NE(CommonDialogErrorText(code), "未定義のエラーです。") << code;
-  // clang-format off
-  for (auto [code, text] : {std::pair{0u, "GNWN00000000"}, {13u, "GNWN0000000D"},
-                            {0x3004u, "GNWN00003004"}, {0xFFFFFFFFu, "GNWNFFFFFFFF"}})
-    // clang-format on
-    EXPECT_EQ(FormatCommonDialogError(code), std::string(text) + " 未定義のエラーです。");
-}
-
+// GneGetFileName splits at '\\' too; PathExtension and PathWithoutExtension
+// take the name after the last '/' only.
 TEST(GeneralFileTest, NameExtensionAndCut) {
   struct Case {
     const char *path, *name, *extension, *cut;
   };
   const Case cases[] = {
-      {"C:\\movie\\clip.take1.WMV", "clip.take1.WMV", "wmv", "C:\\movie\\clip.take1"},
-      {"clip", "clip", "clip", "clip"},
+      {"C:\\movie\\clip.take1.WMV", "clip.take1.WMV", "WMV", "C:\\movie\\clip.take1"},
+      {"clip", "clip", "", "clip"},
       {"CLIP.", "CLIP.", "", "CLIP"},
-      {"C:\\movie\\", "", "c:\\movie\\", "C:\\movie\\"},
+      {"C:\\movie\\", "", "", "C:\\movie\\"},
       {"/home/me/mixed\\part.wmv", "part.wmv", "wmv", "/home/me/mixed\\part"},
-      {"/dir.d/File", "File", "d/file", "/dir"},
+      {"/dir.d/File", "File", "", "/dir.d/File"},
       {".hidden", ".hidden", "hidden", ""},
       {"x.Ä", "x.Ä", "Ä", "x"},
       {"", "", "", ""},
-      {"/home/表示/ソース.WmA", "ソース.WmA", "wma", "/home/表示/ソース"},  // "ソ" ends in 0xBD
+      {"/home/表示/ソース.WmA", "ソース.WmA", "WmA", "/home/表示/ソース"},  // "ソ" ends in 0xBD
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GneGetFileName(c.path), c.name) << c.path;
-    EXPECT_EQ(GneGetExtension(c.path), c.extension) << c.path;
-    std::string path = c.path;
-    GneCutExtension(path);
-    EXPECT_EQ(path, c.cut) << c.path;
+    EXPECT_EQ(PathExtension(c.path), c.extension) << c.path;
+    EXPECT_EQ(PathWithoutExtension(c.path), c.cut) << c.path;
   }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "General/Notifier.h"
+#include "convert/Messages.h"
 
 namespace zel::test {
 
@@ -27,6 +28,12 @@ class RecordingNotifier : public Notifier {
   std::vector<std::string> messages_;
   std::vector<std::string> captions_;
 };
+
+// Shows the fault's text as the driver would; true when there was none.
+inline bool Told(Notifier& notifier, const Fault& fault) {
+  if (fault) notifier.showMessage(MessageFor(fault));
+  return !fault;
+}
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.

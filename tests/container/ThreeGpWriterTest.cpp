@@ -93,8 +93,9 @@ std::uint32_t Write(const Segment& s, const std::string& base, FileKind kind, Co
   WriterOptions options;
   options.containerMode = mode;
   options.clockValue = kFixedClock;
-  options.notifier = notifier;
-  return ThreeGpWriter(s.audio, s.video, base, kind, options);
+  const WrittenFile file = ThreeGpWriter(s.audio, s.video, base, kind, options);
+  if (notifier) test::Told(*notifier, file.fault);
+  return file.size;
 }
 
 // Writes and walks the file; the returned size and a clean walk are checked.
@@ -519,7 +520,7 @@ TEST(ThreeGpClockTest, SystemClockPlus2082902400) {
   TempDir dir;
   auto s = WorkedExample();
   std::uint32_t before = ThreeGpClockValue(std::time(nullptr));
-  ASSERT_NE(ThreeGpWriter(s->audio, s->video, dir.file("a.avi"), FileKind::ThreeGp), 0u);
+  ASSERT_NE(ThreeGpWriter(s->audio, s->video, dir.file("a.avi"), FileKind::ThreeGp).size, 0u);
   std::uint32_t after = ThreeGpClockValue(std::time(nullptr));
   BoxWalker w = BoxWalker::FromFile(dir.file("a.3gp"));
   std::uint32_t clock = Field(w, "moov/mvhd", 4);

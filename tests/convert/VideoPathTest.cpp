@@ -53,9 +53,9 @@ struct EncodingSegment {
     ConversionParameters p;
     p.videoKind = kind, p.frameRate = frameRate, p.width = width, p.height = height;
     ResetVideoEncoderContext(context, p, audio);
-    ok = SetUpVideoSegment(context, source, lengthHns, info, notifier, scaling);
+    ok = test::Told(notifier, SetUpVideoSegment(context, source, lengthHns, info, scaling));
     if (tweak) tweak(context.get());
-    ok = ok && grabber.OpenVideoEncoder(context, info, notifier);
+    ok = ok && test::Told(notifier, grabber.OpenVideoEncoder(context, info));
   }
   // Delivers frame n at start + n / fps seconds; returns how many pictures
   // that encoded.
@@ -140,8 +140,9 @@ TEST(SetUpVideoSegment, ResolvesRatesSizesAndChecksH263) {
   EncodingSegment s(VideoKind::Mpeg4, 0, 176, 144, {417083, 176, 144, 23, 24000, 1001});
   int pictures = 0;
   for (std::int64_t second = 0; second < 60; ++second) {
-    ASSERT_TRUE(SetUpVideoSegment(s.context, {0, 176, 144}, 10000000, s.info, s.notifier, {},
-                                  second * 10000000));
+    ASSERT_EQ(
+        SetUpVideoSegment(s.context, {0, 176, 144}, 10000000, s.info, {}, second * 10000000).kind,
+        FaultKind::kNone);
     pictures += s.info.frameCount;
   }
   EXPECT_EQ(pictures, 1439);
@@ -251,8 +252,8 @@ TEST(VideoGrabber, HeldPicturesReachTheFileWhenDrainedBeforeWriting) {
   s.grabber.FlushVideoEncoder();
   EXPECT_GT(s.grabber.flushedPackets(), 0u);
   test::TempDir dir;
-  ASSERT_NE(ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("held.wmv"), FileKind::ThreeGp),
-            0u);
+  ASSERT_NE(
+      ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("held.wmv"), FileKind::ThreeGp).size, 0u);
   s.grabber.CloseVideoEncoder();
   EXPECT_EQ(test::Probe(dir.file("held.3gp"), "stream=nb_read_packets", {"-count_packets"}), "20");
 }
@@ -316,8 +317,9 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
     ASSERT_EQ(s.store.samples.sampleCount(), 1u);
     // the one picture decoded back by ffmpeg: its luma plane
     test::TempDir dir;
-    ASSERT_NE(ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("fit.wmv"), FileKind::ThreeGp),
-              0u);
+    ASSERT_NE(
+        ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("fit.wmv"), FileKind::ThreeGp).size,
+        0u);
     const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", dir.file("fit.3gp"),
                                               "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
                                 .out;
@@ -375,11 +377,11 @@ struct Fixture {
   bool open(AudioKind kind, int rate, int channels, int sourceRate, int sourceChannels) {
     block.clear();
     SetUpAudioSegment(block, kind, rate, channels, sourceRate, sourceChannels, info);
-    return encoder.OpenAudioEncoder(block, info, kind, notifier);
+    return test::Told(notifier, encoder.OpenAudioEncoder(block, info, kind));
   }
   bool encode(const Bytes& wavFile) {
     test::WriteFileBytes(TemporaryWavPath(dir.path().string(), state.segmentIndex), wavFile);
-    return encoder.EncodeTemporaryWav(dir.path().string(), notifier);
+    return test::Told(notifier, encoder.EncodeTemporaryWav(dir.path().string()));
   }
 };
 
@@ -437,7 +439,8 @@ TEST(AudioPath, AacStereo22050TakesPerChannelRateAndTwoChannelFrames) {
 TEST(AudioPath, RefusedAacConfigurationShowsMessage) {
   Fixture f;
   EXPECT_FALSE(f.open(AudioKind::Aac, 0, 0, 0, 0));
-  EXPECT_EQ(f.notifier.messages(), std::vector<std::string>{"faacEncSetConfiguration\n"});
+  EXPECT_EQ(f.notifier.messages(),
+            std::vector<std::string>{"AACエンコーダが設定を受け付けませんでした。"});
   EXPECT_EQ(f.encoder.faacBitRate(), -1);  // the handle is gone
 }
 
@@ -540,9 +543,8 @@ TEST(AudioPath, TrackStaysUntilTheNextOpen) {
   ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
   EXPECT_EQ(f.store.samples.sampleCount(), 0u);
   EXPECT_EQ(f.store.kind, AudioKind::AmrNb);
-  EXPECT_FALSE(f.encoder.EncodeTemporaryWav(f.dir.file("nowhere"), f.notifier));
-  EXPECT_EQ(f.notifier.messages(),
-            std::vector<std::string>{"テンポラリファイルの取得に失敗しました。"});
+  EXPECT_EQ(f.encoder.EncodeTemporaryWav(f.dir.file("nowhere")).kind,
+            FaultKind::kTemporaryWavUnreadable);
   EXPECT_EQ(f.store.samples.sampleCount(), 0u);
 }
 

@@ -276,8 +276,7 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
   MakeMedia(Join({Video("160x120", "25", "3"),
                   {"-i", dir.file("mixed.mp3"), "-c:v", "mpeg4", "-c:a", "copy", avi}}));
   const std::string wmv = dir.file("mixed.wmv");
-  RecordingNotifier notifier;
-  EXPECT_TRUE(AviTranscoder(avi, wmv, notifier).Run());
+  EXPECT_TRUE(AviTranscoder(avi, wmv).Run());
   EXPECT_EQ(test::DecodeErrors(wmv), "");
   MediaSource source;
   ASSERT_EQ(source.BuildConversionGraph(wmv, true, true), OpenResult::Opened);
@@ -285,32 +284,36 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
 }
 
 // An abort, an unreadable input and an unwritable destination each fail the
-// run, the last two with their message and without a result.
+// run, the last two with their fault and without a result.
 TEST(AviTranscoder, FailuresStopTheRun) {
   TempDir dir;
   const std::string avi = dir.file("clip.avi");
   MakeMedia(Join({Video("176x144", "15", "1"),
                   Tone(22050, "1"),
                   {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
-  RecordingNotifier notifier;
-  AviTranscoder aborted(avi, dir.file("clip.wmv"), notifier);
+  AviTranscoder aborted(avi, dir.file("clip.wmv"));
   std::atomic<bool> abort{true};
   aborted.SetAbortFlag(&abort);
   EXPECT_FALSE(aborted.Run());
 
-  RecordingNotifier unwritable;
-  EXPECT_FALSE(AviTranscoder(avi, dir.file("no/such/folder/clip.wmv"), unwritable).Run());
-  EXPECT_TRUE(unwritable.sawMessage("ASFファイルライタの生成に失敗しました。"));
+  const auto kinds = [](const AviTranscoder& t) {
+    std::vector<FaultKind> found;
+    for (const Fault& fault : t.faults()) found.push_back(fault.kind);
+    return found;
+  };
+  AviTranscoder unwritable(avi, dir.file("no/such/folder/clip.wmv"));
+  EXPECT_FALSE(unwritable.Run());
+  EXPECT_EQ(kinds(unwritable), std::vector{FaultKind::kAviWriterFailed});
 
   test::WriteFileBytes(dir.file("broken.avi"), std::vector<std::uint8_t>(4000, 0x5a));
-  RecordingNotifier broken;
-  EXPECT_FALSE(AviTranscoder(dir.file("broken.avi"), dir.file("broken.wmv"), broken).Run());
-  EXPECT_TRUE(broken.sawMessage("サポートされていないコーデックが含まれています。"));
+  AviTranscoder broken(dir.file("broken.avi"), dir.file("broken.wmv"));
+  EXPECT_FALSE(broken.Run());
+  EXPECT_EQ(kinds(broken), std::vector{FaultKind::kAviUnsupportedCodec});
   EXPECT_FALSE(std::filesystem::exists(dir.file("broken.wmv")));
 
-  RecordingNotifier missing;
-  EXPECT_FALSE(AviTranscoder(dir.file("missing.avi"), dir.file("missing.wmv"), missing).Run());
-  EXPECT_EQ(missing.messages().size(), 1u);
+  AviTranscoder missing(dir.file("missing.avi"), dir.file("missing.wmv"));
+  EXPECT_FALSE(missing.Run());
+  EXPECT_EQ(kinds(missing), std::vector{FaultKind::kAviUnsupportedCodec});
 }
 
 }  // namespace

@@ -10,9 +10,9 @@ namespace {
 int AudioBitRate(int formatValue, int sampleRateIndex) {
   switch (formatValue) {
     case kAudioFormatAac:
-      return sampleRateIndex == 0 ? 32000 : 64000;
+      return AacBitRate(ListValue(SampleRateList(formatValue), sampleRateIndex));
     case kAudioFormatAmr:
-      return 48000;
+      return kAmrBitRate;
     default:
       return 0;
   }

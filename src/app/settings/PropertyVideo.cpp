@@ -10,7 +10,6 @@
 namespace zel::app {
 namespace {
 
-constexpr int kVideoBitRate = 200000;  // the video path's rate, whatever the settings
 constexpr std::string_view kPowerOfTwoRate =
     "フレームレートに2の乗数は選べません。最も近い値に変更します。";
 constexpr std::string_view kNoVideoFormat = "ビデオコーデックに「none」は選べません。";

@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <thread>
 
+#include "General/Notifier.h"
 #include "General/PathJoin.h"
+#include "convert/Messages.h"
 #include "source/AviTranscoder.h"
 
 namespace zel::app {
@@ -37,7 +39,8 @@ PreConversion PreConvertAvi(QWidget* owner, const std::string& avi, const std::s
   // for: that thread never waits for the worker, but runs its events until
   // the worker has ended.
   std::thread worker([&] {
-    AviTranscoder transcoder(avi, wmv, notifier);
+    AviTranscoder transcoder(avi, wmv);
+    for (const Fault& fault : transcoder.faults()) notifier.showMessage(MessageFor(fault));
     transcoder.SetAbortFlag(&cancel);
     transcoder.SetProgress(&permille);
     written = transcoder.Run();

@@ -15,12 +15,6 @@ namespace {
 // A WAV file shorter than this may not play.
 constexpr std::int64_t kShortWavHns = 2 * kHnsPerSecond;
 
-// The text after the name's last "." (the whole name without one).
-std::string Extension(const std::string& name) {
-  const auto dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(dot + 1);
-}
-
 }  // namespace
 
 const char* LoadErrorText(std::uint32_t code) {
@@ -49,7 +43,7 @@ bool FileLoader::accept(const std::string& path) {
 LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConvert) {
   LoadedFile loaded;
   loaded.name = PathFileName(path);
-  const std::string extension = Extension(loaded.name);
+  const std::string extension = PathExtension(path);
   std::string input = path;
   if (NeedsAviTranscoding(path)) {
     // Written beside the name it gets: the file loaded now may be the
