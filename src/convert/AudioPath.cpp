@@ -12,7 +12,6 @@
 #include <iterator>
 #include <vector>
 
-#include "General/Notifier.h"
 #include "convert/ConversionParameters.h"
 #include "convert/WorkFiles.h"
 #include "settings/ValueLists.h"
@@ -221,10 +220,10 @@ long AudioEncoder::faacBitRate() const {
 Fault AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory) {
   Impl& s = *impl_;
   const int segment = s.state.segmentIndex.load();
-  if (Notifier* window = s.state.statusWindow.load()) {
+  if (const CaptionSink* window = s.state.statusWindow.load()) {
     char caption[64];
     std::snprintf(caption, sizeof caption, "file:%06d audio 変換中", segment);
-    window->setCaption(caption);
+    (*window)(caption);
   }
 
   std::vector<std::uint8_t> image;

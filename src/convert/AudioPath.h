@@ -9,7 +9,6 @@
 
 namespace zel {
 
-class Notifier;
 struct ConversionState;
 
 // Segment set-up: target rate and channels (0 takes the source's), frame

@@ -473,7 +473,10 @@ int RunConversion(const std::string& inputPath, Notifier* statusWindow,
                   const std::string& workingDirectory, ConversionJob& job,
                   ConversionSummary* summary) {
   ConversionSummary local;
-  job.state.statusWindow = statusWindow;
+  const CaptionSink caption = [statusWindow](std::string_view text) {
+    statusWindow->setCaption(text);
+  };
+  job.state.statusWindow = statusWindow ? &caption : nullptr;
   Conversion conversion(inputPath, workingDirectory, job, summary ? *summary : local);
   int result = conversion.run();
   job.state.statusWindow = nullptr;

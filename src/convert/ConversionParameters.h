@@ -2,13 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "General/Fault.h"
 #include "container/TrackBuffers.h"
 
 namespace zel {
 
-class Notifier;
 struct ConversionSettings;
 class VideoEncoderContext;
 
@@ -31,13 +32,18 @@ struct ConversionParameters {
   bool smoothScale = false;
 };
 
+// The progress caption's receiver ("file:%06d audio 変換中", ...).
+using CaptionSink = std::function<void(std::string_view)>;
+
 // Flags and counters shared by the window, the conversion thread and the
 // streaming threads.
 struct ConversionState {
   std::atomic<bool> converting{false};
   std::atomic<bool> abortRequested{false};
   std::atomic<int> segmentIndex{0};
-  std::atomic<Notifier*> statusWindow{nullptr};  // receives the progress caption
+  // Receives the progress caption; the driver points it at the front end's
+  // caption, so that the paths below set a text and never meet the notifier.
+  std::atomic<const CaptionSink*> statusWindow{nullptr};
 };
 
 // The loaded file and its marks, 100-ns units; 0 <= start <= end <= duration.

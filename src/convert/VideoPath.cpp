@@ -13,7 +13,6 @@ extern "C" {
 #include <cstring>
 #include <string>
 
-#include "General/Notifier.h"
 #include "convert/ConversionParameters.h"
 #include "convert/FrameConversion.h"
 #include "convert/VideoEncoderContext.h"
@@ -268,13 +267,13 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   const auto t = static_cast<std::int64_t>(sampleTime * 1000000.0);
   if (d.aborted()) return;
 
-  if (Notifier* window = d.state.statusWindow.load()) {
+  if (const CaptionSink* window = d.state.statusWindow.load()) {
     char caption[96];
     const std::int64_t seconds = t / 1000000;
     std::snprintf(caption, sizeof caption, "file:%06d video 変換中 sampletime:%02d:%02d",
                   d.state.segmentIndex.load(), static_cast<int>(seconds / 60),
                   static_cast<int>(seconds % 60));
-    window->setCaption(caption);
+    (*window)(caption);
   }
 
   // The decoding source delivers YV12 at the source size; a short frame is

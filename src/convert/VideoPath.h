@@ -13,7 +13,6 @@
 
 namespace zel {
 
-class Notifier;
 class VideoEncoderContext;
 struct ConversionState;
 

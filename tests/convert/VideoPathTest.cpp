@@ -191,7 +191,8 @@ TEST(VideoGrabber, FirstFrameShortBuffersAbortAndCaption) {
   EncodingSegment s(VideoKind::Mpeg4, 15, 128, 96, {333333, 160, 120});
   ASSERT_TRUE(s.ok);
   test::RecordingNotifier window;
-  s.state.statusWindow = &window;
+  const CaptionSink caption = [&window](std::string_view text) { window.setCaption(text); };
+  s.state.statusWindow = &caption;
   s.state.segmentIndex = 3;
   const std::vector<std::uint8_t> first = MovingFrame(160, 120, 7),
                                   second = MovingFrame(160, 120, 8);
@@ -518,7 +519,8 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
 TEST(AudioPath, AmrFramesAre32BytesAndTheCaptionNamesTheSegment) {
   Fixture f;
   RecordingNotifier window;
-  f.state.statusWindow = &window;
+  const CaptionSink caption = [&window](std::string_view text) { window.setCaption(text); };
+  f.state.statusWindow = &caption;
   f.state.segmentIndex = 3;
   ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
   EXPECT_EQ(f.encoder.amrMode(), 7);
