@@ -175,10 +175,9 @@ void MainDialog::loadFile(const std::string& path) {
   if (converting()) return;
   loading_ = true;
   loadAbort_ = false;
-  const LoadedFile loaded =
-      loader_->load(path, [this](const std::string& avi, const std::string& wmv) {
-        return PreConvertAvi(this, avi, wmv, notifier_, loadAbort_);
-      });
+  const LoadedFile loaded = loader_->load(path, [this](PreparedInput& input) {
+    return PreConvertAvi(this, input, notifier_, loadAbort_);
+  });
   loading_ = false;
   if (!loaded.cancelled) {
     // The caption names the file loaded; after a failed load there is none.

@@ -40,6 +40,7 @@
 #include "source/AviTranscoder.h"
 #include "source/LibavLog.h"
 #include "source/MediaSource.h"
+#include "source/PreparedInput.h"
 
 #ifndef ZEL_VERSION
 #define ZEL_VERSION "0.0.0"
@@ -308,36 +309,34 @@ int ConvertOne(const std::string& input, const CliOptions& options,
         Quoted(input) + " lasts " + Seconds(info.durationHns) + ")");
     return kExitUsage;
   }
-  std::string path = input;
-  if (zel::NeedsAviTranscoding(input)) {
+  // An AVI is first transcoded into a WMV of the same base name in the
+  // private work folder; it goes again after its conversion.
+  zel::PreparedInput prepared(input, workFolder);
+  if (prepared.needsTranscoding()) {
     if (const int refused = CheckAviFirst(input, range, settings, notifier); refused != kExitOk) {
       return refused;
     }
-    // The AVI is first transcoded into a WMV of the same base name in the
-    // private work folder; it goes again after its conversion.
-    path = zel::TemporaryWmvPath(input, workFolder);
-    zel::AviTranscoder transcoder(input, path);
-    for (const zel::Fault& fault : transcoder.faults())
-      notifier.showMessage(zel::MessageFor(fault), false);
-    transcoder.SetAbortFlag(&gInterrupted);
-    const bool hasAudio = transcoder.hasAudio();
-    const bool hasVideo = transcoder.hasVideo();
-    if (hasVideo && !hasAudio)
-      Say(Quoted(input) + " has no sound: its pictures are converted alone");
-    if (hasAudio && !hasVideo)
-      Say(Quoted(input) + " has no pictures: its sound is converted alone");
-    const bool transcoded = transcoder.Run();
-    if (!transcoded) {
-      std::error_code ignored;
-      fs::remove(path, ignored);
-      if (gInterrupted) {
-        notifier.showMessage(zel::text::kAborted, false);
-      } else {
-        Say(Quoted(input) + ": the AVI file could not be prepared");
-      }
+    zel::PreparedInput::Watch watch;
+    watch.abortFlag = &gInterrupted;
+    watch.built = [&](const zel::AviTranscoder& transcoder) {
+      for (const zel::Fault& fault : transcoder.faults())
+        notifier.showMessage(zel::MessageFor(fault), false);
+      if (transcoder.hasVideo() && !transcoder.hasAudio())
+        Say(Quoted(input) + " has no sound: its pictures are converted alone");
+      if (transcoder.hasAudio() && !transcoder.hasVideo())
+        Say(Quoted(input) + " has no pictures: its sound is converted alone");
+    };
+    const zel::Preparation end = prepared.Transcode(watch);
+    if (end == zel::Preparation::Aborted) {
+      notifier.showMessage(zel::text::kAborted, false);
+      return kExitFailed;
+    }
+    if (end == zel::Preparation::Failed || !prepared.Keep()) {
+      Say(Quoted(input) + ": the AVI file could not be prepared");
       return kExitFailed;
     }
   }
+  const std::string& path = prepared.path();
 
   zel::ConversionParameters params;
   zel::ConversionState state;
@@ -372,11 +371,6 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   const std::string nothing = outcome == zel::ConversionOutcome::Failed && !summary.hadStreams
                                   ? NothingToConvert(path, params)
                                   : std::string();
-  if (path != input) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-  }
-
   switch (outcome) {
     case zel::ConversionOutcome::Completed:
       return kExitOk;

@@ -10,6 +10,7 @@
 #include "General/PathJoin.h"
 #include "convert/Messages.h"
 #include "source/AviTranscoder.h"
+#include "source/PreparedInput.h"
 
 namespace zel::app {
 namespace {
@@ -19,11 +20,11 @@ constexpr int kDialogWidth = 360;  // pixels: room for a long name and a bar tha
 
 }  // namespace
 
-PreConversion PreConvertAvi(QWidget* owner, const std::string& avi, const std::string& wmv,
-                            Notifier& notifier, std::atomic<bool>& cancel) {
+PreConversion PreConvertAvi(QWidget* owner, PreparedInput& input, Notifier& notifier,
+                            std::atomic<bool>& cancel) {
   QProgressDialog dialog(owner);
   dialog.setWindowTitle("Zel");
-  dialog.setLabelText(QFile::decodeName(QByteArray::fromStdString(PathFileName(avi))));
+  dialog.setLabelText(QFile::decodeName(QByteArray::fromStdString(PathFileName(input.input()))));
   dialog.setCancelButtonText("キャンセル");
   dialog.setRange(0, 1000);
   dialog.setMinimumWidth(kDialogWidth);
@@ -39,11 +40,13 @@ PreConversion PreConvertAvi(QWidget* owner, const std::string& avi, const std::s
   // for: that thread never waits for the worker, but runs its events until
   // the worker has ended.
   std::thread worker([&] {
-    AviTranscoder transcoder(avi, wmv);
-    for (const Fault& fault : transcoder.faults()) notifier.showMessage(MessageFor(fault));
-    transcoder.SetAbortFlag(&cancel);
-    transcoder.SetProgress(&permille);
-    written = transcoder.Run();
+    PreparedInput::Watch watch;
+    watch.abortFlag = &cancel;
+    watch.progress = &permille;
+    watch.built = [&notifier](const AviTranscoder& transcoder) {
+      for (const Fault& fault : transcoder.faults()) notifier.showMessage(MessageFor(fault));
+    };
+    written = input.Transcode(watch) == Preparation::Done;
     ended = true;
   });
   QEventLoop loop;

@@ -10,17 +10,18 @@ class QWidget;
 
 namespace zel {
 class Notifier;
-}
+class PreparedInput;
+}  // namespace zel
 
 namespace zel::app {
 
 enum class PreConversion { Done, Failed, Cancelled };
 
-// Transcodes avi into wmv (AviTranscoder). cancel stops it: the dialog's
-// button sets it, and so may whoever else must end it (an interrupt). The
-// transcoder's messages go through notifier. Returns once the worker has
-// ended; what it wrote of wmv stays for the caller to keep or remove.
-PreConversion PreConvertAvi(QWidget* owner, const std::string& avi, const std::string& wmv,
-                            Notifier& notifier, std::atomic<bool>& cancel);
+// Transcodes the AVI input (PreparedInput::Transcode). cancel stops it: the
+// dialog's button sets it, and so may whoever else must end it (an
+// interrupt). The transcoder's messages go through notifier. Returns once
+// the worker has ended; a whole transcoding stays for the caller to keep.
+PreConversion PreConvertAvi(QWidget* owner, PreparedInput& input, Notifier& notifier,
+                            std::atomic<bool>& cancel);
 
 }  // namespace zel::app

@@ -5,7 +5,7 @@
 #include "General/MediaTypes.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
-#include "source/AviTranscoder.h"
+#include "source/PreparedInput.h"
 #include "source/PreviewSource.h"
 #include "window/WindowRecords.h"
 
@@ -44,32 +44,24 @@ LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConv
   LoadedFile loaded;
   loaded.name = PathFileName(path);
   const std::string extension = PathExtension(path);
-  std::string input = path;
-  if (NeedsAviTranscoding(path)) {
+  PreparedInput prepared(path, workFolder_);
+  if (prepared.needsTranscoding()) {
     // Written beside the name it gets: the file loaded now may be the
     // temporary WMV of an AVI of the same name, which stays until the new
     // one is whole.
-    input = TemporaryWmvPath(path, workFolder_);
-    const std::string partial = input + ".part";
-    const PreConversion end = preConvert(path, partial);
-    std::error_code ignored;
+    const PreConversion end = preConvert(prepared);
     if (end == PreConversion::Cancelled) {
-      std::filesystem::remove(partial, ignored);
       loaded.cancelled = true;
       return loaded;
     }
     unload();
     // The transcoder has said what went wrong; a half-written file must not
     // be previewed and converted as if it were the whole input.
-    if (end == PreConversion::Done) std::filesystem::rename(partial, input, ignored);
-    if (end == PreConversion::Done && !ignored) {
-      records_.tempInputPath = input;
-    } else {
-      std::filesystem::remove(partial, ignored);
-    }
+    if (end == PreConversion::Done && prepared.Keep()) records_.tempInputPath = prepared.Release();
   } else {
     unload();
   }
+  const std::string input = prepared.path();
   records_.inputPath = input;
 
   loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_) == OpenResult::Opened;

@@ -14,6 +14,7 @@ namespace zel {
 class PreviewSource;
 class Notifier;
 class PreviewSink;
+class PreparedInput;
 }  // namespace zel
 
 namespace zel::app {
@@ -33,8 +34,8 @@ struct LoadedFile {
   bool cancelled = false;  // the AVI pre-conversion was stopped: nothing changed
 };
 
-// Runs the AVI pre-conversion of avi into wmv (PreConvertAvi, for the window).
-using PreConverter = std::function<PreConversion(const std::string& avi, const std::string& wmv)>;
+// Runs the AVI pre-conversion of the input (PreConvertAvi, for the window).
+using PreConverter = std::function<PreConversion(PreparedInput& input)>;
 
 class FileLoader {
  public:
