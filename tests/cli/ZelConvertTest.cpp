@@ -88,7 +88,7 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{"--audio", "mp3", "x.wmv"}, 2, "allowed: none, aac, amr"},
       {{"--rate", "44100", "x.wmv"}, 2, "allowed: 8000, 16000, 22050, 24000"},
       {{"--size", "640x480", "x.wmv"}, 2, "allowed: 128x96, 176x144, 320x240"},
-      {{"--fps", "31", "x.wmv"}, 2, "0 to 30"},
+      {{"--fps=31", "x.wmv"}, 2, "0 to 30"},
       {{"--split", "-1", "x.wmv"}, 2, "0 to 30"},
       {{"--container", "mp4", "x.wmv"}, 2, "both, 3gp, 3g2"},
       {{"--thumb", "32", "x.wmv"}, 2, "0 (source size), 64, 128"},
@@ -97,6 +97,8 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{"--start", "3", "--end", "3", "x.wmv"}, 2, "the range would be empty"},
       {{"--bogus", "x.wmv"}, 2, "unknown option --bogus"},
       {{"--output"}, 2, "needs a folder"},
+      {{"--output=", "x.wmv"}, 2, "invalid value '' for --output"},
+      {{"--", "--report"}, 1, "--report: no such file"},
       {{}, 2, "no input file given"},
       {{"--audio", "amr", "--channels", "2", "x.wmv"}, 2, "AMR-NB takes --channels 1 only"},
       {{"--video", "h263", "--size", "320x240", "x.wmv"}, 2, "H.263 takes --size"},
@@ -196,17 +198,15 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
 // A failing input among several fails the run, the others are converted;
 // the 3G2 warning of 8000 Hz comes once per input, not per segment.
 TEST_F(ZelConvertTest, OneFailingInputAmongSeveral) {
-  const CommandResult r =
-      Run({"--container", "3gp", out.file("missing.wmv"), Media("video.wmv"), Media("song.wma")});
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_TRUE(fs::exists(out.file("video.3gp")) && fs::exists(out.file("song.3gp")));
   // A second input of the same name is skipped: the first one's file stays.
   TempDir in;
   fs::copy_file(Media("song.wma"), in.file("clip.wma"));
-  const CommandResult same = Run({"--container", "3gp", Media("clip.wmv"), in.file("clip.wma")});
-  EXPECT_EQ(same.exitCode, 1);
-  EXPECT_NE(same.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
-      << same.err;
+  const CommandResult r = Run({"--container", "3gp", out.file("missing.wmv"), Media("video.wmv"),
+                               Media("clip.wmv"), in.file("clip.wma")});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_TRUE(fs::exists(out.file("video.3gp")));
+  EXPECT_NE(r.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
+      << r.err;
   EXPECT_EQ(test::Probe(out.file("clip.3gp"), "stream=codec_type"), "video audio");
   // split, a.wav's segment 100 and a1.wma's first one are both a100.3gp
   fs::copy_file(Media("song.wma"), in.file("a1.wma"));
@@ -360,9 +360,8 @@ TEST_F(ZelConvertTest, ReportsOfTwoRunsDoNotMix) {
               Media("video.wmv") + " 2>" + second + "; echo $?; wait $pid; echo $?");
   EXPECT_EQ(r.out, "0\n0\n") << test::ReadFileText(logs.file("second"));
   const std::string waited = test::ReadFileText(logs.file("second"));
-  EXPECT_EQ(waited.find("同じフォルダに別の変換がレポートを書いています"),
-            waited.rfind("同じフォルダに別の変換がレポートを書いています"));
-  EXPECT_NE(waited.find("同じフォルダに別の変換がレポートを書いています"), std::string::npos);
+  const std::string wait = "同じフォルダに別の変換がレポートを書いています";
+  EXPECT_TRUE(waited.find(wait) != std::string::npos && waited.find(wait) == waited.rfind(wait));
   const std::string report = test::ReadFileText(out.file("thumbnail.html"));
   EXPECT_NE(report.find("video.wmv<BR>"), std::string::npos) << report;
   EXPECT_EQ(report.find("clip10"), std::string::npos) << report;
@@ -482,19 +481,6 @@ TEST(CliOptionsTest, ParsesTimes) {
   for (const char* text : {"100000001", "1:60", "1:60:00", "1:2:3:4", "", ":5", "5:", "-1", "+1",
                            " 1", "1.2.3", "1e3", "."})
     EXPECT_EQ(cli::ParseTime(text), std::nullopt) << '"' << text << '"';
-}
-
-TEST(CliOptionsTest, InlineValuesAndTheEndOfOptions) {
-  cli::CliOptions o;
-  std::string error;
-  ASSERT_TRUE(cli::ParseCommandLine({"--fps=12", "-o", "dir", "--", "--report", "-"}, o, error))
-      << error;
-  EXPECT_EQ(o.frameRate, 12);
-  EXPECT_EQ(o.outputFolder, "dir");
-  EXPECT_FALSE(o.report);
-  EXPECT_EQ(o.inputs, (std::vector<std::string>{"--report", "-"}));
-  cli::CliOptions empty;
-  EXPECT_FALSE(cli::ParseCommandLine({"--output=", "x.wmv"}, empty, error));
 }
 
 }  // namespace

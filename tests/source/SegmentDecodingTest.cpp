@@ -115,10 +115,7 @@ TEST(SegmentDelivery, PicturesOfASegment) {
     ASSERT_EQ(s.sink.times.size(), c.count + held);
     EXPECT_TRUE(!held || s.sink.times.front() == 0.0);
     const std::vector<double> own(s.sink.times.begin() + held, s.sink.times.end());
-    EXPECT_NEAR(own.front(), c.first, 0.04 + 1e-6);
-    if (c.first > 0) {
-      EXPECT_NEAR(own.front(), c.first, 0.002);
-    }
+    EXPECT_NEAR(own.front(), c.first, c.first > 0 ? 0.002 : 0.04 + 1e-6);
     const double step = (own.back() - own.front()) / (c.count - 1);
     for (std::size_t i = 0; i < c.count; ++i)
       EXPECT_NEAR(own[i], own.front() + i * step, 1e-3) << i;
