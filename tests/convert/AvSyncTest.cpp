@@ -107,7 +107,6 @@ TEST_P(AvSyncTest, SoundStaysWithThePictureAndBothTracksEndWithTheSegment) {
 // rate 0 the source's (else 15, the job's).
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Jobs, AvSyncTest, ::testing::Values(
-    Case{"Mpeg4Aac8000", [](S&) {}},
     Case{"Mpeg4Aac8000Split", [](S&) {}, true},
     Case{"Mpeg4Aac24000Stereo",
          [](S& s) { s.framesize = 2, s.framerate = 0, s.samplerate = 3, s.channels = 1; }},

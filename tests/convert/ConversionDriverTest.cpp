@@ -252,18 +252,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST(ConversionDriverReport, ReportAndThumbnails) {
+// An abort at the start of segment 2 of 5 keeps the files, thumbnails and
+// report blocks of the finished segments; one inside a long segment stops its
+// decoding (the video path takes no frame after the flag) and writes nothing.
+// An old report goes when the job starts; a user's file named like the
+// thumbnails' intermediate BMP stays (the BMP is made in the work folder).
+TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegmentsAndTheirReport) {
   Job j;
   j.settings.logfile = 1;
+  j.settings.file3g2 = 1;
   j.settings.capturesize = 1;  // 64x48
   j.settings.splittime = 20000000;
-  // an old report goes when the job starts; a user's file named like the
-  // thumbnails' intermediate BMP stays (the BMP is made in the work folder)
+  j.notifier.abortAt = 2;
   test::WriteFileBytes(j.out.file("thumbnail.html"), {'o', 'l', 'd'});
   test::WriteFileBytes(j.out.file("sample_00.bmp"), {'m', 'i', 'n', 'e'});
-  ASSERT_EQ(j.Convert(Media("clip.wmv")), Completed);
+  ASSERT_EQ(j.Convert(Media("clip10.wmv")), Aborted);
+  EXPECT_EQ(j.notifier.messages().back(), "変換を中断しました。");
+  EXPECT_EQ(j.Outputs(), (std::set<std::string>{"clip1000.3gp", "clip1000.3g2", "clip1001.3gp",
+                                                "clip1001.3g2"}));
+  for (const char* kept : {"clip1000.3gp", "clip1001.3g2"}) ExpectGood(j, {kept, 2.0, kAac});
   const std::string report = test::ReadFileText(j.out.file("thumbnail.html"));
-  EXPECT_TRUE(report.starts_with("input file " + j.out.file("clip00.wmv") + "<BR>")) << report;
+  EXPECT_TRUE(report.starts_with("input file " + j.out.file("clip1000.wmv") + "<BR>")) << report;
   for (const char* part : {"starttime 00:02.000 endtime 00:04.000<BR>", "framesize 320x240<BR>",
                            "samplerate 44100[Hz]<BR>channels STEREO<BR>"})
     EXPECT_NE(report.find(part), std::string::npos) << part;
@@ -272,30 +281,13 @@ TEST(ConversionDriverReport, ReportAndThumbnails) {
     EXPECT_EQ(test::Probe(j.out.file(image) + ".jpg", "stream=width,height"), "64,48");
   }
   EXPECT_EQ(test::ReadFileText(j.out.file("sample_00.bmp")), "mine");
-  EXPECT_TRUE(fs::is_empty(j.work.path()));
-}
-
-// An abort at the start of segment 2 of 5 keeps the files and report blocks
-// of the finished segments; one inside a long segment stops its decoding (the
-// video path takes no frame after the flag) and writes nothing.
-TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegments) {
-  Job j;
-  j.settings.logfile = 1;
-  j.settings.file3g2 = 1;
-  j.settings.splittime = 20000000;
-  j.notifier.abortAt = 2;
-  ASSERT_EQ(j.Convert(Media("clip10.wmv")), Aborted);
-  EXPECT_EQ(j.notifier.messages().back(), "変換を中断しました。");
-  EXPECT_EQ(j.Outputs(), (std::set<std::string>{"clip1000.3gp", "clip1000.3g2", "clip1001.3gp",
-                                                "clip1001.3g2"}));
-  for (const char* kept : {"clip1000.3gp", "clip1001.3g2"}) ExpectGood(j, {kept, 2.0, kAac});
-  const std::string report = test::ReadFileText(j.out.file("thumbnail.html"));
   std::size_t blocks = 0;
   for (std::size_t at = 0; (at = report.find("<HR><HR>", at)) != std::string::npos; at += 8)
     ++blocks;
   // the aborted segment, never written, has neither thumbnail nor block
   EXPECT_EQ(blocks, 2u);
   EXPECT_FALSE(fs::exists(j.out.file("sample_02.jpg")));
+  EXPECT_TRUE(fs::is_empty(j.work.path()));
 
   Job inside;
   inside.notifier.abortAt = -1;

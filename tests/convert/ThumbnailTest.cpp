@@ -80,34 +80,6 @@ TEST(ThumbnailTest, GreyFrameGivesGreyJpegOfTheOutputSize) {
   }
 }
 
-// Bottom-up B, G, R input, the lower half blue and the upper half red, keeps
-// its colours and rows, scaled or at the source size.
-TEST(ThumbnailTest, ChannelAndRowOrderSurviveRgb24Input) {
-  for (auto [w, h, outW, outH] : {std::tuple{32, 24, 64, 48}, {16, 8, 16, 8}}) {
-    TempDir dir;
-    Bytes frame;
-    for (int row = 0; row < h; ++row)
-      for (int x = 0; x < w; ++x)
-        frame.insert(frame.end(),
-                     {std::uint8_t(row < h / 2 ? 255 : 0), 0, std::uint8_t(row < h / 2 ? 0 : 255)});
-    ASSERT_EQ(
-        WriteThumbnail(Info(w, h), true, frame.data(), frame.size(), outW, outH, dir.file("still")),
-        1);
-    const std::string rgb = Rgb(dir.file("still.jpg"));
-    ASSERT_EQ(rgb.size(), std::size_t(outW) * outH * 3);
-    for (int y = 0; y < outH; ++y) {
-      if (std::abs(2 * y + 1 - outH) <= outH / 4) continue;  // the edge rings at any quality
-      for (int x = 0; x < outW; ++x) {
-        SCOPED_TRACE(::testing::Message() << x << "," << y);
-        const std::uint8_t* at = reinterpret_cast<const std::uint8_t*>(&rgb[(y * outW + x) * 3]);
-        EXPECT_NEAR(at[0], y < outH / 2 ? 255 : 0, 12);
-        EXPECT_NEAR(at[1], 0, 12);
-        EXPECT_NEAR(at[2], y < outH / 2 ? 0 : 255, 12);
-      }
-    }
-  }
-}
-
 TEST(ThumbnailTest, FailuresWriteNothing) {
   TempDir dir;
   const std::string base = dir.file("sample_00");
@@ -433,17 +405,6 @@ TEST(ScaleYV12, DownAndUpscaleTakeTheNearestSample) {
   out.assign(24, 0xEE);
   EXPECT_EQ(ScaleYV12(FrameSizes(8, 8, 4, 4), src.data(), src.size() - 1, out.data()), 0u);
   EXPECT_EQ(out, Bytes(24, 0xEE));
-}
-
-TEST(ScaleYV12, ThreeTwentyToQcifUsesTruncatedRatios) {
-  VideoSegmentInfo info = FrameSizes(320, 240, 176, 144);
-  ASSERT_EQ(info.xRatio, 5500);
-  ASSERT_EQ(info.yRatio, 6000);
-  Bytes src(320 * 240 * 3 / 2);
-  for (std::size_t i = 0; i < 320 * 240; ++i) src[i] = static_cast<std::uint8_t>(i % 320 % 251);
-  Bytes out(176 * 144 * 3 / 2);
-  ASSERT_EQ(ScaleYV12(info, src.data(), src.size(), out.data()), out.size());
-  for (int x = 0; x < 176; ++x) ASSERT_EQ(out[x], (10000 * x / 5500) % 251) << x;
 }
 
 // Fixed point with shifts that round toward minus infinity; every byte
