@@ -118,7 +118,7 @@ int Conversion::run() {
 
   if (source.BuildConversionGraph(input_, params.audioKind != AudioKind::None,
                                   params.videoKind != VideoKind::None) != OpenResult::Opened) {
-    job_.notifier.showMessage(kRenderFileError);
+    job_.notifier.showMessage(text::kRenderFileError);
     return 0;
   }
   // Whatever way the job ends, the source lets go of the file and of us.

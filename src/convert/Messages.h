@@ -19,6 +19,8 @@ namespace zel::text {
 inline constexpr const char kSavedPrefix[] = "ファイルをフォルダ[";  // + folder + kSavedSuffix
 inline constexpr const char kSavedSuffix[] = "]に保存しました。";
 inline constexpr const char kAborted[] = "変換を中断しました。";
+// A file that cannot be opened (OpenResult other than Opened).
+inline constexpr const char kRenderFileError[] = "RenderFile Error.";
 inline constexpr const char k3g2At8000Warning[] =
     "au携帯では音声のサンプリングレートに8000を指定すると再生できなくなる場合があります。";
 // The segment's temporary WAV file could not be created.

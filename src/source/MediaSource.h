@@ -63,9 +63,8 @@ enum class MpegAudioLayer { Undetermined, Layer1, Layer2, Layer3, Mp3 };
 MpegAudioLayer MpegAudioProbe(const std::string& path);
 
 // Why a file could not be opened: there is no such file, or (the preview) it
-// holds nothing that plays. The caller shows kRenderFileError for either.
+// holds nothing that plays. The caller shows text::kRenderFileError for either.
 enum class OpenResult { Opened, NoSuchFile, NothingPlays };
-inline constexpr char kRenderFileError[] = "RenderFile Error.";
 
 // Opens, positions and decodes one input file for conversion: a segment at a
 // time, on two streaming threads (audio, video). The preview has a class of

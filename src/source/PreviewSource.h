@@ -31,7 +31,7 @@ class PreviewSource {
 
   // Opens path for the preview: Opened, NoSuchFile when the file does not
   // exist, NothingPlays when it holds nothing that plays (the caller shows
-  // kRenderFileError for either). Pictures go to sink (may be null), at the
+  // text::kRenderFileError for either). Pictures go to sink (may be null), at the
   // display size until LayoutVideoWindow sets another. The window then sets
   // its marks to [0, previewInfo().durationHns].
   OpenResult OpenPreview(const std::string& path, PreviewSink* sink);

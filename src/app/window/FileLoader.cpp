@@ -5,6 +5,7 @@
 #include "General/MediaTypes.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
+#include "convert/Messages.h"
 #include "source/PreparedInput.h"
 #include "source/PreviewSource.h"
 #include "window/WindowRecords.h"
@@ -65,7 +66,7 @@ LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConv
   records_.inputPath = input;
 
   loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_) == OpenResult::Opened;
-  if (!loaded.opened) notifier_.showMessage(kRenderFileError);
+  if (!loaded.opened) notifier_.showMessage(text::kRenderFileError);
   const std::int64_t duration = loaded.opened ? preview_.previewInfo().durationHns : 0;
   records_.range = MarkedRange{duration, 0, duration};
   loaded.shortWav =
