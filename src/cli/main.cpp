@@ -31,9 +31,9 @@
 #include "container/ThreeGpWriter.h"
 #include "convert/ConversionDriver.h"
 #include "convert/ConversionParameters.h"
+#include "convert/ConversionPipeline.h"
 #include "convert/Messages.h"
 #include "convert/SegmentPlan.h"
-#include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
 #include "settings/NamePattern.h"
 #include "settings/ValueLists.h"
@@ -311,7 +311,8 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   }
   // An AVI is first transcoded into a WMV of the same base name in the
   // private work folder; it goes again after its conversion.
-  zel::PreparedInput prepared(input, workFolder);
+  zel::ConversionPipeline pipeline(input, workFolder);
+  zel::PreparedInput& prepared = pipeline.prepared();
   if (prepared.needsTranscoding()) {
     if (const int refused = CheckAviFirst(input, range, settings, notifier); refused != kExitOk) {
       return refused;
@@ -340,22 +341,14 @@ int ConvertOne(const std::string& input, const CliOptions& options,
 
   zel::ConversionParameters params;
   zel::ConversionState state;
-  zel::VideoEncoderContext videoContext;
-  zel::AudioParameterBlock audioBlock;
-  zel::MediaSource source;
-  zel::ConversionJob job{settings,     params,     state,  range,
-                         videoContext, audioBlock, source, notifier};
-  if (path != input) job.namedInput = input;
-  // Another input of the same name would replace the files of an earlier one.
-  job.takenOutputs = &owners.files;
-
   notifier.beginInput(zel::PathFileName(input));
   state.converting = true;
   gAbortFlag = &state.abortRequested;
   if (gInterrupted) state.abortRequested = true;  // the interrupt came before the flag was known
   zel::ConversionSummary summary;
+  // Another input of the same name would replace the files of an earlier one.
   const zel::ConversionOutcome outcome =
-      zel::ConvertThreadBody(path, &notifier, workFolder, job, &summary);
+      pipeline.Convert({settings, params, state, range}, notifier, &owners.files, &summary);
   gAbortFlag = nullptr;
   state.converting = false;
   notifier.endInput();
