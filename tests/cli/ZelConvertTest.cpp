@@ -419,10 +419,11 @@ TEST_F(ZelConvertTest, InterruptsLeaveNothingBehind) {
     std::vector<std::string> args = {"--split", "1", "--report", "--container", "3gp", input};
     if (together)
       args = {"-j", "2", "--split", "1", "--container", "3gp", input, in.file("other.wmv")};
-    const CommandResult r = Run(args, "",
-                                "2>" + log + " & pid=$!; until grep -q 'segment 2/' " + log +
-                                    " || ! kill -0 $pid; do sleep 0.01; done; for s in " + signals +
-                                    "; do kill -$s $pid; done; wait $pid; echo $?");
+    const CommandResult r =
+        Run(args, "",
+            "2>" + log + " & pid=$!; until [ $(grep -c 'segment 2/' " + log + ") -ge " +
+                (together ? "2" : "1") + " ] || ! kill -0 $pid; do sleep 0.01; done; for s in " +
+                signals + "; do kill -$s $pid; done; wait $pid; echo $?");
     EXPECT_EQ(r.out, std::string(status) + "\n");
     const std::string err = test::ReadFileText(logs.file("err"));
     EXPECT_EQ(err.find("変換を中断しました。") != std::string::npos, std::string(status) == "1");
