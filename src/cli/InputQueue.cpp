@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "General/PathJoin.h"
@@ -77,7 +78,11 @@ void ConvertInputs(const std::vector<std::string>& inputs, int jobs, bool splitt
   };
   std::vector<std::thread> threads;
   const std::size_t extra = std::min<std::size_t>(std::max(jobs, 1), inputs.size()) - 1;
-  for (std::size_t i = 0; i < extra; ++i) threads.emplace_back(work);
+  try {
+    for (std::size_t i = 0; i < extra; ++i) threads.emplace_back(work);
+  } catch (const std::system_error&) {
+    // no more threads to be had: the ones there are convert every input
+  }
   work();
   for (std::thread& thread : threads) thread.join();
 }
