@@ -514,7 +514,8 @@ class MainDialogTest : public QObject {
              "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダ"
              "を変えてください[" +
                  QString::fromStdString(w.start.file("own.avi")) + "]");
-    QVERIFY(zel::test::ReadFileBytes(own3gp) == zel::test::ReadFileBytes(w.start.file("movie.3gp")));
+    QVERIFY(zel::test::ReadFileBytes(own3gp) ==
+            zel::test::ReadFileBytes(w.start.file("movie.3gp")));
 
     // and so does the window's end
     w.drop(avi);
