@@ -72,7 +72,7 @@ MainDialog::MainDialog(Setup setup, QWidget* parent)
   bar_->move(kBarArea.topLeft());
   loader_ =
       std::make_unique<FileLoader>(records_, preview_, *surface_, notifier_, setup_.workFolder);
-  conversion_ = std::make_unique<ConversionController>(records_, notifier_, setup_.workFolder);
+  conversion_ = std::make_unique<ConversionController>(records_, notifier_);
   playback_ = std::make_unique<PlaybackController>(preview_, setup_.sound);
   // The end of the played range stops playing, whatever else runs.
   connect(playback_.get(), &PlaybackController::finished, this, &MainDialog::stopPlayback);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "General/MediaTypes.h"
 
@@ -25,12 +26,13 @@ std::string Clock(std::int64_t hns) {
 
 }  // namespace
 
-CliNotifier::CliNotifier(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal) {}
+CliNotifier::CliNotifier(bool quiet, bool terminal, std::string messagePrefix)
+    : quiet_(quiet), terminal_(terminal), messagePrefix_(std::move(messagePrefix)) {}
 
 int CliNotifier::showMessage(std::string_view text, bool) {
   std::lock_guard lock(mutex_);
   clearBar();
-  std::string line(text);
+  std::string line = messagePrefix_ + std::string(text);
   while (!line.empty() && line.back() == '\n') line.pop_back();
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);

@@ -10,10 +10,12 @@
 namespace zel::cli {
 
 // Messages go to stderr as the window would show them; progress is a bar on
-// a terminal and one line per segment otherwise.
+// a terminal and one line per segment otherwise. Where several inputs are
+// converted at once, each has its own notifier without a bar, and
+// messagePrefix names its input in front of each message.
 class CliNotifier final : public Notifier {
  public:
-  CliNotifier(bool quiet, bool terminal);
+  CliNotifier(bool quiet, bool terminal, std::string messagePrefix = {});
 
   int showMessage(std::string_view text, bool systemModal) override;
   void setCaption(std::string_view) override {}  // the bar is drawn from the progress
@@ -32,6 +34,7 @@ class CliNotifier final : public Notifier {
   bool quiet_;
   bool terminal_;
   bool barShown_ = false;
+  std::string messagePrefix_;
   std::string name_;
   ConversionProgress last_;
 

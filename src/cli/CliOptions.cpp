@@ -125,6 +125,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
       if (!needValue("a folder")) return false;
       if (value.empty()) return invalid("a folder");
       o.outputFolder = value;
+    } else if (arg == "-j" || arg == "--jobs") {
+      if (!needValue("a number")) return false;
+      const std::optional<int> jobs = ParseInt(value, 0, 256);
+      if (!jobs) return invalid("0 to 256; 0 is one per processor");
+      o.jobs = *jobs;
     } else if (arg == "--settings") {
       if (!needValue("a file")) return false;
       o.settingsFile = value;
@@ -196,9 +201,10 @@ const char* UsageText() {
 Converts video and audio files (WMV, AVI, MPEG-1, WAV, WMA) into 3GP and 3G2
 movie files for mobile phones: MPEG-4 Visual or H.263 video, AAC or AMR-NB audio.
 
-Each INPUT is converted in turn with the settings of setup.ini in the current
-directory (as the window does) or of --settings FILE. The options below
-override the settings for this run only; setup.ini is never written.
+Each INPUT is converted in turn (or up to N at a time with -j N) with the
+settings of setup.ini in the current directory (as the window does) or of
+--settings FILE. The options below override the settings for this run only;
+setup.ini is never written.
 
 Output:
   -o, --output DIR          output folder (default: the "result" setting)
@@ -234,6 +240,9 @@ Video:
 
 Other:
       --settings FILE       read the settings from FILE instead of ./setup.ini
+  -j, --jobs N              convert up to N inputs at the same time, each of
+                            them named in its messages (default 1; 0: one per
+                            processor)
   -q, --quiet               no progress output
   -v, --verbose             also the decoding libraries' own notices
   -h, --help                show this help and exit
@@ -245,16 +254,17 @@ Exit status:
   2  usage error, an input refused by the type check, or a --start at or
      beyond the end of an input
 
-Ctrl-C (or SIGTERM, SIGHUP) stops the run: the running conversion is aborted,
-its unfinished files are not written, and no further input is started. A
-second one ends the program at once. Either way no temporary file remains, and
-files of an earlier run keep their content unless a new one replaced them
-whole.
+Ctrl-C (or SIGTERM, SIGHUP) stops the run: the running conversions are
+aborted, their unfinished files are not written, and no further input is
+started. A second one ends the program at once. Either way no temporary file
+remains, and files of an earlier run keep their content unless a new one
+replaced them whole.
 
 Examples:
   zel-convert clip.wmv
   zel-convert --container 3gp --video mpeg4 --size 176x144 --fps 15 clip.wmv
   zel-convert --split 10 --report -o out/ talk.avi
+  zel-convert -j 0 -q -o out/ *.wmv
 )";
 }
 

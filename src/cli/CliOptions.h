@@ -29,6 +29,7 @@ struct CliOptions {
   std::optional<bool> keepAspect;
   std::optional<bool> smooth;
   std::optional<bool> anyInput;
+  int jobs = 1;  // inputs converted at once; 0: one per processor
   bool quiet = false;
   bool verbose = false;  // the libraries' own notices too
   bool help = false;

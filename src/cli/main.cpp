@@ -6,13 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
+#include <mutex>
 #include <new>
 #include <set>
 #include <stdexcept>
@@ -28,12 +29,13 @@
 #include "General/WorkFolder.h"
 #include "cli/CliNotifier.h"
 #include "cli/CliOptions.h"
+#include "cli/InputQueue.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/ConversionDriver.h"
 #include "convert/ConversionParameters.h"
+#include "convert/ConversionPipeline.h"
 #include "convert/Messages.h"
 #include "convert/SegmentPlan.h"
-#include "convert/VideoEncoderContext.h"
 #include "settings/ConversionSettings.h"
 #include "settings/NamePattern.h"
 #include "settings/ValueLists.h"
@@ -51,6 +53,7 @@ namespace {
 namespace fs = std::filesystem;
 using zel::cli::CliNotifier;
 using zel::cli::CliOptions;
+using zel::cli::OutputOwners;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -72,12 +75,32 @@ std::string Seconds(std::int64_t hns) {
 
 // Interrupts (Ctrl-C, SIGTERM, SIGHUP) are taken by a thread of their own,
 // so that the program can clean up outside of a signal handler. The first
-// one stops the run: the running job is aborted as the window's abort
+// one stops the run: the running jobs are aborted as the window's abort
 // button does it and no further input is started; the program then ends
 // normally, removing its work folder. A second one ends the program at
 // once, after removing the work folder and any half-written output.
 std::atomic<bool> gInterrupted{false};
-std::atomic<std::atomic<bool>*> gAbortFlag{nullptr};  // the running job's
+std::mutex gAbortMutex;
+std::set<std::atomic<bool>*> gAbortFlags;  // the running jobs'
+
+// A running job's abort flag, which an interrupt sets while it is listed.
+class ListedAbortFlag {
+ public:
+  explicit ListedAbortFlag(std::atomic<bool>& flag) : flag_(flag) {
+    std::lock_guard lock(gAbortMutex);
+    gAbortFlags.insert(&flag_);
+    if (gInterrupted) flag_ = true;  // the interrupt came before the flag was listed
+  }
+  ~ListedAbortFlag() {
+    std::lock_guard lock(gAbortMutex);
+    gAbortFlags.erase(&flag_);
+  }
+  ListedAbortFlag(const ListedAbortFlag&) = delete;
+  ListedAbortFlag& operator=(const ListedAbortFlag&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
 
 class SignalWatch {
  public:
@@ -103,7 +126,8 @@ class SignalWatch {
         int signal = 0;
         if (sigwait(&signals_, &signal) != 0 || signal == SIGUSR1) return;
         if (!gInterrupted.exchange(true)) {
-          if (std::atomic<bool>* flag = gAbortFlag.load()) flag->store(true);
+          std::lock_guard lock(gAbortMutex);
+          for (std::atomic<bool>* flag : gAbortFlags) flag->store(true);
           continue;
         }
         zel::RemovePartialFiles();
@@ -239,13 +263,6 @@ std::string InputProblem(const std::string& input) {
   return {};
 }
 
-// The files that the inputs of this run whose conversion started write,
-// and whose each one is.
-struct OutputOwners {
-  std::set<std::string> files;
-  std::map<std::string, std::string> owner;
-};
-
 // An AVI is checked before its transcoding, as other inputs are by the
 // conversion: streams beyond what the converter takes (exit 2), and
 // outputs that would replace the input itself, such as a link named .avi
@@ -311,7 +328,8 @@ int ConvertOne(const std::string& input, const CliOptions& options,
   }
   // An AVI is first transcoded into a WMV of the same base name in the
   // private work folder; it goes again after its conversion.
-  zel::PreparedInput prepared(input, workFolder);
+  zel::ConversionPipeline pipeline(input, workFolder);
+  zel::PreparedInput& prepared = pipeline.prepared();
   if (prepared.needsTranscoding()) {
     if (const int refused = CheckAviFirst(input, range, settings, notifier); refused != kExitOk) {
       return refused;
@@ -340,33 +358,23 @@ int ConvertOne(const std::string& input, const CliOptions& options,
 
   zel::ConversionParameters params;
   zel::ConversionState state;
-  zel::VideoEncoderContext videoContext;
-  zel::AudioParameterBlock audioBlock;
-  zel::MediaSource source;
-  zel::ConversionJob job{settings,     params,     state,  range,
-                         videoContext, audioBlock, source, notifier};
-  if (path != input) job.namedInput = input;
-  // Another input of the same name would replace the files of an earlier one.
-  job.takenOutputs = &owners.files;
-
   notifier.beginInput(zel::PathFileName(input));
   state.converting = true;
-  gAbortFlag = &state.abortRequested;
-  if (gInterrupted) state.abortRequested = true;  // the interrupt came before the flag was known
   zel::ConversionSummary summary;
-  const zel::ConversionOutcome outcome =
-      zel::ConvertThreadBody(path, &notifier, workFolder, job, &summary);
-  gAbortFlag = nullptr;
+  // Another input of the same name would replace the files of an earlier one.
+  const std::set<std::string> taken = owners.Files();
+  zel::ConversionOutcome outcome;
+  {
+    const ListedAbortFlag listed(state.abortRequested);
+    outcome = pipeline.Convert({settings, params, state, range}, notifier, &taken, &summary);
+  }
   state.converting = false;
   notifier.endInput();
   if (!summary.takenOutput.empty()) {
     Say(Quoted(input) + ": its outputs would replace those of " +
-        Quoted(owners.owner[summary.takenOutput]) + " from this run; skipped");
+        Quoted(owners.OwnerOf(summary.takenOutput)) + " from this run; skipped");
   } else {
-    for (const std::string& file : summary.outputs) {
-      owners.files.insert(file);
-      owners.owner.emplace(file, input);
-    }
+    owners.Add(summary.outputs, input);
   }
   const std::string nothing = outcome == zel::ConversionOutcome::Failed && !summary.hadStreams
                                   ? NothingToConvert(path, params)
@@ -439,24 +447,39 @@ int Run(const CliOptions& options) {
   }
   signals.Start(workFolder.path());
 
-  CliNotifier notifier(options.quiet, ::isatty(STDERR_FILENO) == 1);
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  int jobs = options.jobs;
+  if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // Inputs converted at once each name themselves in their messages, draw
+  // no bar, and have a work folder of their own (a job's temporary files
+  // have fixed names).
+  const bool together = jobs > 1 && options.inputs.size() > 1;
+  std::mutex statusMutex;
   int status = kExitOk;
   OutputOwners owners;
-  for (const std::string& input : options.inputs) {
-    if (gInterrupted) break;
-    int result = kExitFailed;
-    // Whatever fails ends this input's conversion, not the program (whose
-    // work folder would stay).
-    try {
-      result = ConvertOne(input, options, settings, workFolder.path(), notifier, owners);
-    } catch (const std::bad_alloc&) {
-      Say(Quoted(input) + ": out of memory");
-    } catch (const std::exception& e) {
-      Say(Quoted(input) + ": " + e.what());
-    }
-    gAbortFlag = nullptr;
-    if (result > status) status = result;
-  }
+  zel::cli::ConvertInputs(
+      options.inputs, jobs, settings.splittime > 0, gInterrupted, [&](std::size_t index) {
+        const std::string& input = options.inputs[index];
+        std::string folder = workFolder.path();
+        if (together) folder = zel::JoinPath(folder, std::to_string(index));
+        CliNotifier notifier(options.quiet, terminal && !together,
+                             together ? Quoted(input) + ": " : std::string());
+        int result = kExitFailed;
+        // Whatever fails ends this input's conversion, not the program (whose
+        // work folder would stay).
+        try {
+          if (together) fs::create_directory(folder);
+          result = ConvertOne(input, options, settings, folder, notifier, owners);
+        } catch (const std::bad_alloc&) {
+          Say(Quoted(input) + ": out of memory");
+        } catch (const std::exception& e) {
+          Say(Quoted(input) + ": " + e.what());
+        }
+        std::error_code ignored;
+        if (together) fs::remove_all(folder, ignored);
+        std::lock_guard lock(statusMutex);
+        status = std::max(status, result);
+      });
   if (gInterrupted && status == kExitOk) status = kExitFailed;
   return status;
 }

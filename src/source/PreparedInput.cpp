@@ -45,11 +45,6 @@ bool PreparedInput::Keep() {
   return true;
 }
 
-std::string PreparedInput::Release() {
-  kept_ = false;
-  return temporary_;
-}
-
 void PreparedInput::Remove() {
   std::error_code ignored;
   if (written_) std::filesystem::remove(PartialPath(temporary_), ignored);

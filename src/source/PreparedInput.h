@@ -1,7 +1,7 @@
 // An input as the preview and the conversion open it. An AVI input is
 // first transcoded into a temporary WMV in the private work folder: written
 // under "<wmv>.part" and given its name only when whole, owned here and
-// removed when this goes, unless the caller takes it over.
+// removed when this goes.
 #pragma once
 
 #include <atomic>
@@ -41,8 +41,6 @@ class PreparedInput {
   // Gives the whole transcoding the temporary name (replacing a file of
   // that name); false, with nothing left, when it cannot.
   bool Keep();
-  // The caller owns the temporary WMV from now on (its path).
-  std::string Release();
 
  private:
   void Remove();

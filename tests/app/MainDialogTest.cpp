@@ -503,6 +503,20 @@ class MainDialogTest : public QObject {
     QCOMPARE(d.records().inputPath, other);
     QVERIFY(d.records().tempInputPath.empty());
 
+    // no output may be the AVI itself, here a link to a 3GP file
+    const std::string own3gp = w.start.file("own.3gp");
+    fs::copy_file(w.start.file("movie.3gp"), own3gp);
+    fs::create_symlink("own.3gp", w.start.path() / "own.avi");
+    w.drop(w.start.file("own.avi"));
+    w.click(kConvertButton);
+    QVERIFY(w.waitUntilIdle());
+    QCOMPARE(w.texts().last(),
+             "出力ファイルが入力ファイルと同じになるため、変換できません。出力フォルダ"
+             "を変えてください[" +
+                 QString::fromStdString(w.start.file("own.avi")) + "]");
+    QVERIFY(zel::test::ReadFileBytes(own3gp) ==
+            zel::test::ReadFileBytes(w.start.file("movie.3gp")));
+
     // and so does the window's end
     w.drop(avi);
     QVERIFY(fs::is_regular_file(wmv));

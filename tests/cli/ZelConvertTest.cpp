@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "General/WorkFolder.h"
 #include "cli/CliOptions.h"
@@ -89,6 +90,7 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{"--rate", "44100", "x.wmv"}, 2, "allowed: 8000, 16000, 22050, 24000"},
       {{"--size", "640x480", "x.wmv"}, 2, "allowed: 128x96, 176x144, 320x240"},
       {{"--fps=31", "x.wmv"}, 2, "0 to 30"},
+      {{"-j", "-1", "x.wmv"}, 2, "0 to 256; 0 is one per processor"},
       {{"--split", "-1", "x.wmv"}, 2, "0 to 30"},
       {{"--container", "mp4", "x.wmv"}, 2, "both, 3gp, 3g2"},
       {{"--thumb", "32", "x.wmv"}, 2, "0 (source size), 64, 128"},
@@ -195,22 +197,34 @@ TEST_F(ZelConvertTest, InputsThatCannotBeConverted) {
   }
 }
 
-// A failing input among several fails the run, the others are converted;
-// the 3G2 warning of 8000 Hz comes once per input, not per segment.
+// A failing input among several fails the run, the others are converted,
+// also two at a time, where each message names its input; the 3G2 warning
+// of 8000 Hz comes once per input, not per segment.
 TEST_F(ZelConvertTest, OneFailingInputAmongSeveral) {
   // A second input of the same name is skipped: the first one's file stays.
   TempDir in;
   fs::copy_file(Media("song.wma"), in.file("clip.wma"));
-  const CommandResult r = Run({"--container", "3gp", out.file("missing.wmv"), Media("video.wmv"),
-                               Media("clip.wmv"), in.file("clip.wma")});
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_TRUE(fs::exists(out.file("video.3gp")));
-  EXPECT_NE(r.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
-      << r.err;
-  EXPECT_EQ(test::Probe(out.file("clip.3gp"), "stream=codec_type"), "video audio");
+  test::WriteFileBytes(in.file("noise.wmv"), std::vector<std::uint8_t>(5000, 0x5a));
+  for (const std::string jobs : {"1", "2"}) {
+    for (const auto& entry : fs::directory_iterator(out.path())) fs::remove(entry.path());
+    const CommandResult r =
+        Run({"-j", jobs, "--container", "3gp", out.file("missing.wmv"), Media("video.wmv"),
+             in.file("noise.wmv"), Media("clip.wmv"), in.file("clip.wma")});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("clip.wma: its outputs would replace those of "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find((jobs == "1" ? "\n" : in.file("noise.wmv") + ": ") +
+                         "変換できる音声も映像もありません。"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::DecodeErrors(out.file("video.3gp")), "");
+    EXPECT_EQ(test::Probe(out.file("clip.3gp"), "stream=codec_type"), "video audio");
+    EXPECT_EQ(test::DecodeErrors(out.file("clip.3gp")), "");
+    ExpectNothingLeft();
+  }
   // split, a.wav's segment 100 and a1.wma's first one are both a100.3gp
   fs::copy_file(Media("song.wma"), in.file("a1.wma"));
-  const CommandResult split = Run({"--split", "1", "--container", "3gp",
+  const CommandResult split = Run({"-j", "2", "--split", "1", "--container", "3gp",
                                    Media("a.wav", test::Tone(8000, "101.5")), in.file("a1.wma")});
   EXPECT_EQ(split.exitCode, 1);
   EXPECT_NE(split.err.find("a1.wma: its outputs would replace those of "), std::string::npos);
@@ -388,25 +402,38 @@ TEST_F(ZelConvertTest, InterruptsLeaveNothingBehind) {
   const std::string input = Media("long.wmv", test::Join({test::Video("640x480", "25", "40"),
                                                           test::Tone(44100, "40"),
                                                           {"-c:v", "wmv2", "-c:a", "wmav2"}}));
-  const TempDir logs;
+  const TempDir logs, in;
   const std::string log = "\"" + logs.file("err") + "\"";
-  // signals, then the status the shell reports: 1, or 128 + the last signal
-  const std::pair<const char*, const char*> cases[] = {
-      {"INT", "1"}, {"TERM", "1"}, {"HUP", "1"}, {"INT TERM", "143"}};
-  for (const auto& [signals, status] : cases) {
+  fs::copy_file(input, in.file("other.wmv"));
+  // signals, then the status the shell reports: 1, or 128 + the last signal;
+  // the last stops two conversions running at once
+  const std::tuple<const char*, const char*, bool> cases[] = {{"INT", "1", false},
+                                                              {"TERM", "1", false},
+                                                              {"HUP", "1", false},
+                                                              {"INT TERM", "143", false},
+                                                              {"INT", "1", true}};
+  for (const auto& [signals, status, together] : cases) {
     SCOPED_TRACE(signals);
     // the previous run's log would let the signals come before this run is up
     fs::remove(logs.file("err"));
-    const CommandResult r = Run({"--split", "1", "--report", "--container", "3gp", input}, "",
-                                "2>" + log + " & pid=$!; until grep -q 'segment 2/' " + log +
-                                    " || ! kill -0 $pid; do sleep 0.01; done; for s in " + signals +
-                                    "; do kill -$s $pid; done; wait $pid; echo $?");
+    std::vector<std::string> args = {"--split", "1", "--report", "--container", "3gp", input};
+    if (together)
+      args = {"-j", "2", "--split", "1", "--container", "3gp", input, in.file("other.wmv")};
+    const CommandResult r =
+        Run(args, "",
+            "2>" + log + " & pid=$!; until [ $(grep -c 'segment 2/' " + log + ") -ge " +
+                (together ? "2" : "1") + " ] || ! kill -0 $pid; do sleep 0.01; done; for s in " +
+                signals + "; do kill -$s $pid; done; wait $pid; echo $?");
     EXPECT_EQ(r.out, std::string(status) + "\n");
-    EXPECT_EQ(
-        test::ReadFileText(logs.file("err")).find("変換を中断しました。") != std::string::npos,
-        std::string(status) == "1");
+    const std::string err = test::ReadFileText(logs.file("err"));
+    EXPECT_EQ(err.find("変換を中断しました。") != std::string::npos, std::string(status) == "1");
+    if (together) {
+      EXPECT_NE(err.find(input + ": 変換を中断しました。"), std::string::npos) << err;
+      EXPECT_NE(err.find(in.file("other.wmv") + ": 変換を中断しました。"), std::string::npos)
+          << err;
+    }
     EXPECT_TRUE(fs::exists(out.file("long01.3gp")));
-    EXPECT_FALSE(fs::exists(out.file("long39.3gp")));
+    EXPECT_FALSE(fs::exists(out.file("long39.3gp")) || fs::exists(out.file("other39.3gp")));
     EXPECT_EQ(test::DecodeErrors(out.file("long01.3gp")), "");
     ExpectNothingLeft();
     for (const auto& entry : fs::directory_iterator(out.path())) fs::remove(entry.path());

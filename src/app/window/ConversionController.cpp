@@ -9,8 +9,8 @@
 namespace zel::app {
 
 ConversionController::ConversionController(WindowRecords& records, Notifier& notifier,
-                                           std::string workFolder, QObject* parent)
-    : QObject(parent), records_(records), notifier_(notifier), workFolder_(std::move(workFolder)) {}
+                                           QObject* parent)
+    : QObject(parent), records_(records), notifier_(notifier) {}
 
 ConversionController::~ConversionController() {
   if (!thread_.joinable()) return;
@@ -31,16 +31,16 @@ void ConversionController::convertOrAbort() {
     state.abortRequested = true;
     return;
   }
+  if (!records_.pipeline) return;  // nothing loaded
   state.converting = true;
   state.abortRequested = false;
   emit started();
   thread_ = std::thread([this] {
-    ConversionJob job{records_.settings, records_.params, records_.state, records_.range,
-                      videoContext_,     audioBlock_,     source_,        notifier_};
     // The thread's boundary: a failure ends the job, never the program.
     ConversionOutcome outcome = ConversionOutcome::Failed;
     try {
-      outcome = ConvertThreadBody(records_.inputPath, &notifier_, workFolder_, job);
+      outcome = records_.pipeline->Convert(
+          {records_.settings, records_.params, records_.state, records_.range}, notifier_);
     } catch (...) {
     }
     // The thread's last act: what follows runs on the UI thread.

@@ -1,6 +1,6 @@
 // The Convert/Abort command and the conversion thread. A conversion runs on
-// a std::thread of its own through ConvertThreadBody, with the private work
-// folder for its temporary files; its messages go through the window's
+// a std::thread of its own through the loaded input's ConversionPipeline
+// (WindowRecords::pipeline); its messages go through the window's
 // notifier (modal boxes), its caption through the notifier's queued signal.
 // The window never waits for the thread: the thread's last act is to hand
 // its outcome to the UI thread, which then restores the window.
@@ -11,10 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "container/TrackBuffers.h"
 #include "convert/ConversionDriver.h"
-#include "convert/VideoEncoderContext.h"
-#include "source/MediaSource.h"
 
 namespace zel {
 class Notifier;
@@ -28,8 +25,7 @@ class ConversionController final : public QObject {
   Q_OBJECT
 
  public:
-  ConversionController(WindowRecords& records, Notifier& notifier, std::string workFolder,
-                       QObject* parent = nullptr);
+  ConversionController(WindowRecords& records, Notifier& notifier, QObject* parent = nullptr);
   // A conversion still running (the program is being ended) is asked to stop
   // and waited for, with the UI thread's events going on meanwhile.
   ~ConversionController() override;
@@ -49,11 +45,6 @@ class ConversionController final : public QObject {
 
   WindowRecords& records_;
   Notifier& notifier_;
-  std::string workFolder_;
-  // the conversion's own source and encoder state; the preview has its own
-  MediaSource source_;
-  VideoEncoderContext videoContext_;
-  AudioParameterBlock audioBlock_;
   std::thread thread_;
 };
 

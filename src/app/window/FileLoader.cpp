@@ -1,10 +1,11 @@
 #include "window/FileLoader.h"
 
-#include <filesystem>
+#include <memory>
 
 #include "General/MediaTypes.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
+#include "convert/ConversionPipeline.h"
 #include "convert/Messages.h"
 #include "source/PreparedInput.h"
 #include "source/PreviewSource.h"
@@ -45,7 +46,8 @@ LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConv
   LoadedFile loaded;
   loaded.name = PathFileName(path);
   const std::string extension = PathExtension(path);
-  PreparedInput prepared(path, workFolder_);
+  auto pipeline = std::make_unique<ConversionPipeline>(path, workFolder_);
+  PreparedInput& prepared = pipeline->prepared();
   if (prepared.needsTranscoding()) {
     // Written beside the name it gets: the file loaded now may be the
     // temporary WMV of an AVI of the same name, which stays until the new
@@ -58,12 +60,12 @@ LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConv
     unload();
     // The transcoder has said what went wrong; a half-written file must not
     // be previewed and converted as if it were the whole input.
-    if (end == PreConversion::Done && prepared.Keep()) records_.tempInputPath = prepared.Release();
+    if (end == PreConversion::Done && prepared.Keep()) records_.tempInputPath = prepared.path();
   } else {
     unload();
   }
-  const std::string input = prepared.path();
-  records_.inputPath = input;
+  records_.inputPath = pipeline->path();
+  records_.pipeline = std::move(pipeline);
 
   loaded.opened = preview_.OpenPreview(records_.inputPath, &sink_) == OpenResult::Opened;
   if (!loaded.opened) notifier_.showMessage(text::kRenderFileError);
@@ -76,13 +78,7 @@ LoadedFile FileLoader::load(const std::string& path, const PreConverter& preConv
 
 void FileLoader::unload() {
   preview_.ClosePreview();
-  deleteTemporary();
-}
-
-void FileLoader::deleteTemporary() {
-  if (records_.tempInputPath.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove(records_.tempInputPath, ignored);
+  records_.pipeline.reset();  // and with it the temporary WMV
   records_.tempInputPath.clear();
 }
 

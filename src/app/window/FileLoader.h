@@ -57,8 +57,6 @@ class FileLoader {
   void unload();
 
  private:
-  void deleteTemporary();
-
   WindowRecords& records_;
   PreviewSource& preview_;
   PreviewSink& sink_;

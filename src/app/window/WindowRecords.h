@@ -5,9 +5,11 @@
 // ignored, and what the window shows is a copy taken at the start).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "convert/ConversionParameters.h"
+#include "convert/ConversionPipeline.h"
 #include "settings/ConversionSettings.h"
 
 namespace zel::app {
@@ -19,6 +21,8 @@ struct WindowRecords {
   MarkedRange range;
   std::string inputPath;      // the file previewed and converted; empty until one is loaded
   std::string tempInputPath;  // the AVI input's temporary WMV; empty when there is none
+  // The loaded input's way through the converter; it owns the temporary WMV.
+  std::unique_ptr<ConversionPipeline> pipeline;
 };
 
 }  // namespace zel::app
