@@ -29,6 +29,7 @@ struct CliOptions {
   std::optional<bool> keepAspect;
   std::optional<bool> smooth;
   std::optional<bool> anyInput;
+  std::optional<int> maxSizeKib;  // setting maxsize; 0: no limit
   bool quiet = false;
   bool verbose = false;  // the libraries' own notices too
   bool help = false;
