@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "General/Log.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "container/ThreeGpWriter.h"
@@ -95,6 +96,8 @@ class Conversion {
     job_.notifier.showMessage(MessageFor(fault));
     return false;
   }
+  // The file the user named, not the WMV made from an AVI input.
+  const std::string& named() const { return job_.namedInput.empty() ? input_ : job_.namedInput; }
   bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
@@ -198,7 +201,7 @@ bool Conversion::refuse(const std::string& message) {
 // longer than the file's durations can hold, nor the job have more than
 // kMaxSegments of them.
 bool Conversion::checkPlannedOutputs() {
-  const std::string& named = job_.namedInput.empty() ? input_ : job_.namedInput;
+  const std::string& named = this->named();
   if (segmentCount_ > kMaxSegments) {
     return refuse(std::string(text::kTooManySegmentsPrefix) + named + "]");
   }
@@ -430,6 +433,8 @@ bool Conversion::fitSizeLimit(const SegmentBounds& bounds, VideoSegmentInfo& vid
         if (!encodePictures(bounds, videoInfo, rate)) return false;
         got.fileBytes = LargestFileBytes(audio_, video_, outputBase, mode);
         got.pictureBytes = video_.samples.totalBytes();
+        LogInfo("size limit " + std::to_string(limit) + ": pictures at " + std::to_string(rate) +
+                " bit/s give " + std::to_string(got.fileBytes) + " bytes");
         return true;
       });
   job_.state.limitedBitRate = 0;
@@ -474,7 +479,7 @@ bool Conversion::tooLarge(std::uint64_t smallestBytes) {
   const auto kb = [](std::uint64_t bytes) { return std::to_string((bytes + 1023) / 1024); };
   job_.notifier.showMessage(text::kSizeLimitPrefix + kb(job_.params.maxSizeBytes) +
                             text::kSizeLimitMiddle + kb(smallestBytes) + text::kSizeLimitSuffix +
-                            input_ + "]");
+                            named() + "]");
   return false;
 }
 
