@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "convert/SizeLimit.h"
 
 namespace zel {
@@ -38,61 +36,47 @@ TEST(SizeLimitTest, RateForTheRoomLeft) {
   EXPECT_EQ(SmallestFileBytes(0, 1), 1u);  // rounded up
 }
 
-// Pictures of rate * seconds / 8 bytes times a factor of the rate, never
-// below a floor; the files hold `fixed` bytes besides.
-struct Model {
-  std::uint64_t fixed = 0;
-  std::uint64_t floor = 0;
-  std::function<double(int)> factor = [](int) { return 1.0; };
-};
-
+// Against an encoder model: pictures of rate * seconds / 8 bytes times a
+// factor (one below 80000 bit/s, one from there on), never below a floor;
+// the files hold `fixed` bytes besides. `result` is the rate kept (Fits) or
+// the smallest size named (TooLarge).
 TEST(SizeLimitTest, TriesUntilTheFilesFit) {
   using Kind = FitOutcome::Kind;
   struct Case {
     const char* name;
-    Model model;
+    std::uint64_t fixed, floor;
+    double below, above;
     std::uint64_t limit;
     Kind kind;
     int tries;
-    int rate;  // Fits: the rate kept
+    std::uint64_t result;
   };
+  // clang-format off
   const Case cases[] = {
-      {"LandsAtOnce", {3000, 0, [](int) { return 1.04; }}, 153600, Kind::Fits, 1, 112046},
-      {"OverThenUnder", {3000, 0, [](int) { return 1.2; }}, 153600, Kind::Fits, 2, 93372},
-      {"UnderThenUp", {3000, 0, [](int) { return 0.7; }}, 153600, Kind::Fits, 2, 160068},
+      {"LandsAtOnce", 3000, 0, 1.04, 1.04, 153600, Kind::Fits, 1, 112046},
+      {"OverThenUnder", 3000, 0, 1.2, 1.2, 153600, Kind::Fits, 2, 93372},
+      {"UnderThenUp", 3000, 0, 0.7, 0.7, 153600, Kind::Fits, 2, 160068},
       // up from a small file overshoots: the last try goes back to the rate that fit
-      {"BackToTheRateThatFit",
-       {0, 0, [](int rate) { return rate < 80000 ? 0.5 : 1.5; }},
-       100000,
-       Kind::Fits,
-       3,
-       74400},
+      {"BackToTheRateThatFit", 0, 0, 0.5, 1.5, 100000, Kind::Fits, 3, 74400},
       // the upper bound holds the rate down: a small file stands
-      {"SmallAtTheUpperBound", {3000, 0, [](int) { return 1.0; }}, 1000000, Kind::Fits, 1, 200000},
-      {"FloorAboveTheLimit", {3000, 200000, [](int) { return 1.0; }}, 153600, Kind::TooLarge, 3, 0},
-      {"SoundAloneTooLarge", {160000, 0, [](int) { return 1.0; }}, 153600, Kind::TooLarge, 0, 0},
+      {"SmallAtTheUpperBound", 3000, 0, 1, 1, 1000000, Kind::Fits, 1, 200000},
+      {"FloorAboveTheLimit", 3000, 200000, 1, 1, 153600, Kind::TooLarge, 3, 203000},
+      {"SoundAloneTooLarge", 160000, 0, 1, 1, 153600, Kind::TooLarge, 0, 170000},
   };
+  // clang-format on
   for (const Case& c : cases) {
     int tries = 0;
     const FitOutcome fit =
-        FitPictures(c.limit, c.model.fixed, 10 * kSecond, 200000, [&](int rate, PictureTry& got) {
+        FitPictures(c.limit, c.fixed, 10 * kSecond, 200000, [&](int rate, PictureTry& got) {
           ++tries;
-          got.pictureBytes = std::max<std::uint64_t>(
-              c.model.floor, static_cast<std::uint64_t>(rate * 10 / 8 * c.model.factor(rate)));
-          got.fileBytes = c.model.fixed + got.pictureBytes;
+          const double factor = rate < 80000 ? c.below : c.above;
+          got.pictureBytes = std::max<std::uint64_t>(c.floor, rate * 10 / 8 * factor);
+          got.fileBytes = c.fixed + got.pictureBytes;
           return true;
         });
     EXPECT_EQ(fit.kind, c.kind) << c.name;
     EXPECT_EQ(tries, c.tries) << c.name;
-    if (c.kind == Kind::Fits) {
-      EXPECT_EQ(fit.bitRate, c.rate) << c.name;
-    }
-    if (c.kind == Kind::TooLarge) {
-      // the smallest size the files reached, or could reach without pictures tried
-      EXPECT_EQ(fit.smallestBytes, c.tries > 0 ? c.model.fixed + c.model.floor
-                                               : SmallestFileBytes(c.model.fixed, 10 * kSecond))
-          << c.name;
-    }
+    EXPECT_EQ(c.kind == Kind::Fits ? fit.bitRate : fit.smallestBytes, c.result) << c.name;
   }
   // An encoding that fails ends the tries.
   EXPECT_EQ(
