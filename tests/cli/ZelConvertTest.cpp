@@ -91,6 +91,7 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{"--size", "640x480", "x.wmv"}, 2, "allowed: 128x96, 176x144, 320x240"},
       {{"--fps=31", "x.wmv"}, 2, "0 to 30"},
       {{"--split", "-1", "x.wmv"}, 2, "0 to 30"},
+      {{"--max-size", "4194304", "x.wmv"}, 2, "0 to 4194303 KiB"},
       {{"--container", "mp4", "x.wmv"}, 2, "both, 3gp, 3g2"},
       {{"--thumb", "32", "x.wmv"}, 2, "0 (source size), 64, 128"},
       {{"--start", "1:75", "x.wmv"}, 2, "m:ss.mmm"},
