@@ -15,6 +15,7 @@ struct ConversionProgress {
   std::int64_t doneHns = 0;      // converted so far, whole job: earlier segments + the position
   std::int64_t totalHns = 0;     // length of the marked range
   bool segmentFinished = false;  // the segment's files are written
+  int videoBitRate = 0;          // the picture rate the size limit chose; 0 without a limit
 };
 
 // How the core talks to the user. The window shows modal message boxes and

@@ -24,6 +24,11 @@ std::string Clock(std::int64_t hns) {
   return text;
 }
 
+// The picture rate the size limit chose, after the progress; nothing without one.
+std::string LimitedRate(int bitRate) {
+  return bitRate > 0 ? ", video " + std::to_string(bitRate) + " bps" : std::string();
+}
+
 }  // namespace
 
 CliNotifier::CliNotifier(bool quiet, bool terminal, std::string messagePrefix)
@@ -50,9 +55,9 @@ void CliNotifier::reportProgress(const ConversionProgress& progress) {
       drawBar(progress.doneHns);
     }
   } else if (progress.segmentFinished) {
-    std::fprintf(stderr, "%s: segment %d/%d done, %s of %s\n", name_.c_str(),
+    std::fprintf(stderr, "%s: segment %d/%d done, %s of %s%s\n", name_.c_str(),
                  progress.segmentIndex + 1, progress.segmentCount, Clock(progress.doneHns).c_str(),
-                 Clock(progress.totalHns).c_str());
+                 Clock(progress.totalHns).c_str(), LimitedRate(progress.videoBitRate).c_str());
     std::fflush(stderr);
   }
 }
@@ -86,9 +91,10 @@ void CliNotifier::drawBar(std::int64_t doneHns) {
   if (fraction > 0.02) {
     left = Clock(static_cast<std::int64_t>(elapsed * (1.0 - fraction) / fraction * 1e7));
   }
-  std::fprintf(stderr, "\r\033[K%s [%s] segment %d/%d  %s / %s  left %s", name_.c_str(),
+  std::fprintf(stderr, "\r\033[K%s [%s] segment %d/%d  %s / %s  left %s%s", name_.c_str(),
                bar.c_str(), last_.segmentIndex + 1, last_.segmentCount > 0 ? last_.segmentCount : 1,
-               Clock(doneHns).c_str(), Clock(total).c_str(), left.c_str());
+               Clock(doneHns).c_str(), Clock(total).c_str(), left.c_str(),
+               LimitedRate(last_.videoBitRate).c_str());
   std::fflush(stderr);
   barShown_ = true;
 }

@@ -121,6 +121,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
       o.smooth = arg == "--smooth";
     } else if (arg == "--any-input" || arg == "--no-any-input") {
       o.anyInput = arg == "--any-input";
+    } else if (arg == "--max-size") {
+      if (!needValue("a size in KiB")) return false;
+      o.maxSizeKib = ParseInt(value, 0, 4194303);
+      if (!o.maxSizeKib) return invalid("0 to 4194303 KiB; 0: no limit");
     } else if (arg == "-o" || arg == "--output") {
       if (!needValue("a folder")) return false;
       if (value.empty()) return invalid("a folder");
@@ -213,6 +217,8 @@ Output:
       --report              write a JPEG thumbnail per segment and thumbnail.html
       --pattern PATTERN     thumbnail names, one integer conversion (e.g. clip_%03d)
       --thumb SIZE          thumbnail width: 0 (source size), 64 or 128
+      --max-size KIB        no file larger than KIB KiB: the picture bit rate
+                            is chosen to fit (setting maxsize; 0: no limit)
 
 Picture and inputs (settings keepaspect, smoothscale, anyinput; off unless set):
       --keep-aspect         keep the picture's aspect ratio: black bars instead

@@ -30,6 +30,7 @@ struct CliOptions {
   std::optional<bool> smooth;
   std::optional<bool> anyInput;
   int jobs = 1;  // inputs converted at once; 0: one per processor
+  std::optional<int> maxSizeKib;  // setting maxsize; 0: no limit
   bool quiet = false;
   bool verbose = false;  // the libraries' own notices too
   bool help = false;

@@ -195,6 +195,7 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   if (o.keepAspect) s.keepaspect = *o.keepAspect;
   if (o.smooth) s.smoothscale = *o.smooth;
   if (o.anyInput) s.anyinput = *o.anyInput;
+  if (o.maxSizeKib) s.maxsize = *o.maxSizeKib;
   return true;
 }
 

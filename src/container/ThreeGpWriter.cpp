@@ -6,6 +6,7 @@
 #include <ctime>
 #include <limits>
 #include <span>
+#include <utility>
 
 #include "General/AtomicFile.h"
 #include "General/Log.h"
@@ -91,30 +92,39 @@ std::uint32_t ThreeGpClockValue(std::int64_t unixSeconds) {
   return static_cast<std::uint32_t>(unixSeconds + 2082902400LL);
 }
 
-WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
-                          const std::string& basePath, FileKind kind,
-                          const WriterOptions& options) {
-  // Nothing to write without a track; the driver does not call us then.
-  if (!audio.present && !video.present) return {};
+namespace {
 
+// The file's boxes before their offsets are patched, and its size.
+struct Layout {
+  BoxBuffer moov;
+  BoxBuffer ftyp;
+  BoxBuffer free;
+  std::uint64_t videoTicks = 0, audioTicks = 0;  // durations in movie units
+  std::uint64_t videoBytes = 0, audioBytes = 0;
+  std::uint64_t mdatSize = 0;
+  std::uint64_t total = 0;
+};
+
+Layout LayOut(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
+              const std::string& basePath, FileKind kind, const WriterOptions& options) {
   static const AudioParameterBlock kNoAudioParameters;
   const AudioParameterBlock& audioParams = audio.params ? *audio.params : kNoAudioParameters;
   const bool threeGp = kind != FileKind::ThreeG2;
   const std::uint32_t clock =
       options.clockValue ? *options.clockValue : ThreeGpClockValue(std::time(nullptr));
+  Layout l{BoxBuffer("moov"), boxes::Ftyp(kind), boxes::Free()};
 
   // Durations in movie units (90000 per second), 64-bit intermediates.
-  const std::uint64_t videoTicks = video.present ? boxes::VideoDuration(video) : 0;
-  std::uint64_t audioTicks = 0;
+  l.videoTicks = video.present ? boxes::VideoDuration(video) : 0;
   if (audio.present && audioParams.sampleRate > 0 && audioParams.frameLength > 0)
-    audioTicks = std::uint64_t{audio.samples.sampleCount()} *
-                 static_cast<std::uint64_t>(audioParams.frameLength) * kMovieTimescale /
-                 static_cast<std::uint64_t>(audioParams.sampleRate);
-  const auto videoDuration = static_cast<std::uint32_t>(videoTicks);
-  const auto audioDuration = static_cast<std::uint32_t>(audioTicks);
+    l.audioTicks = std::uint64_t{audio.samples.sampleCount()} *
+                   static_cast<std::uint64_t>(audioParams.frameLength) * kMovieTimescale /
+                   static_cast<std::uint64_t>(audioParams.sampleRate);
+  const auto videoDuration = static_cast<std::uint32_t>(l.videoTicks);
+  const auto audioDuration = static_cast<std::uint32_t>(l.audioTicks);
 
   std::uint32_t trackCount = (video.present ? 1u : 0u) + (audio.present ? 1u : 0u);
-  BoxBuffer moov("moov");
+  BoxBuffer& moov = l.moov;
   moov.close(8);
   moov.appendChild(
       boxes::Mvhd(clock, video.present ? videoDuration : audioDuration, trackCount + 1));
@@ -129,12 +139,34 @@ WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer&
                                       {video.present ? 2u : 1u, clock, audioDuration, threeGp}));
   if (threeGp) moov.appendChild(boxes::Udta(ThreeGpTitle(basePath)));
 
-  BoxBuffer ftyp = boxes::Ftyp(kind);
-  BoxBuffer free = boxes::Free();
-  std::uint64_t videoBytes = video.present ? video.samples.totalBytes() : 0;
-  std::uint64_t audioBytes = audio.present ? audio.samples.totalBytes() : 0;
-  std::uint64_t mdatSize = kMdatHeaderSize + videoBytes + audioBytes;
-  std::uint64_t total = ftyp.size() + moov.size() + mdatSize + (threeGp ? 2 * free.size() : 0);
+  l.videoBytes = video.present ? video.samples.totalBytes() : 0;
+  l.audioBytes = audio.present ? audio.samples.totalBytes() : 0;
+  l.mdatSize = kMdatHeaderSize + l.videoBytes + l.audioBytes;
+  l.total = l.ftyp.size() + moov.size() + l.mdatSize + (threeGp ? 2 * l.free.size() : 0);
+  return l;
+}
+
+}  // namespace
+
+std::uint64_t ThreeGpFileSize(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
+                              const std::string& basePath, FileKind kind,
+                              const WriterOptions& options) {
+  if (!audio.present && !video.present) return 0;
+  return LayOut(audio, video, basePath, kind, options).total;
+}
+
+WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
+                          const std::string& basePath, FileKind kind,
+                          const WriterOptions& options) {
+  // Nothing to write without a track; the driver does not call us then.
+  if (!audio.present && !video.present) return {};
+
+  const bool threeGp = kind != FileKind::ThreeG2;
+  Layout l = LayOut(audio, video, basePath, kind, options);
+  BoxBuffer& moov = l.moov;
+  const BoxBuffer& ftyp = l.ftyp;
+  const BoxBuffer& free = l.free;
+  const std::uint64_t total = l.total;
 
   const std::string path = ThreeGpOutputPath(basePath, kind);
   // The fault names the file and why it could not be written.
@@ -142,10 +174,10 @@ WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer&
     return WrittenFile{0, Fault{FaultKind::kFileNotWritten, path, error, {}}};
   };
   // Chunk offsets, the file size and the durations are 32-bit fields.
-  if (total > kMaxFileSize || videoTicks > 0xFFFFFFFF || audioTicks > 0xFFFFFFFF)
+  if (total > kMaxFileSize || l.videoTicks > 0xFFFFFFFF || l.audioTicks > 0xFFFFFFFF)
     return fail(EFBIG);
   // A box laid out wrong is a fault of ours; no file is made from it.
-  for (const BoxBuffer* box : {&moov, &ftyp, &free}) {
+  for (const BoxBuffer* box : {&std::as_const(moov), &ftyp, &free}) {
     if (!box->broken().empty()) {
       LogError("box layout: " + box->broken());
       return fail(EINVAL);
@@ -163,9 +195,9 @@ WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer&
   if (auto dcmd = moov.markOffset(PatchMark::DcmdValue))
     moov.patch16(*dcmd, (total % 2 != 0) ? 0x0D0C : 0x0908);
 
-  auto mdat = MdatHeader(static_cast<std::uint32_t>(mdatSize));
-  std::span<const std::uint8_t> videoData(video.samples.data(), videoBytes);
-  std::span<const std::uint8_t> audioData(audio.samples.data(), audioBytes);
+  auto mdat = MdatHeader(static_cast<std::uint32_t>(l.mdatSize));
+  std::span<const std::uint8_t> videoData(video.samples.data(), l.videoBytes);
+  std::span<const std::uint8_t> audioData(audio.samples.data(), l.audioBytes);
   bool ok;
   if (threeGp) {
     const std::span<const std::uint8_t> pieces[] = {

@@ -39,6 +39,14 @@ WrittenFile ThreeGpWriter(const AudioTrackBuffer& audio, const VideoTrackBuffer&
                           const std::string& basePath, FileKind kind,
                           const WriterOptions& options = {});
 
+// The size in bytes of the file ThreeGpWriter would write from these stores,
+// computed from their sample counts and sizes without writing anything; 0
+// with neither track present. Only the counts and the bytes' total matter, so
+// stores of placeholder samples tell a file's size before it is encoded.
+std::uint64_t ThreeGpFileSize(const AudioTrackBuffer& audio, const VideoTrackBuffer& video,
+                              const std::string& basePath, FileKind kind,
+                              const WriterOptions& options = {});
+
 // The file the writer produces: basePath cut at the last '.' of its last
 // component (a dot in a folder name does not count; folders end at '/'),
 // then ".3gp" or ".3g2".

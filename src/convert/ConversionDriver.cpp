@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "General/Log.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "container/ThreeGpWriter.h"
@@ -19,6 +20,7 @@
 #include "convert/Messages.h"
 #include "convert/Report.h"
 #include "convert/SegmentPlan.h"
+#include "convert/SizeLimit.h"
 #include "convert/Thumbnail.h"
 #include "convert/VideoEncoderContext.h"
 #include "convert/VideoPath.h"
@@ -78,6 +80,12 @@ class Conversion {
 
  private:
   bool convertSegment(const SegmentBounds& bounds);
+  Fault setUpVideo(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo);
+  std::string decodingFailure(MediaSource::WaitResult wait, bool wavWritten);
+  bool fitSizeLimit(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo,
+                    const std::string& outputBase);
+  bool encodePictures(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo, int bitRate);
+  bool tooLarge(std::uint64_t smallestBytes);
   bool writeContainers(const std::string& outputBase);
   bool writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
                       bool& written);
@@ -88,6 +96,8 @@ class Conversion {
     job_.notifier.showMessage(MessageFor(fault));
     return false;
   }
+  // The file the user named, not the WMV made from an AVI input.
+  const std::string& named() const { return job_.namedInput.empty() ? input_ : job_.namedInput; }
   bool wants(FileKind kind) const { return kind == FileKind::ThreeGp ? want3gp_ : want3g2_; }
 
   const std::string& input_;
@@ -103,6 +113,7 @@ class Conversion {
   bool want3gp_ = false;
   bool want3g2_ = false;
   int segmentCount_ = 1;
+  int limitedBitRate_ = 0;  // the size limit's picture rate of the segment; 0 without one
   std::string reportPath_;
   bool reportStarted_ = false;
   ReportLock reportLock_;
@@ -190,7 +201,7 @@ bool Conversion::refuse(const std::string& message) {
 // longer than the file's durations can hold, nor the job have more than
 // kMaxSegments of them.
 bool Conversion::checkPlannedOutputs() {
-  const std::string& named = job_.namedInput.empty() ? input_ : job_.namedInput;
+  const std::string& named = this->named();
   if (segmentCount_ > kMaxSegments) {
     return refuse(std::string(text::kTooManySegmentsPrefix) + named + "]");
   }
@@ -229,6 +240,7 @@ void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positi
   p.doneHns = bounds.start - job_.range.start + positionHns;
   p.totalHns = job_.range.end - job_.range.start;
   p.segmentFinished = finished;
+  p.videoBitRate = limitedBitRate_;
   job_.notifier.reportProgress(p);
 }
 
@@ -245,18 +257,18 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   source.SetSegment(bounds.start, bounds.end);
 
   VideoSegmentInfo videoInfo;
+  // With a size limit the pictures are encoded once the sound is, at a rate
+  // chosen from its size.
+  const bool limited = params.maxSizeBytes != 0;
+  limitedBitRate_ = 0;
   if (video_.present) {
-    VideoSourceFormat format{info.frameDurationHns, info.width,          info.height,
-                             info.frameRate,        info.frameRateNum,   info.frameRateDen,
-                             info.sampleAspectNum,  info.sampleAspectDen};
-    const VideoScaling scaling{params.keepAspect, params.smoothScale};
-    if (const Fault fault = SetUpVideoSegment(job_.videoContext, format, length, videoInfo, scaling,
-                                              bounds.start - job_.range.start)) {
-      return fail(fault);
+    if (const Fault fault = setUpVideo(bounds, videoInfo)) return fail(fault);
+    if (!limited) {
+      if (const Fault fault = grabber_.OpenVideoEncoder(job_.videoContext, videoInfo)) {
+        return fail(fault);
+      }
     }
-    if (const Fault fault = grabber_.OpenVideoEncoder(job_.videoContext, videoInfo)) {
-      return fail(fault);
-    }
+    source.SetVideoSink(limited ? nullptr : &grabber_);
   }
   AudioSegmentInfo audioInfo;
   if (audio_.present) {
@@ -290,27 +302,8 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   const MediaSource::WaitResult wait = source.WaitForSegment(
       job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
   const bool wavWritten = source.Stop();
-  if (wait == MediaSource::WaitResult::Stalled) {
-    notifier.showMessage(text::kDecodingStalled);
-    return false;
-  }
-  if (wait == MediaSource::WaitResult::Undecodable) {
-    notifier.showMessage(std::string(text::kUndecodableSoundPrefix) + input_ + "]");
-    return false;
-  }
-  if (wait == MediaSource::WaitResult::ReadFailed || wait == MediaSource::WaitResult::Broken) {
-    notifier.showMessage(
-        wait == MediaSource::WaitResult::Broken
-            ? std::string(text::kConversionErrorPrefix) + source.failureText() + "]"
-            : std::string(text::kReadFailurePrefix) + input_ + "] (" + source.failureText() + ")");
-    return false;
-  }
-  if (wait == MediaSource::WaitResult::EndedEarly) {
-    notifier.showMessage(std::string(text::kEndedEarlyPrefix) + input_ + "]");
-    return false;
-  }
-  if (wait == MediaSource::WaitResult::Failed || !wavWritten) {
-    notifier.showMessage(text::kTemporaryWavWriteFailure);
+  if (const std::string failure = decodingFailure(wait, wavWritten); !failure.empty()) {
+    notifier.showMessage(failure);
     return false;
   }
   const bool aborted = job_.state.abortRequested;
@@ -322,6 +315,8 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     // under a second of sound gives no track
     if (audio_.samples.sampleCount() == 0) summary_.soundTooShort = true;
   }
+  const std::string outputBase = SegmentOutputBase(input_, job_.settings.result, splitting, index);
+  if (limited && !aborted && !fitSizeLimit(bounds, videoInfo, outputBase)) return false;
 
   // A segment in which neither stream delivered anything (the last moments
   // of a file whose streams end before its declared length) would give
@@ -334,7 +329,6 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     return true;
   }
 
-  const std::string outputBase = SegmentOutputBase(input_, job_.settings.result, splitting, index);
   // An aborted segment is incomplete: its files are not written, and files
   // of that name from an earlier run stay as they were; so it has no
   // thumbnail and no place in the report either.
@@ -380,6 +374,113 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   }
   reportProgress(bounds, length, true);
   return true;
+}
+
+// Completes the video encoder context for the segment and describes it.
+Fault Conversion::setUpVideo(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo) {
+  const MediaInfo& info = job_.source.info();
+  const VideoSourceFormat format{info.frameDurationHns, info.width,          info.height,
+                                 info.frameRate,        info.frameRateNum,   info.frameRateDen,
+                                 info.sampleAspectNum,  info.sampleAspectDen};
+  const VideoScaling scaling{job_.params.keepAspect, job_.params.smoothScale};
+  return SetUpVideoSegment(job_.videoContext, format, bounds.end - bounds.start, videoInfo, scaling,
+                           bounds.start - job_.range.start);
+}
+
+// The message for a segment whose decoding did not end well; empty when it
+// did (or was aborted).
+std::string Conversion::decodingFailure(MediaSource::WaitResult wait, bool wavWritten) {
+  using Wait = MediaSource::WaitResult;
+  switch (wait) {
+    case Wait::Stalled:
+      return text::kDecodingStalled;
+    case Wait::Undecodable:
+      return std::string(text::kUndecodableSoundPrefix) + input_ + "]";
+    case Wait::Broken:
+      return std::string(text::kConversionErrorPrefix) + job_.source.failureText() + "]";
+    case Wait::ReadFailed:
+      return std::string(text::kReadFailurePrefix) + input_ + "] (" + job_.source.failureText() +
+             ")";
+    case Wait::EndedEarly:
+      return std::string(text::kEndedEarlyPrefix) + input_ + "]";
+    case Wait::Failed:
+      return text::kTemporaryWavWriteFailure;
+    case Wait::Delivered:
+    case Wait::Aborted:
+      break;
+  }
+  return wavWritten ? std::string() : text::kTemporaryWavWriteFailure;
+}
+
+// With a size limit, once the sound is encoded: the pictures are encoded at
+// a rate that keeps each of the segment's files within the limit, or the
+// segment fails (nothing written) naming the smallest size it could reach.
+bool Conversion::fitSizeLimit(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo,
+                              const std::string& outputBase) {
+  const std::uint64_t limit = job_.params.maxSizeBytes;
+  const ContainerMode mode = job_.params.containerMode;
+  if (!video_.present) {
+    const std::uint64_t bytes = LargestFileBytes(audio_, video_, outputBase, mode);
+    return bytes <= limit || tooLarge(bytes);
+  }
+  VideoEncoderContext& context = job_.videoContext;
+  const VideoTrackBuffer planned = PlaceholderPictures(context.streamParameters(), context.kind(),
+                                                       videoInfo.frameCount, context.keyInterval());
+  const std::uint64_t fixed =
+      LargestFileBytes(audio_, planned, outputBase, mode) - planned.samples.totalBytes();
+  const FitOutcome fit = FitPictures(
+      limit, fixed, bounds.end - bounds.start, context.bitRate(), [&](int rate, PictureTry& got) {
+        if (!encodePictures(bounds, videoInfo, rate)) return false;
+        got.fileBytes = LargestFileBytes(audio_, video_, outputBase, mode);
+        got.pictureBytes = video_.samples.totalBytes();
+        LogInfo("size limit " + std::to_string(limit) + ": pictures at " + std::to_string(rate) +
+                " bit/s give " + std::to_string(got.fileBytes) + " bytes");
+        return true;
+      });
+  job_.state.limitedBitRate = 0;
+  if (fit.kind == FitOutcome::Kind::TooLarge) return tooLarge(fit.smallestBytes);
+  limitedBitRate_ = fit.bitRate;
+  videoInfo.bitRate = fit.bitRate;
+  return fit.kind == FitOutcome::Kind::Fits;
+}
+
+// One encoding of the segment's pictures at bitRate; the source delivers
+// pictures only. False when it failed (with its message) or was aborted.
+bool Conversion::encodePictures(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo,
+                                int bitRate) {
+  MediaSource& source = job_.source;
+  // The context starts afresh for each try; its reset clears the audio
+  // parameter block, which the encoded sound still needs.
+  const AudioParameterBlock sound = job_.audioBlock;
+  grabber_.CloseVideoEncoder();
+  job_.audioBlock = sound;
+  Fault fault = setUpVideo(bounds, videoInfo);
+  job_.videoContext.setBitRate(bitRate);
+  if (!fault) fault = grabber_.OpenVideoEncoder(job_.videoContext, videoInfo);
+  if (fault) return fail(fault);
+  job_.state.limitedBitRate = bitRate;
+  source.SetSegment(bounds.start, bounds.end);
+  source.SetWavFileName({});
+  source.SetVideoSink(&grabber_);
+  source.Run();  // fails only for a WAV file, which it has none
+  const MediaSource::WaitResult wait = source.WaitForSegment(
+      job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
+  const bool stopped = source.Stop();
+  if (const std::string failure = decodingFailure(wait, stopped); !failure.empty()) {
+    job_.notifier.showMessage(failure);
+    return false;
+  }
+  if (job_.state.abortRequested) return false;
+  grabber_.FlushVideoEncoder();
+  return true;
+}
+
+bool Conversion::tooLarge(std::uint64_t smallestBytes) {
+  const auto kb = [](std::uint64_t bytes) { return std::to_string((bytes + 1023) / 1024); };
+  job_.notifier.showMessage(text::kSizeLimitPrefix + kb(job_.params.maxSizeBytes) +
+                            text::kSizeLimitMiddle + kb(smallestBytes) + text::kSizeLimitSuffix +
+                            named() + "]");
+  return false;
 }
 
 // The 3GP file first, then the 3G2 file. A file that could not be written

@@ -30,6 +30,8 @@ struct ConversionParameters {
   // aspect ratio with black bars; scale by averaging source pixels.
   bool keepAspect = false;
   bool smoothScale = false;
+  // No file of the job beyond this many bytes (maxsize); 0: no limit.
+  std::uint64_t maxSizeBytes = 0;
 };
 
 // The progress caption's receiver ("file:%06d audio 変換中", ...).
@@ -44,6 +46,9 @@ struct ConversionState {
   // Receives the progress caption; the driver points it at the front end's
   // caption, so that the paths below set a text and never meet the notifier.
   std::atomic<const CaptionSink*> statusWindow{nullptr};
+  // The picture rate the size limit chose for the pictures being encoded,
+  // shown in the caption; 0 without a limit.
+  std::atomic<int> limitedBitRate{0};
 };
 
 // The loaded file and its marks, 100-ns units; 0 <= start <= end <= duration.

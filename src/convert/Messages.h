@@ -82,4 +82,11 @@ inline constexpr const char kTooManySegmentsPrefix[] =
 inline constexpr const char kReportBusyPrefix[] =
     "同じフォルダに別の変換がレポートを書いています。その変換が終わるまで待ちます[";
 
+// The segment's files cannot be kept within the size limit (maxsize), not
+// even at the lowest picture rate. + the limit in KB + kSizeLimitMiddle +
+// the smallest size in KB + kSizeLimitSuffix + the input's path + "]"
+inline constexpr const char kSizeLimitPrefix[] = "ファイルサイズの上限（";
+inline constexpr const char kSizeLimitMiddle[] = "KB）に収まらないため、変換できません。最小でも";
+inline constexpr const char kSizeLimitSuffix[] = "KBになります[";
+
 }  // namespace zel::text

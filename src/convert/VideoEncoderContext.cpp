@@ -74,6 +74,19 @@ void VideoEncoderContext::setSize(int width, int height) {
 int VideoEncoderContext::width() const { return context_ ? context_->width : 0; }
 int VideoEncoderContext::height() const { return context_ ? context_->height : 0; }
 
+int VideoEncoderContext::bitRate() const {
+  return context_ ? static_cast<int>(context_->bit_rate) : 0;
+}
+
+void VideoEncoderContext::setBitRate(int bitRate) {
+  if (!context_) return;
+  context_->bit_rate = bitRate;
+  // The default tolerance lets a short segment end twice its rate's size.
+  context_->bit_rate_tolerance = bitRate;
+}
+
+int VideoEncoderContext::keyInterval() const { return context_ ? context_->gop_size : 0; }
+
 VideoStreamParameters VideoEncoderContext::streamParameters() const {
   VideoStreamParameters p;
   if (!context_) return p;

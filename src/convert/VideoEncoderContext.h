@@ -41,6 +41,12 @@ class VideoEncoderContext {
   void setSize(int width, int height);
   int width() const;
   int height() const;
+  // The picture rate in bit/s; a rate set here (by the size limit) is also
+  // held to closely, about a second's worth of bits at most off.
+  int bitRate() const;
+  void setBitRate(int bitRate);
+  // Pictures from one key frame to the next.
+  int keyInterval() const;
   // Output capacity of one encode call: width * height * 3 / 2.
   int frameSize() const { return frameSize_; }
   void setFrameSize(int bytes) { frameSize_ = bytes; }

@@ -268,11 +268,16 @@ void VideoGrabber::BufferCB(double sampleTime, const std::uint8_t* buffer, std::
   if (d.aborted()) return;
 
   if (const CaptionSink* window = d.state.statusWindow.load()) {
-    char caption[96];
+    char caption[128];
     const std::int64_t seconds = t / 1000000;
-    std::snprintf(caption, sizeof caption, "file:%06d video 変換中 sampletime:%02d:%02d",
-                  d.state.segmentIndex.load(), static_cast<int>(seconds / 60),
-                  static_cast<int>(seconds % 60));
+    const int n =
+        std::snprintf(caption, sizeof caption, "file:%06d video 変換中 sampletime:%02d:%02d",
+                      d.state.segmentIndex.load(), static_cast<int>(seconds / 60),
+                      static_cast<int>(seconds % 60));
+    // The rate a size limit chose; none without one.
+    if (const int rate = d.state.limitedBitRate.load(); rate > 0 && n > 0) {
+      std::snprintf(caption + n, sizeof caption - n, " bitrate:%d[bps]", rate);
+    }
     (*window)(caption);
   }
 

@@ -39,6 +39,8 @@ constexpr Key<int> kNumberKeysAfterSplit[] = {{"framesize", &ConversionSettings:
 constexpr Key<int> kExtraKeys[] = {{"keepaspect", &ConversionSettings::keepaspect},
                                    {"smoothscale", &ConversionSettings::smoothscale},
                                    {"anyinput", &ConversionSettings::anyinput}};
+// Later keys, each written once it is set (and from then on).
+constexpr Key<int> kOwnKeys[] = {{"maxsize", &ConversionSettings::maxsize}};
 
 }  // namespace
 
@@ -83,6 +85,7 @@ SettingsLoad LoadSettingsFile(ConversionSettings& settings, const std::filesyste
   for (const auto& [key, field] : kNumberKeysAfterSplit)
     settings.*field = ini.getInt(kSection, key);
   for (const auto& [key, field] : kExtraKeys) settings.*field = ini.getInt(kSection, key);
+  for (const auto& [key, field] : kOwnKeys) settings.*field = ini.getInt(kSection, key);
   return load;
 }
 
@@ -123,6 +126,9 @@ bool SaveSettings(const ConversionSettings& settings, const std::filesystem::pat
     writeExtras |= settings.*field != 0 || ini.get(kSection, key);
   if (writeExtras) {
     for (const auto& [key, field] : kExtraKeys) ini.setInt(kSection, key, settings.*field);
+  }
+  for (const auto& [key, field] : kOwnKeys) {
+    if (settings.*field != 0 || ini.get(kSection, key)) ini.setInt(kSection, key, settings.*field);
   }
   return ini.save(path);
 }

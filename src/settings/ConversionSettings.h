@@ -30,6 +30,7 @@ struct ConversionSettings {
   int keepaspect = 0;   // 1: the picture keeps its aspect ratio, with black bars
   int smoothscale = 0;  // 1: scaling averages the source pixels
   int anyinput = 0;     // 1: any file with decodable sound or pictures is taken
+  int maxsize = 0;      // KiB that no output file may pass; 0: no limit (a key of its own)
 
   int measure_step = 0;  // derived: milliseconds of the measure entry; not stored
 };

@@ -17,6 +17,7 @@
 #include <string>
 #include <tuple>
 
+#include "General/PathJoin.h"
 #include "General/WorkFolder.h"
 #include "cli/CliOptions.h"
 #include "common/MediaFixtures.h"
@@ -92,6 +93,7 @@ TEST_F(ZelConvertTest, HelpVersionAndUsageErrors) {
       {{"--fps=31", "x.wmv"}, 2, "0 to 30"},
       {{"-j", "-1", "x.wmv"}, 2, "0 to 256; 0 is one per processor"},
       {{"--split", "-1", "x.wmv"}, 2, "0 to 30"},
+      {{"--max-size", "4194304", "x.wmv"}, 2, "0 to 4194303 KiB"},
       {{"--container", "mp4", "x.wmv"}, 2, "both, 3gp, 3g2"},
       {{"--thumb", "32", "x.wmv"}, 2, "0 (source size), 64, 128"},
       {{"--start", "1:75", "x.wmv"}, 2, "m:ss.mmm"},
@@ -393,6 +395,71 @@ TEST_F(ZelConvertTest, NamesAndRates) {
   EXPECT_EQ(test::Probe(out.file("back\\slash.3gp"), "stream=nb_read_packets", {"-count_packets"}),
             "120");
   EXPECT_FALSE(fs::exists(out.file("slash.3gp")));
+}
+
+// With --max-size every file stays within the limit and, where the limit
+// holds the picture rate down, fills at least 85 % of it; the report and the
+// progress name the rate used. A limit that the sound and the container alone
+// exceed (pictures or none) fails before anything is written.
+TEST_F(ZelConvertTest, SizeLimit) {
+  const std::string input = Media("limit.wmv", test::Join({test::Video("640x480", "15", "30"),
+                                                           test::Tone(44100, "30"),
+                                                           {"-c:v", "wmv2", "-c:a", "wmav2"}}));
+  const std::vector<std::string> aac = {"--audio", "aac",     "--rate", "16000",  "--channels",
+                                        "1",       "--video", "mpeg4",  "--size", "320x240"};
+  struct Job {
+    std::vector<std::string> args;
+    int limitKib;
+    std::vector<std::string> files;
+  };
+  const Job jobs[] = {
+      {test::Join({aac, {"--split", "10", "--report"}}),
+       150,
+       {"limit00.3gp", "limit00.3g2", "limit01.3gp", "limit01.3g2", "limit02.3gp", "limit02.3g2"}},
+      {{"--audio", "amr", "--video", "h263", "--size", "176x144"}, 200, {"limit.3gp", "limit.3g2"}},
+      {aac, 8, {}},
+      {{"--video", "none"}, 8, {}},
+  };
+  for (const Job& job : jobs) {
+    const std::string folder = out.file("kib" + std::to_string(job.limitKib) + job.args[1]);
+    fs::create_directory(folder);
+    const CommandResult r =
+        Run(test::Join({job.args,
+                        {"--max-size", std::to_string(job.limitKib), "--end", "30", "-o", folder},
+                        {input}}));
+    if (job.files.empty()) {
+      EXPECT_EQ(r.exitCode, 1) << r.err;
+      EXPECT_NE(r.err.find("ファイルサイズの上限（8KB）に収まらないため、変換できません。最小でも"),
+                std::string::npos)
+          << r.err;
+      EXPECT_TRUE(fs::is_empty(folder));
+      continue;
+    }
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::uint64_t limit = job.limitKib * 1024ull;
+    for (const std::string& name : job.files) {
+      const std::string file = JoinPath(folder, name);
+      const std::uint64_t size = fs::file_size(file);
+      EXPECT_LE(size, limit) << name;
+      EXPECT_GE(size, limit * 85 / 100) << name;
+      EXPECT_EQ(test::Probe(file, "stream=codec_type"), "video audio") << name;
+      const CommandResult decoded =
+          test::RunCommand({"ffmpeg", "-v", "error", "-i", file, "-f", "null", "-"});
+      EXPECT_TRUE(decoded.exitCode == 0 && decoded.err.empty()) << name << decoded.err;
+    }
+    if (job.files.size() == 2) continue;
+    // Each segment's rate, on its progress line and in the report.
+    const std::string report = test::ReadFileText(JoinPath(folder, "thumbnail.html"));
+    std::size_t at = 0;
+    for (int segment = 0; segment < 3; ++segment) {
+      at = r.err.find(", video ", at);
+      ASSERT_NE(at, std::string::npos) << r.err;
+      const int rate = std::stoi(r.err.substr(at += 8));
+      EXPECT_LT(rate, 200000);
+      EXPECT_NE(report.find("bitrate " + std::to_string(rate) + "[bps]"), std::string::npos)
+          << report;
+    }
+  }
 }
 
 // Ctrl-C, SIGTERM and SIGHUP stop the run cleanly: the unfinished segment is

@@ -104,6 +104,8 @@ BoxWalker WriteAndWalk(const Segment& s, const std::string& base, FileKind kind,
   std::uint32_t size = Write(s, base, kind, mode);
   BoxWalker w = BoxWalker::FromFile(ThreeGpOutputPath(base, kind));
   EXPECT_EQ(size, w.bytes().size());
+  // The size told without writing is the written file's.
+  EXPECT_EQ(ThreeGpFileSize(s.audio, s.video, base, kind, {mode, {}}), w.bytes().size());
   EXPECT_TRUE(w.problems().empty()) << w.tree();
   return w;
 }

@@ -268,6 +268,17 @@ TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
     LoadSettings(loaded, dir.path());
     EXPECT_EQ(extras(loaded), alone);
   }
+  // maxsize is a key of its own: absent above, written once set, kept at 0.
+  const std::string withExtras = test::ReadFileText(SettingsFilePath(dir.path()));
+  for (const int maxsize : {150, 0}) {
+    settings.maxsize = maxsize;
+    ASSERT_TRUE(SaveSettings(settings, dir.path()));
+    EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
+              withExtras + "maxsize=" + std::to_string(maxsize) + "\n");
+    ConversionSettings loaded;
+    LoadSettings(loaded, dir.path());
+    EXPECT_EQ(loaded.maxsize, maxsize);
+  }
 }
 
 // Index 5 in safe patterns; a backslash is part of a Linux file name.

@@ -1,27 +1,52 @@
 #include "app/settings/PropertyExtra.h"
 
 #include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace zel::app {
 
 namespace {
 
-// A check box named after its setting, with a line of explanation below it.
-QCheckBox* AddChoice(QWidget* page, QVBoxLayout* layout, const char* key, const char* caption,
-                     const char* explanation) {
-  auto* box = new QCheckBox(QString::fromUtf8(caption), page);
-  box->setObjectName(key);
+// A line of explanation below a control.
+void AddNote(QWidget* page, QVBoxLayout* layout, const char* explanation) {
   auto* note = new QLabel(QString::fromUtf8(explanation), page);
   note->setWordWrap(true);
   note->setIndent(22);  // under the box's text, not under its square
   QFont small = note->font();
   small.setPointSizeF(small.pointSizeF() * 0.9);
   note->setFont(small);
-  layout->addWidget(box);
   layout->addWidget(note);
   layout->addSpacing(4);
+}
+
+// A check box named after its setting, with a line of explanation below it.
+QCheckBox* AddChoice(QWidget* page, QVBoxLayout* layout, const char* key, const char* caption,
+                     const char* explanation) {
+  auto* box = new QCheckBox(QString::fromUtf8(caption), page);
+  box->setObjectName(key);
+  layout->addWidget(box);
+  AddNote(page, layout, explanation);
+  return box;
+}
+
+// A number of KiB named after its setting, 0 shown as no limit.
+QSpinBox* AddKibLimit(QWidget* page, QVBoxLayout* layout, const char* key, const char* caption,
+                      const char* explanation) {
+  auto* box = new QSpinBox(page);
+  box->setObjectName(key);
+  box->setRange(0, 4194303);  // below 4 GiB, the files' own limit
+  box->setSpecialValueText(QString::fromUtf8("制限なし"));
+  auto* label = new QLabel(QString::fromUtf8(caption), page);
+  label->setBuddy(box);
+  auto* row = new QHBoxLayout;
+  row->addWidget(label);
+  row->addWidget(box);
+  row->addStretch();
+  layout->addLayout(row);
+  AddNote(page, layout, explanation);
   return box;
 }
 
@@ -36,6 +61,9 @@ PropertyExtra::PropertyExtra(QWidget* parent) : PropertyPage(parent) {
                            "画素を平均して縮小し、斜めの線のギザギザを抑えます。");
   anyInput_ = AddChoice(this, layout, "anyinput", "すべてのメディアファイルを読み込む",
                         "MP4・MOV・MKV・MP3・FLAC なども、音声か映像があれば変換できます。");
+  maxSize_ = AddKibLimit(this, layout, "maxsize", "ファイルサイズの上限 (KB)",
+                         "どのファイルもこの大きさに収まるよう、映像のビットレートを下げます。");
+  connect(maxSize_, &QSpinBox::valueChanged, this, &PropertyExtra::markModified);
   layout->addStretch();
   for (QCheckBox* box : {keepAspect_, smoothScale_, anyInput_}) {
     connect(box, &QCheckBox::toggled, this, &PropertyExtra::markModified);
@@ -46,12 +74,14 @@ void PropertyExtra::loadControls(ConversionSettings& settings) {
   keepAspect_->setChecked(settings.keepaspect != 0);
   smoothScale_->setChecked(settings.smoothscale != 0);
   anyInput_->setChecked(settings.anyinput != 0);
+  maxSize_->setValue(settings.maxsize);
 }
 
 void PropertyExtra::commitControls(ConversionSettings& settings) {
   settings.keepaspect = keepAspect_->isChecked() ? 1 : 0;
   settings.smoothscale = smoothScale_->isChecked() ? 1 : 0;
   settings.anyinput = anyInput_->isChecked() ? 1 : 0;
+  settings.maxsize = maxSize_->value();
 }
 
 }  // namespace zel::app

@@ -3,11 +3,12 @@
 #include "app/settings/PropertyPage.h"
 
 class QCheckBox;
+class QSpinBox;
 
 namespace zel::app {
 
 // The EXTRA page: what the converter does beyond the described one, each
-// off unless chosen here (keepaspect, smoothscale, anyinput).
+// off unless chosen here (keepaspect, smoothscale, anyinput, maxsize).
 class PropertyExtra final : public PropertyPage {
   Q_OBJECT
 
@@ -22,6 +23,7 @@ class PropertyExtra final : public PropertyPage {
   QCheckBox* keepAspect_;
   QCheckBox* smoothScale_;
   QCheckBox* anyInput_;
+  QSpinBox* maxSize_;
 };
 
 }  // namespace zel::app
