@@ -121,6 +121,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
       o.smooth = arg == "--smooth";
     } else if (arg == "--any-input" || arg == "--no-any-input") {
       o.anyInput = arg == "--any-input";
+    } else if (arg == "--normalize" || arg == "--no-normalize") {
+      o.normalize = arg == "--normalize";
     } else if (arg == "-o" || arg == "--output") {
       if (!needValue("a folder")) return false;
       if (value.empty()) return invalid("a folder");
@@ -226,6 +228,9 @@ Audio:
       --audio CODEC         none, aac or amr
       --rate HZ             8000, 16000, 22050 or 24000 (AMR: 8000 only)
       --channels N          1 or 2 (AMR: 1 only)
+      --normalize           bring the sound to -16 LUFS with one gain for the
+                            whole range, peaks kept below -1 dBFS (setting
+                            normalize, off unless set; --no-normalize)
 
 Video:
       --video CODEC         none, h263 or mpeg4

@@ -171,6 +171,7 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   if (o.keepAspect) s.keepaspect = *o.keepAspect;
   if (o.smooth) s.smoothscale = *o.smooth;
   if (o.anyInput) s.anyinput = *o.anyInput;
+  if (o.normalize) s.normalize = *o.normalize;
   return true;
 }
 

@@ -56,6 +56,7 @@ Fault PrepareConversion(const ConversionSettings& settings, ConversionParameters
   params.reportEnabled = settings.logfile != 0;
   params.keepAspect = settings.keepaspect != 0;
   params.smoothScale = settings.smoothscale != 0;
+  params.normalize = settings.normalize != 0;
 
   const ContainerMode containerMode = !want3g2   ? ContainerMode::ThreeGpOnly
                                       : !want3gp ? ContainerMode::ThreeG2Only

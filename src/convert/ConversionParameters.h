@@ -30,6 +30,7 @@ struct ConversionParameters {
   // aspect ratio with black bars; scale by averaging source pixels.
   bool keepAspect = false;
   bool smoothScale = false;
+  bool normalize = false;  // one gain for the whole range's sound, to -16 LUFS
 };
 
 // The progress caption's receiver ("file:%06d audio 変換中", ...).

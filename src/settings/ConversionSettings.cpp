@@ -38,7 +38,8 @@ constexpr Key<int> kNumberKeysAfterSplit[] = {{"framesize", &ConversionSettings:
 // Keys that older versions do not know.
 constexpr Key<int> kExtraKeys[] = {{"keepaspect", &ConversionSettings::keepaspect},
                                    {"smoothscale", &ConversionSettings::smoothscale},
-                                   {"anyinput", &ConversionSettings::anyinput}};
+                                   {"anyinput", &ConversionSettings::anyinput},
+                                   {"normalize", &ConversionSettings::normalize}};
 
 }  // namespace
 
@@ -116,7 +117,7 @@ bool SaveSettings(const ConversionSettings& settings, const std::filesystem::pat
   ini.setInt(kSection, kSplitKey, settings.splittime / kHnsPerSecond);
   for (const auto& [key, field] : kNumberKeysAfterSplit) ini.setInt(kSection, key, settings.*field);
   // The keys older versions do not know are written once one of them
-  // matters (then all three, and from then on), so a file saved with them
+  // matters (then all of them, and from then on), so a file saved with them
   // off stays as it always was.
   bool writeExtras = false;
   for (const auto& [key, field] : kExtraKeys)

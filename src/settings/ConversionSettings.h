@@ -30,6 +30,7 @@ struct ConversionSettings {
   int keepaspect = 0;   // 1: the picture keeps its aspect ratio, with black bars
   int smoothscale = 0;  // 1: scaling averages the source pixels
   int anyinput = 0;     // 1: any file with decodable sound or pictures is taken
+  int normalize = 0;    // 1: the sound is brought to one loudness (-16 LUFS)
 
   int measure_step = 0;  // derived: milliseconds of the measure entry; not stored
 };

@@ -247,9 +247,9 @@ TEST(SettingsFileTest, EveryKindOfFileLoadsWithItsReason) {
 // there, they are kept up to date (also back at 0), and each one set alone
 // reads back as itself, from its own key.
 TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
-  using Extras = std::tuple<int, int, int>;
+  using Extras = std::tuple<int, int, int, int>;
   const auto extras = [](ConversionSettings& s) {
-    return std::tie(s.keepaspect, s.smoothscale, s.anyinput);
+    return std::tie(s.keepaspect, s.smoothscale, s.anyinput, s.normalize);
   };
   test::TempDir dir;
   ConversionSettings settings;
@@ -257,13 +257,15 @@ TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
   ASSERT_TRUE(SaveSettings(settings, dir.path()));
   const std::string plain = test::ReadFileText(SettingsFilePath(dir.path()));
   EXPECT_EQ(plain.find("aspect"), std::string::npos);
-  for (const Extras& alone : {Extras{1, 0, 0}, Extras{0, 1, 0}, Extras{0, 0, 1}, Extras{}}) {
+  for (const Extras& alone :
+       {Extras{1, 0, 0, 0}, Extras{0, 1, 0, 0}, Extras{0, 0, 1, 0}, Extras{0, 0, 0, 1}, Extras{}}) {
     extras(settings) = alone;
     ASSERT_TRUE(SaveSettings(settings, dir.path()));
-    const auto [keep, smooth, any] = alone;
+    const auto [keep, smooth, any, normalize] = alone;
     EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
-              plain + "keepaspect=" + std::to_string(keep) + "\nsmoothscale=" +
-                  std::to_string(smooth) + "\nanyinput=" + std::to_string(any) + "\n");
+              plain + "keepaspect=" + std::to_string(keep) +
+                  "\nsmoothscale=" + std::to_string(smooth) + "\nanyinput=" + std::to_string(any) +
+                  "\nnormalize=" + std::to_string(normalize) + "\n");
     ConversionSettings loaded;
     LoadSettings(loaded, dir.path());
     EXPECT_EQ(extras(loaded), alone);

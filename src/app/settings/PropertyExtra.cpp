@@ -36,8 +36,11 @@ PropertyExtra::PropertyExtra(QWidget* parent) : PropertyPage(parent) {
                            "画素を平均して縮小し、斜めの線のギザギザを抑えます。");
   anyInput_ = AddChoice(this, layout, "anyinput", "すべてのメディアファイルを読み込む",
                         "MP4・MOV・MKV・MP3・FLAC なども、音声か映像があれば変換できます。");
+  normalize_ =
+      AddChoice(this, layout, "normalize", "音量をそろえる",
+                "音の大きさを測り、小さすぎる音も大きすぎる音も聞きやすい音量にそろえます。");
   layout->addStretch();
-  for (QCheckBox* box : {keepAspect_, smoothScale_, anyInput_}) {
+  for (QCheckBox* box : {keepAspect_, smoothScale_, anyInput_, normalize_}) {
     connect(box, &QCheckBox::toggled, this, &PropertyExtra::markModified);
   }
 }
@@ -46,12 +49,14 @@ void PropertyExtra::loadControls(ConversionSettings& settings) {
   keepAspect_->setChecked(settings.keepaspect != 0);
   smoothScale_->setChecked(settings.smoothscale != 0);
   anyInput_->setChecked(settings.anyinput != 0);
+  normalize_->setChecked(settings.normalize != 0);
 }
 
 void PropertyExtra::commitControls(ConversionSettings& settings) {
   settings.keepaspect = keepAspect_->isChecked() ? 1 : 0;
   settings.smoothscale = smoothScale_->isChecked() ? 1 : 0;
   settings.anyinput = anyInput_->isChecked() ? 1 : 0;
+  settings.normalize = normalize_->isChecked() ? 1 : 0;
 }
 
 }  // namespace zel::app

@@ -7,7 +7,7 @@ class QCheckBox;
 namespace zel::app {
 
 // The EXTRA page: what the converter does beyond the described one, each
-// off unless chosen here (keepaspect, smoothscale, anyinput).
+// off unless chosen here (keepaspect, smoothscale, anyinput, normalize).
 class PropertyExtra final : public PropertyPage {
   Q_OBJECT
 
@@ -22,6 +22,7 @@ class PropertyExtra final : public PropertyPage {
   QCheckBox* keepAspect_;
   QCheckBox* smoothScale_;
   QCheckBox* anyInput_;
+  QCheckBox* normalize_;
 };
 
 }  // namespace zel::app
