@@ -124,12 +124,12 @@ TEST_P(LoudnessTest, OneGainForTheWholeRange) {
   ASSERT_EQ(j.Convert(input), ConversionOutcome::Completed);
   const double whole = Loudness(input).first;
   const double gain = !c.normalize || whole <= -70 ? 0 : std::min(-16 - whole, 30.0);
-  for (int from = 0; from<6; from += c.split> 0 ? c.split : 6) {
+  const int step = c.split > 0 ? c.split : 6;
+  for (int from = 0; from < 6; from += step) {
     char name[64];
-    std::snprintf(name, sizeof name, c.split > 0 ? "%s%02d.3gp" : "%s.3gp", c.name,
-                  from / std::max(c.split, 1));
+    std::snprintf(name, sizeof name, c.split > 0 ? "%s%02d.3gp" : "%s.3gp", c.name, from / step);
     const auto [lufs, peak] = Loudness(j.out.file(name));
-    EXPECT_NEAR(lufs, Loudness(input, from, c.split > 0 ? from + c.split : 0).first + gain, 1.5)
+    EXPECT_NEAR(lufs, Loudness(input, from, from + step).first + gain, 1.5)
         << name << " of " << whole << " LUFS";
     if (c.normalize) {
       EXPECT_LE(peak, -1.0) << name;
