@@ -49,10 +49,11 @@ class LoudnessMeter {
 // it is.
 std::optional<double> NormalizationGain(std::optional<double> lufs);
 
-// Multiplies interleaved 16-bit little-endian PCM by gain and limits it: where a sample
-// would come out above the ceiling, the gain dips smoothly (reaching the dip
-// within 5 ms before it, recovering over about 100 ms after it), so that no
-// sample exceeds the ceiling and nothing clips.
+// Multiplies interleaved 16-bit little-endian PCM by gain and limits it:
+// where a sample would come out above the ceiling, the gain dips smoothly
+// (reaching the dip within 5 ms before it, recovering with a 20-ms time
+// constant after it), so that no sample exceeds the ceiling and nothing
+// clips.
 void ApplyGain(std::uint8_t* pcm, std::size_t frames, int channels, int sampleRate, double gain);
 
 }  // namespace zel
