@@ -112,23 +112,28 @@ void ApplyGain(std::uint8_t* pcm, std::size_t frames, int channels, int sampleRa
   };
   // The gain at frame i may be at most allowed(j) + (j - i) / attack for every
   // frame j ahead of it: the minimum over the next `attack` frames, held in
-  // a window of rising keys (allowed(j) + j / attack).
+  // a window of rising keys (allowed(j) + j / attack). Frames that allow the
+  // whole gain never bound it, and stay out of the window.
   std::deque<std::pair<std::size_t, double>> window;
   std::size_t next = 0;
   double envelope = 1;
   for (std::size_t i = 0; i < frames; ++i) {
     for (; next < frames && static_cast<double>(next) <= static_cast<double>(i) + attack; ++next) {
-      const double key = allowed(next) + static_cast<double>(next) / attack;
+      const double bound = allowed(next);
+      if (bound >= 1) continue;
+      const double key = bound + static_cast<double>(next) / attack;
       while (!window.empty() && window.back().second >= key) window.pop_back();
       window.emplace_back(next, key);
     }
-    while (window.front().first < i) window.pop_front();
-    const double limit = std::min(1.0, window.front().second - static_cast<double>(i) / attack);
+    while (!window.empty() && window.front().first < i) window.pop_front();
+    const double limit =
+        window.empty() ? 1.0
+                       : std::min(1.0, window.front().second - static_cast<double>(i) / attack);
     envelope = std::min(limit, envelope + (1 - envelope) * release);
     for (int c = 0; c < channels; ++c) {
       std::uint8_t* sample = pcm + 2 * (i * channels + c);
       const long value =
-          std::clamp(std::lround(LoadSample(sample) * gain * envelope), -32768L, 32767L);
+          std::clamp(std::lrint(LoadSample(sample) * gain * envelope), -32768L, 32767L);
       sample[0] = static_cast<std::uint8_t>(value & 0xff);
       sample[1] = static_cast<std::uint8_t>((value >> 8) & 0xff);
     }
