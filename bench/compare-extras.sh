@@ -5,6 +5,8 @@
 #   smoothscale - PSNR against the source scaled with an area filter, nearest
 #                 neighbour against smooth at the same bit rate, and the time of
 #                 the whole conversion (median of RUNS)
+#   normalize   - the loudness and sample peak of the output with and without
+#                 it, and the time of the whole conversion (median of RUNS)
 #   anyinput    - MP4 (H.264 + AAC), MOV, MKV (VP9 + Opus), MP3 and FLAC each
 #                 convert, are read by ffprobe and decode without errors; a file
 #                 with neither stream is still refused
@@ -57,6 +59,20 @@ tn=$(median <nearest.t); ts=$(median <smooth.t)
 awk -v pn="$pn" -v ps="$ps" -v tn="$tn" -v ts="$ts" 'BEGIN {
   printf "PSNR (Y) against the area-scaled source: nearest %.2f dB, smooth %.2f dB (+%.2f dB)\n", pn, ps, ps - pn
   printf "whole conversion, median: nearest %.2f s, smooth %.2f s (%.2fx)\n", tn, ts, ts / tn }'
+
+echo "== normalize"
+convert normalize --normalize
+for ((i = 0; i < runs; i++)); do
+  /usr/bin/time -f %e -a -o plain.t bash -c "$(declare -f convert); zel=$zel; convert nearest"
+  /usr/bin/time -f %e -a -o normalize.t bash -c "$(declare -f convert); zel=$zel; convert normalize --normalize"
+done
+loudness() { # FILE: integrated loudness and sample peak
+  ffmpeg -nostdin -nostats -i "$1" -af ebur128=peak=sample -f null - 2>&1 |
+    awk '/Summary/ {s = 1} s && / I:/ {i = $2} s && /Peak:/ {p = $2} END {print i " LUFS, peak " p " dBFS"}'
+}
+echo "source $(loudness clip.wmv); plain $(loudness nearest/clip.3gp); normalize $(loudness normalize/clip.3gp)"
+awk -v tp="$(median <plain.t)" -v tz="$(median <normalize.t)" 'BEGIN {
+  printf "whole conversion, median: plain %.2f s, normalize %.2f s (%.2fx)\n", tp, tz, tz / tp }'
 
 echo "== anyinput"
 make -f lavfi -i "testsrc2=size=640x360:rate=25:duration=3" -f lavfi -i "sine=duration=3" \

@@ -125,6 +125,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& o, std::
       if (!needValue("a size in KiB")) return false;
       o.maxSizeKib = ParseInt(value, 0, 4194303);
       if (!o.maxSizeKib) return invalid("0 to 4194303 KiB; 0: no limit");
+    } else if (arg == "--normalize" || arg == "--no-normalize") {
+      o.normalize = arg == "--normalize";
     } else if (arg == "-o" || arg == "--output") {
       if (!needValue("a folder")) return false;
       if (value.empty()) return invalid("a folder");
@@ -238,6 +240,9 @@ Audio:
       --audio CODEC         none, aac or amr
       --rate HZ             8000, 16000, 22050 or 24000 (AMR: 8000 only)
       --channels N          1 or 2 (AMR: 1 only)
+      --normalize           bring the sound to -16 LUFS with one gain for the
+                            whole range, peaks kept below -1 dBFS (setting
+                            normalize, off unless set; --no-normalize)
 
 Video:
       --video CODEC         none, h263 or mpeg4

@@ -25,12 +25,14 @@ struct CliOptions {
   bool report = false;
   std::optional<std::string> pattern;
   std::optional<int> thumbWidth;  // 0, 64, 128
-  // Beyond the described converter (settings keepaspect, smoothscale, anyinput).
+  // Beyond the described converter (settings keepaspect, smoothscale, anyinput,
+  // normalize).
   std::optional<bool> keepAspect;
   std::optional<bool> smooth;
   std::optional<bool> anyInput;
   int jobs = 1;  // inputs converted at once; 0: one per processor
   std::optional<int> maxSizeKib;  // setting maxsize; 0: no limit
+  std::optional<bool> normalize;
   bool quiet = false;
   bool verbose = false;  // the libraries' own notices too
   bool help = false;

@@ -196,6 +196,7 @@ bool ApplyOptions(const CliOptions& o, zel::ConversionSettings& s, std::string& 
   if (o.smooth) s.smoothscale = *o.smooth;
   if (o.anyInput) s.anyinput = *o.anyInput;
   if (o.maxSizeKib) s.maxsize = *o.maxSizeKib;
+  if (o.normalize) s.normalize = *o.normalize;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "convert/ConversionParameters.h"
+#include "convert/Loudness.h"
 #include "convert/WorkFiles.h"
 #include "settings/ValueLists.h"
 
@@ -129,6 +130,7 @@ struct AudioEncoder::Impl {
   unsigned long maxOutputBytes = 0;
   AmrState amr;
   Mode amrMode = MR122;
+  std::optional<double> gain;
 
   Impl(AudioTrackBuffer& s, ConversionState& st) : store(s), state(st) {}
 
@@ -246,6 +248,10 @@ Fault AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory) {
                                   static_cast<std::uint64_t>(std::max(s.block->sampleRate, 0)) *
                                   static_cast<std::uint64_t>(std::max(s.block->channels, 0));
   if (length < oneSecond) return {};
+  if (s.gain) {
+    const int channels = std::max(s.block->channels, 1);
+    ApplyGain(image.data(), length / (2 * channels), channels, s.block->sampleRate, *s.gain);
+  }
   s.encodeFrames(image, length);
   return {};
 }
@@ -323,6 +329,8 @@ void AudioEncoder::Impl::drainAac(bool& primed, std::uint32_t framesFed) {
     commitFrame(primed, framesFed, static_cast<std::size_t>(n));
   }
 }
+
+void AudioEncoder::SetGain(std::optional<double> gain) { impl_->gain = gain; }
 
 void AudioEncoder::CloseAudioEncoder() {
   impl_->faac.reset();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "General/Fault.h"
@@ -36,6 +37,9 @@ class AudioEncoder {
   // than one second of PCM is no failure: it makes an empty track.
   Fault EncodeTemporaryWav(const std::string& workingDirectory);
   void CloseAudioEncoder();
+  // The gain EncodeTemporaryWav applies, with the limiter, to the PCM of
+  // every segment from now on (setting normalize); nothing leaves it as it is.
+  void SetGain(std::optional<double> gain);
 
   // What the open encoder was given, for tests and diagnostics.
   unsigned long inputSamples() const;  // FAAC: samples per call, all channels; else 0

@@ -17,6 +17,7 @@
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
 #include "convert/ConversionParameters.h"
+#include "convert/Loudness.h"
 #include "convert/Messages.h"
 #include "convert/Report.h"
 #include "convert/SegmentPlan.h"
@@ -91,6 +92,7 @@ class Conversion {
                       bool& written);
   void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished);
   bool checkPlannedOutputs();
+  bool measureLoudness();
   bool refuse(const std::string& message);
   bool fail(const Fault& fault) {
     job_.notifier.showMessage(MessageFor(fault));
@@ -176,6 +178,9 @@ int Conversion::run() {
   if (audio_.present && want3g2_ && params.sampleRate == 8000) {
     job_.notifier.showWarning(text::k3g2At8000Warning);
   }
+  if (params.normalize && audio_.present && !measureLoudness()) {
+    return job_.state.abortRequested ? 1 : 0;
+  }
   for (;;) {
     if (job_.state.abortRequested) break;
     const SegmentBounds bounds =
@@ -228,6 +233,34 @@ bool Conversion::checkPlannedOutputs() {
     }
   }
   return true;
+}
+
+// The first pass of normalize: the whole range's sound, as the encoder will
+// get it, measured once, so that every segment gets the same gain.
+bool Conversion::measureLoudness() {
+  const MediaInfo& info = job_.source.info();
+  AudioParameterBlock block;
+  AudioSegmentInfo format;
+  SetUpAudioSegment(block, job_.params.audioKind, job_.params.sampleRate, job_.params.channels,
+                    info.sampleRate, info.channels, format);
+  LoudnessMeter meter(format.targetRate, format.targetChannels);
+  const std::size_t frameBytes = 2 * static_cast<std::size_t>(format.targetChannels);
+  std::string failure;
+  const MediaSource::WaitResult wait = job_.source.DecodeSound(
+      job_.range.start, job_.range.end, format.targetRate, format.targetChannels,
+      [&](const std::uint8_t* pcm, std::size_t bytes) { meter.Add(pcm, bytes / frameBytes); },
+      failure);
+  if (wait == MediaSource::WaitResult::Delivered) {
+    encoder_.SetGain(NormalizationGain(meter.IntegratedLufs()));
+    return true;
+  }
+  if (wait == MediaSource::WaitResult::Undecodable) {
+    job_.notifier.showMessage(std::string(text::kUndecodableSoundPrefix) + input_ + "]");
+  } else if (wait == MediaSource::WaitResult::ReadFailed) {
+    job_.notifier.showMessage(std::string(text::kReadFailurePrefix) + input_ + "] (" + failure +
+                              ")");
+  }
+  return false;  // aborted: the caller sees the flag
 }
 
 void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positionHns,

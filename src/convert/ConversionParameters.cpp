@@ -57,6 +57,7 @@ Fault PrepareConversion(const ConversionSettings& settings, ConversionParameters
   params.keepAspect = settings.keepaspect != 0;
   params.smoothScale = settings.smoothscale != 0;
   params.maxSizeBytes = settings.maxsize > 0 ? std::uint64_t(settings.maxsize) * 1024 : 0;
+  params.normalize = settings.normalize != 0;
 
   const ContainerMode containerMode = !want3g2   ? ContainerMode::ThreeGpOnly
                                       : !want3gp ? ContainerMode::ThreeG2Only

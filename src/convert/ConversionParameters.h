@@ -32,6 +32,7 @@ struct ConversionParameters {
   bool smoothScale = false;
   // No file of the job beyond this many bytes (maxsize); 0: no limit.
   std::uint64_t maxSizeBytes = 0;
+  bool normalize = false;  // one gain for the whole range's sound, to -16 LUFS
 };
 
 // The progress caption's receiver ("file:%06d audio 変換中", ...).

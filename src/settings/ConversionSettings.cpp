@@ -40,7 +40,8 @@ constexpr Key<int> kExtraKeys[] = {{"keepaspect", &ConversionSettings::keepaspec
                                    {"smoothscale", &ConversionSettings::smoothscale},
                                    {"anyinput", &ConversionSettings::anyinput}};
 // Later keys, each written once it is set (and from then on).
-constexpr Key<int> kOwnKeys[] = {{"maxsize", &ConversionSettings::maxsize}};
+constexpr Key<int> kOwnKeys[] = {{"maxsize", &ConversionSettings::maxsize},
+                                 {"normalize", &ConversionSettings::normalize}};
 
 }  // namespace
 
@@ -119,7 +120,7 @@ bool SaveSettings(const ConversionSettings& settings, const std::filesystem::pat
   ini.setInt(kSection, kSplitKey, settings.splittime / kHnsPerSecond);
   for (const auto& [key, field] : kNumberKeysAfterSplit) ini.setInt(kSection, key, settings.*field);
   // The keys older versions do not know are written once one of them
-  // matters (then all three, and from then on), so a file saved with them
+  // matters (then all of them, and from then on), so a file saved with them
   // off stays as it always was.
   bool writeExtras = false;
   for (const auto& [key, field] : kExtraKeys)

@@ -31,6 +31,7 @@ struct ConversionSettings {
   int smoothscale = 0;  // 1: scaling averages the source pixels
   int anyinput = 0;     // 1: any file with decodable sound or pictures is taken
   int maxsize = 0;      // KiB that no output file may pass; 0: no limit (a key of its own)
+  int normalize = 0;    // 1: the sound is brought to one loudness (-16 LUFS)
 
   int measure_step = 0;  // derived: milliseconds of the measure entry; not stored
 };

@@ -305,6 +305,29 @@ MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds st
   }
 }
 
+MediaSource::WaitResult MediaSource::DecodeSound(
+    std::int64_t startHns, std::int64_t stopHns, int sampleRate, int channels,
+    const std::function<void(const std::uint8_t*, std::size_t)>& take, std::string& failure) {
+  Impl& s = *impl_;
+  if (!s.opened || !s.info.hasAudio) return WaitResult::Failed;
+  std::atomic<std::int64_t> reached{0};
+  SegmentJob job = s.Job(s.audioStream, reached);
+  job.startHns = startHns;
+  job.stopHns = stopHns;
+  job.shouldStop = [&s] { return s.aborted(); };
+  StreamDecoder decoder;
+  const AudioSegmentResult result = DecodeAudio(
+      job, decoder, sampleRate, channels, [&take](const std::uint8_t* pcm, std::size_t bytes) {
+        take(pcm, bytes);
+        return true;
+      });
+  if (s.aborted()) return WaitResult::Aborted;
+  if (result == AudioSegmentResult::Undecodable) return WaitResult::Undecodable;
+  if (result != AudioSegmentResult::ReadFailed) return WaitResult::Delivered;
+  failure = av::ErrorText(decoder.reader ? decoder.reader->failure : AVERROR_UNKNOWN);
+  return WaitResult::ReadFailed;
+}
+
 std::int64_t MediaSource::segmentPositionHns() const {
   const Impl& s = *impl_;
   const std::int64_t length = s.stopHns - s.startHns;

@@ -124,6 +124,14 @@ class MediaSource {
   // 50 ms while the segment decodes (for progress).
   WaitResult WaitForSegment(std::chrono::milliseconds stallPeriod = std::chrono::seconds(10),
                             const std::function<void()>& onPoll = {});
+  // Decodes the sound of [startHns, stopHns) on the calling thread, on a
+  // demuxer of its own, into what the segments' WAV files of that stretch
+  // would hold at sampleRate and channels, and hands it to take in pieces of
+  // whole sample frames. Delivered when all of it came; Aborted, ReadFailed
+  // (failure says why) or Undecodable as for a segment.
+  WaitResult DecodeSound(std::int64_t startHns, std::int64_t stopHns, int sampleRate, int channels,
+                         const std::function<void(const std::uint8_t*, std::size_t)>& take,
+                         std::string& failure);
   // How far the running segment has been delivered, 100-ns units from its
   // start (the slower of the two streams).
   std::int64_t segmentPositionHns() const;

@@ -65,10 +65,22 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
 AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
                                       int channels, WavFileWriter& wav,
                                       std::atomic<std::uint64_t>& wavBytes) {
-  const auto result = [&wav](bool written) {
-    return written && wav.ok() ? AudioSegmentResult::Written : AudioSegmentResult::WriteFailed;
-  };
   wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+  const AudioSegmentResult result = DecodeAudio(
+      job, decoder, sampleRate, channels, [&](const std::uint8_t* data, std::size_t bytes) {
+        const bool written = wav.Append(data, bytes);
+        wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
+        return written;
+      });
+  return result == AudioSegmentResult::Written && !wav.ok() ? AudioSegmentResult::WriteFailed
+                                                            : result;
+}
+
+AudioSegmentResult DecodeAudio(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
+                               int channels, const PcmWrite& write) {
+  const auto result = [](bool written) {
+    return written ? AudioSegmentResult::Written : AudioSegmentResult::WriteFailed;
+  };
   if (job.stopHns <= job.startHns || sampleRate <= 0 || channels <= 0) {
     return result(true);
   }
@@ -94,10 +106,7 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   }
   PcmConverter& converter = *decoder.converter;
   std::vector<std::uint8_t> pcm;
-  SoundTimeline timeline(
-      firstSample, endSample, frameBytes,
-      [&wav](const std::uint8_t* data, std::size_t bytes) { return wav.Append(data, bytes); },
-      job.shouldStop);
+  SoundTimeline timeline(firstSample, endSample, frameBytes, write, job.shouldStop);
 
   // Writes the part of `samples` samples at `position` that lies in the
   // segment; what lies beyond its end is kept for the next segment.
@@ -110,7 +119,6 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
       reader.pendingPosition = beyond;
     }
     timeline.Place(data, position, samples);
-    wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
     if (job.reachedHns) {
       job.reachedHns->store(av_rescale(timeline.written() - firstSample, kHnsPerSecond, sampleRate),
                             std::memory_order_relaxed);
@@ -149,7 +157,6 @@ AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& deco
   // pictures) is completed with silence, so every segment of the range has
   // its whole length of sound.
   if (end == LoopEnd::Ended) timeline.FillTo(endSample);
-  wavBytes.store(WavFileWriter::kHeaderBytes + wav.dataBytes());
   if (end != LoopEnd::Stopped && !timeline.failed()) reader.continueAtHns = job.stopHns;
   return result(!timeline.failed());
 }

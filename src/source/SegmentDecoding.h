@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,5 +54,11 @@ enum class AudioSegmentResult { Written, WriteFailed, Undecodable, ReadFailed };
 AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
                                       int channels, WavFileWriter& wav,
                                       std::atomic<std::uint64_t>& wavBytes);
+
+// The same, handing the PCM to write (whole sample frames; false ends the
+// decoding as WriteFailed) instead of a WAV file.
+using PcmWrite = std::function<bool(const std::uint8_t*, std::size_t)>;
+AudioSegmentResult DecodeAudio(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,
+                               int channels, const PcmWrite& write);
 
 }  // namespace zel

@@ -257,27 +257,34 @@ TEST(SettingsFileTest, ExtraKeysAreWrittenOnlyOnceTheyMatter) {
   ASSERT_TRUE(SaveSettings(settings, dir.path()));
   const std::string plain = test::ReadFileText(SettingsFilePath(dir.path()));
   EXPECT_EQ(plain.find("aspect"), std::string::npos);
-  for (const Extras& alone : {Extras{1, 0, 0}, Extras{0, 1, 0}, Extras{0, 0, 1}, Extras{}}) {
+  for (const Extras& alone :
+       {Extras{1, 0, 0}, Extras{0, 1, 0}, Extras{0, 0, 1}, Extras{}}) {
     extras(settings) = alone;
     ASSERT_TRUE(SaveSettings(settings, dir.path()));
     const auto [keep, smooth, any] = alone;
     EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
-              plain + "keepaspect=" + std::to_string(keep) + "\nsmoothscale=" +
-                  std::to_string(smooth) + "\nanyinput=" + std::to_string(any) + "\n");
+              plain + "keepaspect=" + std::to_string(keep) +
+                  "\nsmoothscale=" + std::to_string(smooth) + "\nanyinput=" + std::to_string(any) +
+                  "\n");
     ConversionSettings loaded;
     LoadSettings(loaded, dir.path());
     EXPECT_EQ(extras(loaded), alone);
   }
-  // maxsize is a key of its own: absent above, written once set, kept at 0.
-  const std::string withExtras = test::ReadFileText(SettingsFilePath(dir.path()));
-  for (const int maxsize : {150, 0}) {
-    settings.maxsize = maxsize;
-    ASSERT_TRUE(SaveSettings(settings, dir.path()));
-    EXPECT_EQ(test::ReadFileText(SettingsFilePath(dir.path())),
-              withExtras + "maxsize=" + std::to_string(maxsize) + "\n");
-    ConversionSettings loaded;
-    LoadSettings(loaded, dir.path());
-    EXPECT_EQ(loaded.maxsize, maxsize);
+  // maxsize and normalize are keys of their own: absent above, each written
+  // once set, kept at 0, read back from its own key.
+  std::string withExtras = test::ReadFileText(SettingsFilePath(dir.path()));
+  for (const auto& [key, field, on] : {std::tuple{"maxsize", &ConversionSettings::maxsize, 150},
+                                       std::tuple{"normalize", &ConversionSettings::normalize, 1}}) {
+    for (const int value : {on, 0}) {
+      settings.*field = value;
+      ASSERT_TRUE(SaveSettings(settings, dir.path()));
+      const std::string written = test::ReadFileText(SettingsFilePath(dir.path()));
+      EXPECT_EQ(written, withExtras + key + "=" + std::to_string(value) + "\n");
+      ConversionSettings loaded;
+      LoadSettings(loaded, dir.path());
+      EXPECT_EQ(loaded.*field, value);
+      if (value == 0) withExtras = written;
+    }
   }
 }
 

@@ -64,8 +64,11 @@ PropertyExtra::PropertyExtra(QWidget* parent) : PropertyPage(parent) {
   maxSize_ = AddKibLimit(this, layout, "maxsize", "ファイルサイズの上限 (KB)",
                          "どのファイルもこの大きさに収まるよう、映像のビットレートを下げます。");
   connect(maxSize_, &QSpinBox::valueChanged, this, &PropertyExtra::markModified);
+  normalize_ =
+      AddChoice(this, layout, "normalize", "音量をそろえる",
+                "音の大きさを測り、小さすぎる音も大きすぎる音も聞きやすい音量にそろえます。");
   layout->addStretch();
-  for (QCheckBox* box : {keepAspect_, smoothScale_, anyInput_}) {
+  for (QCheckBox* box : {keepAspect_, smoothScale_, anyInput_, normalize_}) {
     connect(box, &QCheckBox::toggled, this, &PropertyExtra::markModified);
   }
 }
@@ -75,6 +78,7 @@ void PropertyExtra::loadControls(ConversionSettings& settings) {
   smoothScale_->setChecked(settings.smoothscale != 0);
   anyInput_->setChecked(settings.anyinput != 0);
   maxSize_->setValue(settings.maxsize);
+  normalize_->setChecked(settings.normalize != 0);
 }
 
 void PropertyExtra::commitControls(ConversionSettings& settings) {
@@ -82,6 +86,7 @@ void PropertyExtra::commitControls(ConversionSettings& settings) {
   settings.smoothscale = smoothScale_->isChecked() ? 1 : 0;
   settings.anyinput = anyInput_->isChecked() ? 1 : 0;
   settings.maxsize = maxSize_->value();
+  settings.normalize = normalize_->isChecked() ? 1 : 0;
 }
 
 }  // namespace zel::app

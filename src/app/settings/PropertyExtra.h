@@ -8,7 +8,8 @@ class QSpinBox;
 namespace zel::app {
 
 // The EXTRA page: what the converter does beyond the described one, each
-// off unless chosen here (keepaspect, smoothscale, anyinput, maxsize).
+// off unless chosen here (keepaspect, smoothscale, anyinput, normalize,
+// maxsize).
 class PropertyExtra final : public PropertyPage {
   Q_OBJECT
 
@@ -24,6 +25,7 @@ class PropertyExtra final : public PropertyPage {
   QCheckBox* smoothScale_;
   QCheckBox* anyInput_;
   QSpinBox* maxSize_;
+  QCheckBox* normalize_;
 };
 
 }  // namespace zel::app
