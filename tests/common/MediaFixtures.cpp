@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
+#include <map>
 
 namespace zel::test {
 
@@ -70,35 +70,6 @@ std::string Probe(const std::string& path, const std::string& entries,
   while (!out.empty() && out.back() == '\n') out.pop_back();
   for (char& c : out) c = c == '\n' ? ' ' : c;
   return out;
-}
-
-std::vector<ProbeFields> ProbeSections(const std::string& path,
-                                       const std::vector<std::string>& args,
-                                       const std::string& section) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-of", "compact"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back(path);
-  CommandResult r = RunCommand(argv);
-  std::vector<ProbeFields> out;
-  if (r.exitCode != 0) return out;
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind(section + "|", 0) != 0) continue;
-    ProbeFields fields;
-    std::istringstream parts(line.substr(section.size() + 1));
-    for (std::string part; std::getline(parts, part, '|');)
-      if (auto eq = part.find('='); eq != std::string::npos)
-        fields[part.substr(0, eq)] = part.substr(eq + 1);
-    out.push_back(std::move(fields));
-  }
-  return out;
-}
-
-std::vector<ProbeFields> ProbeStreams(const std::string& path,
-                                      const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"-show_streams"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return ProbeSections(path, args, "stream");
 }
 
 }  // namespace zel::test

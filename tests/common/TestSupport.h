@@ -21,7 +21,6 @@ class RecordingNotifier : public Notifier {
   void setCaption(std::string_view text) override;
   std::vector<std::string> messages() const;
   std::vector<std::string> captions() const;
-  bool sawMessage(std::string_view text) const;
 
  private:
   mutable std::mutex mutex_;
