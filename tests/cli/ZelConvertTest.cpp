@@ -367,20 +367,6 @@ TEST_F(ZelConvertTest, ReportsOfTwoRunsDoNotMix) {
   EXPECT_EQ(report.find("clip10"), std::string::npos) << report;
 }
 
-// Names are Linux file names (a backslash is part of one); the frame rate of
-// a 60 fps source is kept as 60.
-TEST_F(ZelConvertTest, NamesAndRates) {
-  fs::copy_file(
-      Media("fast.wmv", test::Join({test::Video("176x144", "60", "2"), {"-c:v", "wmv2"}})),
-      out.file("back\\slash.wmv"));
-  const CommandResult r =
-      Run({"--container", "3gp", "--fps", "0", "--size", "176x144", out.file("back\\slash.wmv")});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(test::Probe(out.file("back\\slash.3gp"), "stream=nb_read_packets", {"-count_packets"}),
-            "120");
-  EXPECT_FALSE(fs::exists(out.file("slash.3gp")));
-}
-
 // Ctrl-C, SIGTERM and SIGHUP stop the run cleanly: the unfinished segment is
 // not written, the finished ones stay, nothing temporary remains. A second
 // signal ends the program at once, still without leftovers.
