@@ -75,6 +75,13 @@ std::vector<std::uint8_t> WavBytes(std::uint32_t rate, std::uint32_t channels,
                                    const std::vector<std::uint8_t>& beforeData = {},
                                    std::int64_t dataLength = -1);
 
+// n bytes counting up from first, wrapping at 256.
+inline std::vector<std::uint8_t> Sequence(std::size_t n, std::uint8_t first = 0) {
+  std::vector<std::uint8_t> out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(first + i);
+  return out;
+}
+
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 std::string ReadFileText(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
