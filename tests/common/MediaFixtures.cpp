@@ -26,8 +26,6 @@ std::vector<std::string> Recipe(const std::string& name) {
       {"video.wmv", Join({Video("320x240", "25", "3"), {"-c:v", "wmv2"}})},
       {"song.wma", wav(44100, {"-ac", "2", "-c:a", "wmav2", "-b:a", "128k"})},
       {"mono8k.wav", wav(8000, {"-c:a", "pcm_s16le"})},
-      {"surround.wav", wav(48000, {"-af", "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0"})},
-      {"deep24.wav", wav(44100, {"-ac", "2", "-c:a", "pcm_s24le"})},
       {"layer2.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "mp2"}}))},
       {"layer3.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "libmp3lame"}}))},
       {"silent.mpg", mpeg({})},
