@@ -15,7 +15,6 @@ namespace {
 
 using test::Join;
 using test::MakeMedia;
-using test::RecordingNotifier;
 using test::TempDir;
 using test::Tone;
 using test::Video;
