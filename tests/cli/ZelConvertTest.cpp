@@ -383,20 +383,6 @@ TEST_F(ZelConvertTest, ReportsOfTwoRunsDoNotMix) {
   EXPECT_EQ(report.find("clip10"), std::string::npos) << report;
 }
 
-// Names are Linux file names (a backslash is part of one); the frame rate of
-// a 60 fps source is kept as 60.
-TEST_F(ZelConvertTest, NamesAndRates) {
-  fs::copy_file(
-      Media("fast.wmv", test::Join({test::Video("176x144", "60", "2"), {"-c:v", "wmv2"}})),
-      out.file("back\\slash.wmv"));
-  const CommandResult r =
-      Run({"--container", "3gp", "--fps", "0", "--size", "176x144", out.file("back\\slash.wmv")});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(test::Probe(out.file("back\\slash.3gp"), "stream=nb_read_packets", {"-count_packets"}),
-            "120");
-  EXPECT_FALSE(fs::exists(out.file("slash.3gp")));
-}
-
 // With --max-size every file stays within the limit and, where the limit
 // holds the picture rate down, fills at least 85 % of it; the report and the
 // progress name the rate used. A limit that the sound and the container alone

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "common/MediaFixtures.h"
 #include "convert/ConversionDriver.h"
@@ -92,9 +93,11 @@ inline void ExpectTracksLast(const std::string& path, double seconds) {
   SCOPED_TRACE(path);
   EXPECT_EQ(DecodeErrors(path), "");
   double last[2] = {0, 0}, frame[2] = {0, 0};  // video, audio
-  for (ProbeFields& s : ProbeStreams(path, {"-count_packets"})) {
-    const int audio = s["codec_type"] != "video", packets = std::atoi(s["nb_read_packets"].c_str());
-    last[audio] = std::strtod(s["duration"].c_str(), nullptr);
+  std::istringstream streams(
+      Probe(path, "stream=codec_type,duration,nb_read_packets", {"-count_packets"}));
+  for (std::string s; streams >> s;) {  // "video,4.066667,61"
+    const int audio = !s.starts_with("video,"), packets = std::atoi(s.c_str() + s.rfind(',') + 1);
+    last[audio] = std::strtod(s.c_str() + s.find(',') + 1, nullptr);
     frame[audio] = packets > 0 ? last[audio] / packets : -1;
   }
   EXPECT_TRUE(frame[0] == 0 || std::abs(last[0] - seconds) <= frame[0] + 1e-3) << last[0];

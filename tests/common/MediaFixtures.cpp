@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
+#include <map>
 
 namespace zel::test {
 
@@ -26,8 +26,6 @@ std::vector<std::string> Recipe(const std::string& name) {
       {"video.wmv", Join({Video("320x240", "25", "3"), {"-c:v", "wmv2"}})},
       {"song.wma", wav(44100, {"-ac", "2", "-c:a", "wmav2", "-b:a", "128k"})},
       {"mono8k.wav", wav(8000, {"-c:a", "pcm_s16le"})},
-      {"surround.wav", wav(48000, {"-af", "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0"})},
-      {"deep24.wav", wav(44100, {"-ac", "2", "-c:a", "pcm_s24le"})},
       {"layer2.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "mp2"}}))},
       {"layer3.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "libmp3lame"}}))},
       {"silent.mpg", mpeg({})},
@@ -70,35 +68,6 @@ std::string Probe(const std::string& path, const std::string& entries,
   while (!out.empty() && out.back() == '\n') out.pop_back();
   for (char& c : out) c = c == '\n' ? ' ' : c;
   return out;
-}
-
-std::vector<ProbeFields> ProbeSections(const std::string& path,
-                                       const std::vector<std::string>& args,
-                                       const std::string& section) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-of", "compact"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back(path);
-  CommandResult r = RunCommand(argv);
-  std::vector<ProbeFields> out;
-  if (r.exitCode != 0) return out;
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind(section + "|", 0) != 0) continue;
-    ProbeFields fields;
-    std::istringstream parts(line.substr(section.size() + 1));
-    for (std::string part; std::getline(parts, part, '|');)
-      if (auto eq = part.find('='); eq != std::string::npos)
-        fields[part.substr(0, eq)] = part.substr(eq + 1);
-    out.push_back(std::move(fields));
-  }
-  return out;
-}
-
-std::vector<ProbeFields> ProbeStreams(const std::string& path,
-                                      const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"-show_streams"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return ProbeSections(path, args, "stream");
 }
 
 }  // namespace zel::test

@@ -3,7 +3,6 @@
 // Small input files made with the ffmpeg command line, and what ffprobe reads
 // back from outputs.
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -40,19 +39,5 @@ std::string Media(const std::string& name, std::vector<std::string> args = {});
 // aac,8000,1"); empty when ffprobe fails.
 std::string Probe(const std::string& path, const std::string& entries,
                   const std::vector<std::string>& extra = {});
-
-// One section of ffprobe's output ("stream", "packet") as key/value pairs,
-// e.g. fields["codec_name"] == "mpeg4".
-using ProbeFields = std::map<std::string, std::string>;
-
-// ffprobe -v error -of compact <args> path: the sections of the given kind,
-// in output order; empty when ffprobe fails.
-std::vector<ProbeFields> ProbeSections(const std::string& path,
-                                       const std::vector<std::string>& args,
-                                       const std::string& section);
-
-// Every stream of path (ffprobe -show_streams <extra>), in stream order.
-std::vector<ProbeFields> ProbeStreams(const std::string& path,
-                                      const std::vector<std::string>& extra = {});
 
 }  // namespace zel::test

@@ -35,11 +35,6 @@ std::vector<std::string> RecordingNotifier::captions() const {
   return captions_;
 }
 
-bool RecordingNotifier::sawMessage(std::string_view text) const {
-  std::lock_guard lock(mutex_);
-  return std::find(messages_.begin(), messages_.end(), text) != messages_.end();
-}
-
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "zeltest-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) std::abort();

@@ -21,7 +21,6 @@ class RecordingNotifier : public Notifier {
   void setCaption(std::string_view text) override;
   std::vector<std::string> messages() const;
   std::vector<std::string> captions() const;
-  bool sawMessage(std::string_view text) const;
 
  private:
   mutable std::mutex mutex_;
@@ -75,6 +74,13 @@ std::vector<std::uint8_t> WavBytes(std::uint32_t rate, std::uint32_t channels,
                                    const std::vector<std::uint8_t>& pcm,
                                    const std::vector<std::uint8_t>& beforeData = {},
                                    std::int64_t dataLength = -1);
+
+// n bytes counting up from first, wrapping at 256.
+inline std::vector<std::uint8_t> Sequence(std::size_t n, std::uint8_t first = 0) {
+  std::vector<std::uint8_t> out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(first + i);
+  return out;
+}
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 std::string ReadFileText(const std::filesystem::path& path);

@@ -47,12 +47,6 @@ struct Segment {
   }
 };
 
-std::vector<std::uint8_t> Sequence(std::size_t n, std::uint8_t first) {
-  std::vector<std::uint8_t> out(n);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(first + i);
-  return out;
-}
-
 void SetMpeg4Video(Segment& s, std::size_t configBytes = 20) {
   s.video.present = true;
   s.video.kind = VideoKind::Mpeg4;

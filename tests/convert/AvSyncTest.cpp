@@ -3,8 +3,8 @@
 // containers, the source's rate and 15 fps, whole and split. In every file the
 // beep keeps its place and its offset to the flash as in the source (onsets by
 // ffmpeg's blackdetect and silencedetect), and both tracks end with the
-// segment; also across gaps, and from one picture a second. A kept NTSC or
-// film rate keeps every picture.
+// segment; also across gaps, and from one picture a second. A kept NTSC rate
+// keeps every picture.
 
 #include <gtest/gtest.h>
 
@@ -122,11 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Jobs, AvSyncTest, ::testing::Values(
     Case{"OnePictureASecondAt30", [](S& s) { s.framerate = 30; }, false, "slow.wmv",
          test::Join({test::Video("320x240", "1", "4"), test::Tone(44100, "4"), {"-c:v", "wmv2"}})},
     Case{"NtscRateKept", [](S& s) { s.framerate = 0; }, false, "ntsc.wmv", Pictures("30000/1001"),
-         300},
-    Case{"NtscRateKeptByH263", [](S& s) { s.mpeg_video = 1, s.framerate = 0; }, false, "ntsc.wmv",
-         Pictures("30000/1001"), 300},
-    Case{"FilmRateKept", [](S& s) { s.framerate = 0; }, false, "film.wmv", Pictures("24000/1001"),
-         240}),
+         300}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -15,7 +15,6 @@ namespace {
 
 using test::Join;
 using test::MakeMedia;
-using test::RecordingNotifier;
 using test::TempDir;
 using test::Tone;
 using test::Video;
@@ -140,9 +139,7 @@ TEST(MediaInfo, TheLengthIsWhatTheFileHolds) {
   EXPECT_NEAR(declared, 40000000, 1000000);
   std::vector<std::uint8_t> half(good.begin(), good.begin() + good.size() / 2);
   test::WriteFileBytes(dir.file("half.wmv"), half);
-  const auto format = test::ProbeSections(dir.file("half.wmv"), {"-show_format"}, "format");
-  ASSERT_EQ(format.size(), 1u);
-  ASSERT_EQ(format[0].at("duration"), "N/A");
+  ASSERT_EQ(test::Probe(dir.file("half.wmv"), "format=duration"), "N/A");
   const MediaInfo info = Open(dir.file("half.wmv"));
   EXPECT_TRUE(info.hasVideo);
   EXPECT_GT(info.durationHns, 10000000);
@@ -234,18 +231,14 @@ TEST(InputCheck, MpegIsTakenOnlyWithLayerOneOrTwoAudio) {
 
   // With anyinput every file with decodable sound or pictures is taken; a
   // known extension without them stays refused.
-  MakeMedia(Join({Video("176x144", "25", "1"),
-                  Tone(44100, "1"),
-                  {"-c:v", "libx264", "-c:a", "aac", dir.file("phone.MP4")}}));
   MakeMedia(Join({Tone(44100, "1"), {"-c:a", "flac", dir.file("song.flac")}}));
   test::WriteFileBytes(dir.file("noise.mp4"), std::vector<std::uint8_t>(3000, 0x5a));
   const struct {
     const char* name;
     bool described, any;
-  } cases[] = {{"CLIP.MPG", true, true},     {"phone.MP4", false, true},
-               {"song.flac", false, true},   {"clip3.mpeg", false, true},
-               {"silent.mpg", false, true},  {"noise.mp4", false, false},
-               {"missing.mpg", false, false}};
+  } cases[] = {{"CLIP.MPG", true, true},    {"song.flac", false, true},
+               {"clip3.mpeg", false, true}, {"silent.mpg", false, true},
+               {"noise.mp4", false, false}, {"missing.mpg", false, false}};
   for (const auto& c : cases) {
     EXPECT_EQ(IsSupportedInput(dir.file(c.name)), c.described) << c.name;
     EXPECT_EQ(IsSupportedInput(dir.file(c.name), true), c.any) << c.name;

@@ -132,8 +132,8 @@ struct Player {
   }
 };
 
-// What the file holds (as MediaInfoTest reads it): pictures are shown, laid
-// out and grabbed only when there are some.
+// What the file holds (as MediaInfoTest reads it): pictures are shown and
+// laid out only when there are some (stills are StillCaptureCommand's).
 TEST(Preview, OpeningTellsWhatTheFileHolds) {
   const std::string tone = test::Media("tone15.wav", test::Tone(22050, "1.5"));
   for (const std::string& path : {RedOverBlue(), tone}) {
@@ -150,17 +150,6 @@ TEST(Preview, OpeningTellsWhatTheFileHolds) {
       EXPECT_EQ(p.last().width, 383);
     }
     EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0).has_value(), video);
-    // A still comes at the decoded size (its rows are checked in
-    // StillCaptureTest) and is shown.
-    std::vector<std::uint8_t> rgb;
-    int width = 0, height = 0;
-    EXPECT_EQ(p.source.GrabFrameAt(7 * kFrameHns, rgb, width, height), video);
-    if (video) {
-      EXPECT_EQ(std::make_tuple(width, height, rgb.size()),
-                std::make_tuple(640, 480, std::size_t(640) * 480 * 3));
-      EXPECT_TRUE(p.last().timeHns <= 7 * kFrameHns && p.last().timeHns > 6 * kFrameHns);
-      EXPECT_EQ(p.source.GetCurrentPosition(), 7 * kFrameHns);
-    }
   }
 }
 
