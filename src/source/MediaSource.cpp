@@ -4,11 +4,14 @@
 #include <array>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "source/FrameQueue.h"
 #include "source/FrameSeeker.h"
 #include "source/LibavHandles.h"
 #include "source/MediaProbe.h"
@@ -22,6 +25,18 @@ namespace zel {
 namespace {
 
 constexpr auto kAbortPoll = std::chrono::milliseconds(50);
+// Decoded pictures waiting for the encoding thread: a few, and no more than
+// about this many bytes of them (one at least).
+constexpr std::size_t kQueuedPictures = 4;
+constexpr std::size_t kQueuedBytes = 16 << 20;
+
+// Pictures are decoded on one thread and handed to the sink on another, so
+// that decoding and encoding overlap; ZEL_SINGLE_THREAD=1 calls the sink on
+// the decoding thread itself (the same pictures in the same order).
+bool OverlapPictures() {
+  const char* single = std::getenv("ZEL_SINGLE_THREAD");
+  return single == nullptr || std::string_view(single) != "1";
+}
 
 }  // namespace
 
@@ -49,11 +64,14 @@ struct MediaSource::Impl {
   // The running segment.
   std::unique_ptr<WavFileWriter> wav;
   std::thread videoThread;
+  std::thread pictureThread;  // hands the decoded pictures to the sink
   std::thread audioThread;
+  std::unique_ptr<FrameQueue> pictures;  // between videoThread and pictureThread
   mutable std::mutex mutex;
   std::condition_variable finished;
-  bool videoDone = true;  // guarded by mutex
-  bool audioDone = true;  // guarded by mutex
+  bool videoDone = true;     // guarded by mutex
+  int videoThreadsLeft = 0;  // guarded by mutex: the video is done at 0
+  bool audioDone = true;     // guarded by mutex
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> writeFailed{false};
   std::atomic<bool> undecodable{false};
@@ -75,6 +93,19 @@ struct MediaSource::Impl {
     {
       std::lock_guard<std::mutex> lock(mutex);
       done = true;
+    }
+    finished.notify_all();
+  }
+
+  // One of the picture side's threads has ended; the last ends the video.
+  void MarkVideoThreadDone() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      videoDone = --videoThreadsLeft == 0;
+      // A picture that could not be handed over fails the stream, as it does
+      // on one thread.
+      const int failure = videoDone && pictures ? pictures->failure() : 0;
+      if (failure != 0 && videoDecoder.seeker) videoDecoder.seeker->Fail(failure);
     }
     finished.notify_all();
   }
@@ -139,9 +170,60 @@ struct MediaSource::Impl {
     return job;
   }
 
+  // The picture side of the segment: decoding on videoThread, the sink on
+  // pictureThread (or on videoThread too when they do not overlap).
+  void StartVideo(const SegmentJob& job) {
+    if (!OverlapPictures() || info.width <= 0 || info.height <= 0) {
+      pictures.reset();
+      videoThreadsLeft = 1;
+      videoThread = std::thread([this, job] {
+        Guarded([&] {
+          DecodeVideoSegment(job, videoDecoder, info.width, info.height, *sink, deliveredFrames);
+        });
+        MarkVideoThreadDone();
+      });
+      return;
+    }
+    // Decoded pictures as the decoder gives them (at most about this size).
+    const std::size_t frameBytes = static_cast<std::size_t>(info.width) * info.height * 3 / 2;
+    const std::size_t capacity = std::min(kQueuedPictures, kQueuedBytes / frameBytes);
+    if (!pictures) pictures = std::make_unique<FrameQueue>(capacity);
+    pictures->Reset();
+    if (!videoDecoder.packer)
+      videoDecoder.packer = std::make_unique<Yv12Packer>(info.width, info.height);
+    videoThreadsLeft = 2;
+    videoThread = std::thread([this, job] {
+      Guarded([&] {
+        WalkSegmentPictures(job, videoDecoder, [this](const AVFrame* frame, std::int64_t timeHns) {
+          return pictures->Push(frame, timeHns);
+        });
+      });
+      pictures->Finish();
+      MarkVideoThreadDone();
+    });
+    pictureThread = std::thread([this] {
+      Guarded([&] {
+        FrameQueue::Picture picture;
+        while (pictures->Pop(picture)) {
+          const PictureDelivery delivery =
+              DeliverPicture(*videoDecoder.packer, picture.frame.get(), picture.timeHns, *sink);
+          if (delivery == PictureDelivery::Failed) pictures->Close(AVERROR_EXTERNAL);
+          if (delivery != PictureDelivery::Delivered) continue;
+          deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+          videoReachedHns.store(picture.timeHns, std::memory_order_relaxed);
+        }
+      });
+      // A sink that failed takes no more: the decoder must not wait for it.
+      pictures->Close();
+      MarkVideoThreadDone();
+    });
+  }
+
   void StopThreads() {
     stopRequested = true;
+    if (pictures) pictures->Close();
     if (videoThread.joinable()) videoThread.join();
+    if (pictureThread.joinable()) pictureThread.join();
     if (audioThread.joinable()) audioThread.join();
     stopRequested = false;
     if (wav) {
@@ -246,15 +328,7 @@ bool MediaSource::Run() {
     s.videoDone = !withVideo;
     s.audioDone = !withAudio;
   }
-  if (withVideo) {
-    s.videoThread = std::thread([&s, job = s.Job(s.videoStream, s.videoReachedHns)] {
-      s.Guarded([&] {
-        DecodeVideoSegment(job, s.videoDecoder, s.info.width, s.info.height, *s.sink,
-                           s.deliveredFrames);
-      });
-      s.MarkDone(s.videoDone);
-    });
-  }
+  if (withVideo) s.StartVideo(s.Job(s.videoStream, s.videoReachedHns));
   if (withAudio) {
     s.audioThread = std::thread([&s, job = s.Job(s.audioStream, s.audioReachedHns)] {
       s.Guarded([&] {
@@ -342,6 +416,7 @@ void MediaSource::CloseConversion() {
   s.pcmChannels = 0;
   s.videoDecoder.Reset();
   s.audioDecoder.Reset();
+  s.pictures.reset();
   s.path.clear();
   s.info = MediaInfo{};
   s.audioStream = -1;

@@ -67,7 +67,10 @@ MpegAudioLayer MpegAudioProbe(const std::string& path);
 enum class OpenResult { Opened, NoSuchFile, NothingPlays };
 
 // Opens, positions and decodes one input file for conversion: a segment at a
-// time, on two streaming threads (audio, video). The preview has a class of
+// time, on streaming threads: one decodes the audio, one the video, and a
+// third hands the decoded pictures to the sink (so that their encoding
+// overlaps the decoding; ZEL_SINGLE_THREAD=1 calls the sink on the decoding
+// thread). The preview has a class of
 // its own (PreviewSource), so that it goes on working during a conversion.
 class MediaSource {
  public:
