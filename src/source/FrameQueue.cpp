@@ -82,4 +82,12 @@ void FrameQueue::Reset() {
   failure_ = 0;
 }
 
+void FrameQueue::SetCapacity(std::size_t capacity) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    capacity_ = std::max<std::size_t>(capacity, 1);
+  }
+  changed_.notify_all();
+}
+
 }  // namespace zel

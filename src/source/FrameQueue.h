@@ -44,6 +44,8 @@ class FrameQueue {
 
   // Empties the queue for another segment.
   void Reset();
+  // Pictures waiting at most from now on (at least one).
+  void SetCapacity(std::size_t capacity);
 
  private:
   void Drop(av::FramePtr frame);  // mutex_ held

@@ -103,6 +103,13 @@ class MediaSource {
   // The WAV file is created (with its header) whenever a name is set, also for
   // a file without audio. False when the WAV file cannot be created.
   bool Run();
+  // The segment after the one Run started, and its WAV file. Once that one
+  // has been delivered, Stop starts decoding this one (its sound into the
+  // WAV file, a bounded number of pictures), so that it decodes while the
+  // caller encodes and writes the one before; Run takes it over when asked
+  // for the same segment. Anything else (another segment, CloseConversion)
+  // drops it and removes its WAV file. Run forgets what was set here.
+  void SetNextSegment(std::int64_t startHns, std::int64_t stopHns, const std::string& wavPath);
 
   enum class WaitResult {
     Delivered,
