@@ -337,10 +337,16 @@ struct MediaSource::Impl {
   void StartAhead() {
     const bool picturesWait = !info.hasVideo || sink == nullptr || PicturesOverlap();
     if (!next || !OverlapPictures() || !picturesWait || aborted()) return;
+    // The caller's segment stays set: Run takes the one decoded ahead only
+    // when the caller sets that one.
+    const Segment running = Requested();
     startHns = std::max<std::int64_t>(0, next->startHns);
     stopHns = std::max(startHns, next->stopHns);
     wavPath = next->wavPath;
     if (Start(false)) ahead = Requested();
+    startHns = running.startHns;
+    stopHns = running.stopHns;
+    wavPath = running.wavPath;
   }
 };
 
