@@ -2,7 +2,11 @@
 # Times a whole conversion by zel-convert against the ffmpeg command line on a
 # 60-second 320x240 29.97 fps WMV (wmv2 800 kbit/s, wmav2 128 kbit/s stereo
 # 44.1 kHz). Runs alternate; the medians of wall time and peak memory are
-# compared. Usage: bench/compare-ffmpeg.sh [RUNS]   (default 5)
+# compared (the spread of the runs, lowest-highest, in brackets); the three
+# ratios that matter: the whole job against ffmpeg (time and peak memory),
+# and the job in 1-second segments against the whole job (time and peak
+# memory). Usage: bench/compare-ffmpeg.sh [RUNS]   (default 5)
+# ZEL_SINGLE_THREAD=1 in the environment runs zel-convert on one thread.
 # With ZEL_BASELINE=/path/to/an/older/zel-convert, that build's runs alternate
 # with this one's and their ratio is printed too (a change before and after).
 runs=${1:-5}
@@ -35,6 +39,9 @@ measure() {
 median() { # $1: file, $2: column
   awk -v c="$2" '{print $c}' "$1" | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'
 }
+spread() { # $1: file, $2: column: "(lowest-highest)"
+  awk -v c="$2" '{print $c}' "$1" | sort -g | awk 'NR == 1 {l = $1} {h = $1} END {printf "(%s-%s)", l, h}'
+}
 
 export -f ffmpeg_one zel_run
 export clip work zel base
@@ -54,15 +61,18 @@ report() { # label zel ff
   local zt ft zm fm
   zt=$(median "$work/$2" 1); ft=$(median "$work/$3" 1)
   zm=$(median "$work/$2" 2); fm=$(median "$work/$3" 2)
-  printf '%-34s zel %6.2f s  %-20s %6.2f s  ratio %.2fx   peak memory zel %6d KiB  %-8s %6d KiB  ratio %.2fx\n' \
-    "$1" "$zt" "$4" "$ft" "$(div "$zt" "$ft")" "$zm" "ffmpeg" "$fm" "$(div "$zm" "$fm")"
+  printf '%-34s zel %6.2f s %-11s %-9s %6.2f s %-11s ratio %.2fx   peak memory zel %6d KiB  %-8s %6d KiB  ratio %.2fx\n' \
+    "$1" "$zt" "$(spread "$work/$2" 1)" "$4" "$ft" "$(spread "$work/$3" 1)" "$(div "$zt" "$ft")" \
+    "$zm" "ffmpeg" "$fm" "$(div "$zm" "$fm")"
 }
 echo "median of $runs runs on $(nproc) cores"
 report "3GP only" zel_3gp ff_3gp "ffmpeg"
 report "3GP + 3G2 (ffmpeg: two runs)" zel_both ff_both "ffmpeg x2"
 zs=$(median "$work/zel_split" 1); zu=$(median "$work/zel_3gp" 1)
-printf '%-34s zel %6.2f s  unsplit %6.2f s  ratio %.2fx   peak memory %d KiB\n' \
-  "3GP in 1-second segments" "$zs" "$zu" "$(div "$zs" "$zu")" "$(median "$work/zel_split" 2)"
+ms=$(median "$work/zel_split" 2); mu=$(median "$work/zel_3gp" 2)
+printf '%-34s zel %6.2f s %-11s unsplit %6.2f s  ratio %.2fx   peak memory %d KiB  unsplit %d KiB  ratio %.2fx\n' \
+  "3GP in 1-second segments" "$zs" "$(spread "$work/zel_split" 1)" "$zu" "$(div "$zs" "$zu")" \
+  "$ms" "$mu" "$(div "$ms" "$mu")"
 if [[ -n $base ]]; then
   for run in 3gp both split; do
     printf '%-34s zel %6.2f s  baseline %6.2f s  ratio %.3fx   processor time ratio %.3fx\n' \

@@ -323,6 +323,11 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     notifier.showMessage(text::kTemporaryWavFailure);
     return false;
   }
+  // The next segment decodes while this one is encoded and written.
+  if (!bounds.last) {
+    const SegmentBounds next = SegmentAt(index + 1, job_.settings.splittime, job_.range);
+    source.SetNextSegment(next.start, next.end, TemporaryWavPath(workDir_, index + 1));
+  }
   // The audio encoder is first needed once the segment has been decoded; it
   // opens (FAAC's set-up is costly) while the streaming threads decode.
   if (audio_.present) {

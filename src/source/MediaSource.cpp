@@ -1,14 +1,19 @@
 #include "source/MediaSource.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "source/FrameQueue.h"
 #include "source/FrameSeeker.h"
 #include "source/LibavHandles.h"
 #include "source/MediaProbe.h"
@@ -22,6 +27,37 @@ namespace zel {
 namespace {
 
 constexpr auto kAbortPoll = std::chrono::milliseconds(50);
+// Decoded pictures waiting for the encoding thread: a few, and no more than
+// about this many bytes of them (one at least).
+constexpr std::size_t kQueuedPictures = 4;
+constexpr std::size_t kQueuedBytes = 16 << 20;
+// A segment decoded ahead, while the one before it is encoded and written,
+// holds more of them: as many as that takes, within these bounds.
+constexpr std::size_t kAheadPictures = 64;
+constexpr std::size_t kAheadBytes = 8 << 20;
+
+// Pictures are decoded on one thread and handed to the sink on another, so
+// that decoding and encoding overlap; ZEL_SINGLE_THREAD=1 calls the sink on
+// the decoding thread itself (the same pictures in the same order).
+bool OverlapPictures() {
+  const char* single = std::getenv("ZEL_SINGLE_THREAD");
+  return single == nullptr || std::string_view(single) != "1";
+}
+
+// Large buffers (encoder tables, decoded pictures) come and go with every
+// segment. glibc raises its mmap threshold each time such a buffer is freed
+// and then serves the next ones from the heap, which a job of many short
+// segments leaves fragmented (a third more memory at its peak); a fixed
+// threshold gives them back to the system as they go.
+void FixMmapThreshold() {
+  static std::once_flag once;
+  std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
+}
+
+void RemoveFile(const std::string& path) {
+  std::error_code error;
+  std::filesystem::remove(path, error);
+}
 
 }  // namespace
 
@@ -49,11 +85,14 @@ struct MediaSource::Impl {
   // The running segment.
   std::unique_ptr<WavFileWriter> wav;
   std::thread videoThread;
+  std::thread pictureThread;  // hands the decoded pictures to the sink
   std::thread audioThread;
+  std::unique_ptr<FrameQueue> pictures;  // between videoThread and pictureThread
   mutable std::mutex mutex;
   std::condition_variable finished;
-  bool videoDone = true;  // guarded by mutex
-  bool audioDone = true;  // guarded by mutex
+  bool videoDone = true;     // guarded by mutex
+  int videoThreadsLeft = 0;  // guarded by mutex: the video is done at 0
+  bool audioDone = true;     // guarded by mutex
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> writeFailed{false};
   std::atomic<bool> undecodable{false};
@@ -66,6 +105,31 @@ struct MediaSource::Impl {
   bool runningAudio = false;
   std::string brokenText;  // guarded by mutex: a streaming thread's exception
 
+  // A segment as Run decodes it.
+  struct Segment {
+    std::int64_t startHns = 0, stopHns = 0;
+    std::string wavPath;
+    int wavRate = 0, wavChannels = 0;
+    bool operator==(const Segment&) const = default;
+  };
+  std::optional<Segment> next;   // the one after the running one (SetNextSegment)
+  std::optional<Segment> ahead;  // decoded ahead: its threads run, its pictures wait
+  bool delivered = false;        // the last WaitForSegment ended Delivered
+
+  int PcmRate() const { return info.hasAudio ? (pcmRate > 0 ? pcmRate : info.sampleRate) : 8000; }
+  int PcmChannels() const {
+    return info.hasAudio ? (pcmChannels > 0 ? pcmChannels : info.channels) : 1;
+  }
+  Segment Requested() const { return {startHns, stopHns, wavPath, PcmRate(), PcmChannels()}; }
+  bool PicturesOverlap() const { return OverlapPictures() && info.width > 0 && info.height > 0; }
+  // Pictures waiting in the queue at most: a few, or as many as a segment
+  // decoded ahead needs.
+  std::size_t QueueCapacity(bool decodingAhead) const {
+    const std::size_t frameBytes = static_cast<std::size_t>(info.width) * info.height * 3 / 2;
+    return decodingAhead ? std::min(kAheadPictures, kAheadBytes / frameBytes)
+                         : std::min(kQueuedPictures, kQueuedBytes / frameBytes);
+  }
+
   bool aborted() const {
     const std::atomic<bool>* flag = abortFlag.load();
     return flag != nullptr && flag->load();
@@ -75,6 +139,19 @@ struct MediaSource::Impl {
     {
       std::lock_guard<std::mutex> lock(mutex);
       done = true;
+    }
+    finished.notify_all();
+  }
+
+  // One of the picture side's threads has ended; the last ends the video.
+  void MarkVideoThreadDone() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      videoDone = --videoThreadsLeft == 0;
+      // A picture that could not be handed over fails the stream, as it does
+      // on one thread.
+      const int failure = videoDone && pictures ? pictures->failure() : 0;
+      if (failure != 0 && videoDecoder.seeker) videoDecoder.seeker->Fail(failure);
     }
     finished.notify_all();
   }
@@ -139,19 +216,141 @@ struct MediaSource::Impl {
     return job;
   }
 
+  // The picture side of the segment: decoding on videoThread, the sink on
+  // pictureThread (or on videoThread too when they do not overlap).
+  void StartVideo(const SegmentJob& job, bool withSink) {
+    if (!PicturesOverlap()) {
+      pictures.reset();
+      videoThreadsLeft = 1;
+      videoThread = std::thread([this, job] {
+        Guarded([&] {
+          DecodeVideoSegment(job, videoDecoder, info.width, info.height, *sink, deliveredFrames);
+        });
+        MarkVideoThreadDone();
+      });
+      return;
+    }
+    if (!pictures) pictures = std::make_unique<FrameQueue>(QueueCapacity(false));
+    pictures->Reset();
+    pictures->SetCapacity(QueueCapacity(!withSink));
+    if (!videoDecoder.packer)
+      videoDecoder.packer = std::make_unique<Yv12Packer>(info.width, info.height);
+    videoThreadsLeft = 2;
+    videoThread = std::thread([this, job] {
+      Guarded([&] {
+        WalkSegmentPictures(job, videoDecoder, [this](const AVFrame* frame, std::int64_t timeHns) {
+          return pictures->Push(frame, timeHns);
+        });
+      });
+      pictures->Finish();
+      MarkVideoThreadDone();
+    });
+    if (withSink) StartPictureThread();
+  }
+
+  // Hands the queued pictures to the sink, as they come.
+  void StartPictureThread() {
+    pictures->SetCapacity(QueueCapacity(false));
+    pictureThread = std::thread([this] {
+      Guarded([&] {
+        FrameQueue::Picture picture;
+        while (pictures->Pop(picture)) {
+          const PictureDelivery delivery =
+              DeliverPicture(*videoDecoder.packer, picture.frame.get(), picture.timeHns, *sink);
+          if (delivery == PictureDelivery::Failed) pictures->Close(AVERROR_EXTERNAL);
+          if (delivery != PictureDelivery::Delivered) continue;
+          deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+          videoReachedHns.store(picture.timeHns, std::memory_order_relaxed);
+        }
+      });
+      // A sink that failed takes no more: the decoder must not wait for it.
+      pictures->Close();
+      MarkVideoThreadDone();
+    });
+  }
+
   void StopThreads() {
     stopRequested = true;
+    if (pictures) pictures->Close();
     if (videoThread.joinable()) videoThread.join();
+    if (pictureThread.joinable()) pictureThread.join();
     if (audioThread.joinable()) audioThread.join();
     stopRequested = false;
     if (wav) {
       if (!wav->Close()) writeFailed = true;
       wav.reset();
     }
+    // A segment decoded ahead that nobody took leaves nothing behind.
+    if (ahead) RemoveFile(ahead->wavPath);
+    ahead.reset();
+  }
+
+  // Starts decoding the segment set: the WAV file first, then the threads;
+  // withSink false decodes ahead, the pictures waiting for StartPictureThread.
+  // False when the WAV file cannot be created.
+  bool Start(bool withSink) {
+    writeFailed = false;
+    undecodable = false;
+    deliveredFrames = 0;
+    wavBytes = 0;
+    work = 0;
+    videoReachedHns = 0;
+    audioReachedHns = 0;
+    const bool withAudio = info.hasAudio && !wavPath.empty();
+    const bool withVideo = info.hasVideo && sink != nullptr;
+    runningAudio = withAudio;
+    runningVideo = withVideo;
+    brokenText.clear();
+    wavRate = PcmRate();
+    wavChannels = PcmChannels();
+    if (!wavPath.empty()) {
+      // The file exists from the start of the segment, also without audio.
+      wav = std::make_unique<WavFileWriter>(wavPath, wavRate, wavChannels);
+      if (!wav->ok()) {
+        wav.reset();
+        return false;
+      }
+      wavBytes = WavFileWriter::kHeaderBytes;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      videoDone = !withVideo;
+      audioDone = !withAudio;
+    }
+    if (withVideo) StartVideo(Job(videoStream, videoReachedHns), withSink);
+    if (withAudio) {
+      audioThread = std::thread([this, job = Job(audioStream, audioReachedHns)] {
+        Guarded([&] {
+          const AudioSegmentResult result =
+              DecodeAudioSegment(job, audioDecoder, wavRate, wavChannels, *wav, wavBytes);
+          if (result == AudioSegmentResult::Undecodable) undecodable = true;
+          if (result == AudioSegmentResult::WriteFailed || !wav->Finish()) writeFailed = true;
+        });
+        MarkDone(audioDone);
+      });
+    }
+    return true;
+  }
+
+  // The next segment decodes while the caller encodes and writes the one
+  // before: its sound into its WAV file, its pictures into the queue.
+  void StartAhead() {
+    const bool picturesWait = !info.hasVideo || sink == nullptr || PicturesOverlap();
+    if (!next || !OverlapPictures() || !picturesWait || aborted()) return;
+    // The caller's segment stays set: Run takes the one decoded ahead only
+    // when the caller sets that one.
+    const Segment running = Requested();
+    startHns = std::max<std::int64_t>(0, next->startHns);
+    stopHns = std::max(startHns, next->stopHns);
+    wavPath = next->wavPath;
+    if (Start(false)) ahead = Requested();
+    startHns = running.startHns;
+    stopHns = running.stopHns;
+    wavPath = running.wavPath;
   }
 };
 
-MediaSource::MediaSource() : impl_(std::make_unique<Impl>()) {}
+MediaSource::MediaSource() : impl_(std::make_unique<Impl>()) { FixMmapThreshold(); }
 
 MediaSource::~MediaSource() { CloseConversion(); }
 
@@ -217,56 +416,21 @@ bool MediaSource::Run() {
   if (!s.opened) {
     return false;
   }
-  s.StopThreads();
-  s.writeFailed = false;
-  s.undecodable = false;
-  s.deliveredFrames = 0;
-  s.wavBytes = 0;
-  s.work = 0;
-  s.videoReachedHns = 0;
-  s.audioReachedHns = 0;
-  const bool withAudio = s.info.hasAudio && !s.wavPath.empty();
-  const bool withVideo = s.info.hasVideo && s.sink != nullptr;
-  s.runningAudio = withAudio;
-  s.runningVideo = withVideo;
-  s.brokenText.clear();
-  s.wavRate = s.info.hasAudio ? (s.pcmRate > 0 ? s.pcmRate : s.info.sampleRate) : 8000;
-  s.wavChannels = s.info.hasAudio ? (s.pcmChannels > 0 ? s.pcmChannels : s.info.channels) : 1;
-  if (!s.wavPath.empty()) {
-    // The file exists from the start of the segment, also without audio.
-    s.wav = std::make_unique<WavFileWriter>(s.wavPath, s.wavRate, s.wavChannels);
-    if (!s.wav->ok()) {
-      s.wav.reset();
-      return false;
-    }
-    s.wavBytes = WavFileWriter::kHeaderBytes;
+  s.next.reset();
+  if (s.ahead && *s.ahead == s.Requested()) {
+    // The segment decoded ahead goes on, its pictures now to the sink; its
+    // WAV file is the caller's.
+    s.ahead.reset();
+    if (s.runningVideo && s.pictures) s.StartPictureThread();
+    return true;
   }
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.videoDone = !withVideo;
-    s.audioDone = !withAudio;
-  }
-  if (withVideo) {
-    s.videoThread = std::thread([&s, job = s.Job(s.videoStream, s.videoReachedHns)] {
-      s.Guarded([&] {
-        DecodeVideoSegment(job, s.videoDecoder, s.info.width, s.info.height, *s.sink,
-                           s.deliveredFrames);
-      });
-      s.MarkDone(s.videoDone);
-    });
-  }
-  if (withAudio) {
-    s.audioThread = std::thread([&s, job = s.Job(s.audioStream, s.audioReachedHns)] {
-      s.Guarded([&] {
-        const AudioSegmentResult result =
-            DecodeAudioSegment(job, s.audioDecoder, s.wavRate, s.wavChannels, *s.wav, s.wavBytes);
-        if (result == AudioSegmentResult::Undecodable) s.undecodable = true;
-        if (result == AudioSegmentResult::WriteFailed || !s.wav->Finish()) s.writeFailed = true;
-      });
-      s.MarkDone(s.audioDone);
-    });
-  }
-  return true;
+  s.StopThreads();  // a segment decoded ahead that is not this one goes
+  return s.Start(true);
+}
+
+void MediaSource::SetNextSegment(std::int64_t startHns, std::int64_t stopHns,
+                                 const std::string& wavPath) {
+  impl_->next = Impl::Segment{startHns, stopHns, wavPath, 0, 0};
 }
 
 MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds stallPeriod,
@@ -283,6 +447,7 @@ MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds st
   };
   auto seen = progress();
   Clock::time_point lastProgress = Clock::now();
+  s.delivered = false;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(s.mutex);
@@ -290,7 +455,11 @@ MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds st
       if (s.writeFailed) return WaitResult::Failed;
       if (s.undecodable) return WaitResult::Undecodable;
       if (!s.brokenText.empty()) return WaitResult::Broken;
-      if (s.videoDone && s.audioDone) return s.Outcome();
+      if (s.videoDone && s.audioDone) {
+        const WaitResult outcome = s.Outcome();
+        s.delivered = outcome == WaitResult::Delivered;
+        return outcome;
+      }
       s.finished.wait_for(lock, std::min<std::chrono::milliseconds>(kAbortPoll, stallPeriod));
       if (s.videoDone && s.audioDone) continue;
     }
@@ -349,13 +518,20 @@ std::string MediaSource::failureText() const {
 }
 
 bool MediaSource::Stop() {
-  if (impl_->opened) impl_->StopThreads();
-  return !impl_->writeFailed;
+  Impl& s = *impl_;
+  if (!s.opened) return !s.writeFailed;
+  s.StopThreads();
+  const bool written = !s.writeFailed;
+  if (written && s.delivered) s.StartAhead();
+  s.next.reset();
+  s.delivered = false;
+  return written;
 }
 
 void MediaSource::CloseConversion() {
   Impl& s = *impl_;
   s.StopThreads();
+  s.next.reset();
   s.opened = false;
   // Nothing of the job that used us stays referenced.
   s.sink = nullptr;
@@ -365,6 +541,7 @@ void MediaSource::CloseConversion() {
   s.pcmChannels = 0;
   s.videoDecoder.Reset();
   s.audioDecoder.Reset();
+  s.pictures.reset();
   s.path.clear();
   s.info = MediaInfo{};
   s.audioStream = -1;

@@ -67,7 +67,10 @@ MpegAudioLayer MpegAudioProbe(const std::string& path);
 enum class OpenResult { Opened, NoSuchFile, NothingPlays };
 
 // Opens, positions and decodes one input file for conversion: a segment at a
-// time, on two streaming threads (audio, video). The preview has a class of
+// time, on streaming threads: one decodes the audio, one the video, and a
+// third hands the decoded pictures to the sink (so that their encoding
+// overlaps the decoding; ZEL_SINGLE_THREAD=1 calls the sink on the decoding
+// thread). The preview has a class of
 // its own (PreviewSource), so that it goes on working during a conversion.
 class MediaSource {
  public:
@@ -100,6 +103,13 @@ class MediaSource {
   // The WAV file is created (with its header) whenever a name is set, also for
   // a file without audio. False when the WAV file cannot be created.
   bool Run();
+  // The segment after the one Run started, and its WAV file. Once that one
+  // has been delivered, Stop starts decoding this one (its sound into the
+  // WAV file, a bounded number of pictures), so that it decodes while the
+  // caller encodes and writes the one before; Run takes it over when asked
+  // for the same segment. Anything else (another segment, CloseConversion)
+  // drops it and removes its WAV file. Run forgets what was set here.
+  void SetNextSegment(std::int64_t startHns, std::int64_t stopHns, const std::string& wavPath);
 
   enum class WaitResult {
     Delivered,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "General/Log.h"
@@ -29,11 +30,9 @@ void StreamDecoder::Reset() {
   converter.reset();
 }
 
-void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
-                        VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames) {
-  if (job.stopHns <= job.startHns || width <= 0 || height <= 0) {
-    return;
-  }
+void WalkSegmentPictures(const SegmentJob& job, StreamDecoder& decoder,
+                         const std::function<bool(const AVFrame*, std::int64_t)>& handOver) {
+  if (job.stopHns <= job.startHns) return;
   if (!decoder.seeker) decoder.seeker = std::make_unique<FrameSeeker>();
   FrameSeeker& seeker = *decoder.seeker;
   // The pictures the segment needs at most: the one on show and the next.
@@ -41,25 +40,37 @@ void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width
     return;
   }
   seeker.SetStop(job.shouldStop, job.work);
-  if (!decoder.packer) decoder.packer = std::make_unique<Yv12Packer>(width, height);
-  Yv12Packer& packer = *decoder.packer;
   // The picture on show at the start comes at 0, each one after it at its
   // time from the start; a segment after the last picture keeps showing it.
   WalkPictures(seeker, job.startHns, job.stopHns, [&](const DecodedPicture& picture) {
-    const std::vector<std::uint8_t>* packed = packer.Pack(picture.frame.get());
-    if (packed == nullptr) {
-      // libswscale could not convert it: the stream fails.
-      if (packer.failed()) seeker.Fail(AVERROR_EXTERNAL);
-      return !packer.failed();
-    }
-    const std::int64_t timeHns = std::max(picture.timeHns, job.startHns);
-    sink.BufferCB(static_cast<double>(timeHns - job.startHns) / kHnsPerSecond, packed->data(),
-                  packed->size());
-    deliveredFrames.fetch_add(1, std::memory_order_relaxed);
-    if (job.reachedHns) job.reachedHns->store(timeHns - job.startHns, std::memory_order_relaxed);
-    return true;
+    return handOver(picture.frame.get(), std::max(picture.timeHns, job.startHns) - job.startHns);
   });
   seeker.SetStop({}, nullptr);
+}
+
+PictureDelivery DeliverPicture(Yv12Packer& packer, const AVFrame* frame, std::int64_t timeHns,
+                               VideoFrameSink& sink) {
+  const std::vector<std::uint8_t>* packed = packer.Pack(frame);
+  if (packed == nullptr) {
+    // libswscale could not convert it: the stream fails.
+    return packer.failed() ? PictureDelivery::Failed : PictureDelivery::Dropped;
+  }
+  sink.BufferCB(static_cast<double>(timeHns) / kHnsPerSecond, packed->data(), packed->size());
+  return PictureDelivery::Delivered;
+}
+
+void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
+                        VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames) {
+  if (width <= 0 || height <= 0) return;
+  if (!decoder.packer) decoder.packer = std::make_unique<Yv12Packer>(width, height);
+  WalkSegmentPictures(job, decoder, [&](const AVFrame* frame, std::int64_t timeHns) {
+    const PictureDelivery delivery = DeliverPicture(*decoder.packer, frame, timeHns, sink);
+    if (delivery == PictureDelivery::Failed) decoder.seeker->Fail(AVERROR_EXTERNAL);
+    if (delivery != PictureDelivery::Delivered) return delivery == PictureDelivery::Dropped;
+    deliveredFrames.fetch_add(1, std::memory_order_relaxed);
+    if (job.reachedHns) job.reachedHns->store(timeHns, std::memory_order_relaxed);
+    return true;
+  });
 }
 
 AudioSegmentResult DecodeAudioSegment(const SegmentJob& job, StreamDecoder& decoder, int sampleRate,

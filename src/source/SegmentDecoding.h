@@ -11,6 +11,8 @@
 
 #include "General/MediaTypes.h"
 
+struct AVFrame;
+
 namespace zel {
 
 class FrameSeeker;
@@ -42,6 +44,16 @@ struct StreamDecoder {
 // failure set.
 void DecodeVideoSegment(const SegmentJob& job, StreamDecoder& decoder, int width, int height,
                         VideoFrameSink& sink, std::atomic<std::uint64_t>& deliveredFrames);
+
+// The two halves of DecodeVideoSegment, for running them on two threads:
+// the decoded pictures of the segment and their times from its start (100-ns
+// units), in order, while handOver returns true; and one picture packed and
+// handed to the sink (Dropped: too small to give a whole frame).
+void WalkSegmentPictures(const SegmentJob& job, StreamDecoder& decoder,
+                         const std::function<bool(const AVFrame*, std::int64_t)>& handOver);
+enum class PictureDelivery { Delivered, Dropped, Failed };
+PictureDelivery DeliverPicture(Yv12Packer& packer, const AVFrame* frame, std::int64_t timeHns,
+                               VideoFrameSink& sink);
 
 enum class AudioSegmentResult { Written, WriteFailed, Undecodable, ReadFailed };
 

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 
@@ -18,6 +19,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "common/BoxWalker.h"
 #include "common/ConversionJob.h"
 #include "common/MediaFixtures.h"
 #include "convert/Report.h"
@@ -291,6 +293,56 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegmentsAndTheirReport) {
   EXPECT_LT(inside.source.deliveredFrames(), 30u);
   EXPECT_TRUE(inside.Outputs().empty());
   EXPECT_TRUE(fs::is_empty(inside.work.path()));
+
+  // An abort while pictures decode and encode, or once a segment is written
+  // while the next one decodes ahead, stops every thread and leaves no work
+  // file (nor the next segment's WAV file).
+  for (const bool between : {false, true}) {
+    Job k;
+    k.settings.splittime = 20000000;
+    k.notifier.atProgress = [&k, between](const ConversionProgress& p) {
+      if (between ? p.segmentFinished : p.segmentPositionHns > 0) k.state.abortRequested = true;
+    };
+    ASSERT_EQ(k.Convert(Media("clip10.wmv")), Aborted);
+    EXPECT_EQ(k.Outputs(),
+              between ? std::set<std::string>{"clip1000.3gp"} : std::set<std::string>{});
+    EXPECT_TRUE(fs::is_empty(k.work.path()));
+  }
+}
+
+// The file's bytes but its clock fields (creation and modification times of
+// the movie, its tracks and their media), which tell when it was written.
+std::vector<std::uint8_t> WithoutClocks(const std::string& path) {
+  BoxWalker walker = BoxWalker::FromFile(path);
+  std::vector<std::uint8_t> bytes = walker.bytes();
+  for (std::string box : {"moov/mvhd", "moov/trak[0]/tkhd", "moov/trak[0]/mdia/mdhd",
+                          "moov/trak[1]/tkhd", "moov/trak[1]/mdia/mdhd"}) {
+    if (const BoxNode* node = walker.find(box))
+      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(node->payloadOffset + 4), 8, 0);
+  }
+  return bytes;
+}
+
+// Pictures decoded on one thread and encoded on another, with each next
+// segment decoded ahead, give the very files of the job run on one thread.
+TEST(ConversionDriverOverlap, FilesMatchTheSingleThreadedJob) {
+  // mpeg_video 2: MPEG-4, 1: H.263
+  for (const auto& [video, split] : {std::pair{2, 0}, {2, 1}, {1, 0}, {1, 1}}) {
+    std::map<std::string, std::vector<std::uint8_t>> files[2];
+    for (const int single : {0, 1}) {
+      single ? ::setenv("ZEL_SINGLE_THREAD", "1", 1) : ::unsetenv("ZEL_SINGLE_THREAD");
+      Job j;
+      j.settings.file3g2 = 1;
+      j.settings.mpeg_video = video;
+      j.settings.splittime = split * 10000000;
+      ASSERT_EQ(j.Convert(Media("clip.wmv")), Completed);
+      for (const std::string& name : j.Outputs())
+        files[single][name] = WithoutClocks(j.out.file(name));
+    }
+    ::unsetenv("ZEL_SINGLE_THREAD");
+    EXPECT_GE(files[0].size(), split ? 8u : 2u);
+    EXPECT_TRUE(files[0] == files[1]) << "mpeg_video " << video << " split " << split;
+  }
 }
 
 // The AVI's pre-conversion fails too when a picture cannot be scaled.

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #include "General/MediaTypes.h"
 #include "common/MediaFixtures.h"
@@ -69,10 +70,15 @@ struct Segment {
     source.SetVideoSink(&sink);
     source.SetWavFileName(wav);
   }
-  void Run(std::int64_t startHns, std::int64_t stopHns) {
+  // next (its stop and WAV file): the segment after it, which decodes ahead
+  // once this one has been delivered.
+  void Run(std::int64_t startHns, std::int64_t stopHns, std::int64_t nextStopHns = 0,
+           const std::string& nextWav = {}) {
     sink.times.clear();
     EXPECT_TRUE(source.SetSegment(startHns, stopHns));
+    source.SetWavFileName(wav);
     EXPECT_TRUE(source.Run());
+    if (nextStopHns > 0) source.SetNextSegment(stopHns, nextStopHns, nextWav);
     EXPECT_EQ(source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Delivered);
     source.Stop();
   }
@@ -242,10 +248,14 @@ TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
   Segment split(dir, path);
   std::vector<double> times;
   std::vector<std::int16_t> samples;
-  // Bounds that fall between frames and between the codec's audio blocks.
-  const std::int64_t bounds[] = {5000000, 10000000, 10000001, 17770000, 27000000};
-  for (std::size_t i = 0; i + 1 < std::size(bounds); ++i) {
-    split.Run(bounds[i], bounds[i + 1]);
+  // Bounds that fall between frames and between the codec's audio blocks;
+  // each segment decodes while the one before is read, the last announces
+  // one that never runs.
+  const std::int64_t bounds[] = {5000000, 10000000, 10000001, 17770000, 27000000, 30000000};
+  const auto wav = [&dir](std::size_t i) { return dir.file("part" + std::to_string(i) + ".wav"); };
+  for (std::size_t i = 0; i + 2 < std::size(bounds); ++i) {
+    split.wav = wav(i);
+    split.Run(bounds[i], bounds[i + 1], bounds[i + 2], wav(i + 1));
     ASSERT_EQ(split.sink.times.front(), 0.0);  // the bounds fall between frames
     for (double t : split.sink.times)
       if (t > 0) times.push_back(t + (bounds[i] - bounds[0]) / 1e7);
@@ -256,6 +266,11 @@ TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
   for (std::size_t i = 0; i < times.size(); ++i)
     EXPECT_NEAR(times[i], whole.sink.times[i + 1], 1e-6);
   EXPECT_TRUE(samples == wholeSamples);
+  // Another segment than the one decoded ahead drops it and its WAV file.
+  const std::vector<double> lastTimes = split.sink.times;
+  split.Run(bounds[3], bounds[4]);
+  EXPECT_EQ(split.sink.times, lastTimes);
+  EXPECT_FALSE(std::filesystem::exists(wav(4)));
 }
 
 }  // namespace
