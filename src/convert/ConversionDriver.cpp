@@ -323,8 +323,10 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     notifier.showMessage(text::kTemporaryWavFailure);
     return false;
   }
-  // The next segment decodes while this one is encoded and written.
-  if (!bounds.last) {
+  // The next segment decodes while this one is encoded and written. Under a
+  // size limit the pictures are decoded again for each try, which would drop
+  // a segment decoded ahead.
+  if (!bounds.last && !limited) {
     const SegmentBounds next = SegmentAt(index + 1, job_.settings.splittime, job_.range);
     source.SetNextSegment(next.start, next.end, TemporaryWavPath(workDir_, index + 1));
   }
