@@ -1,6 +1,7 @@
 #include "source/PictureRotation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -42,20 +43,99 @@ PlaneWalk Walk(const std::uint8_t* plane, std::ptrdiff_t stride, int width, int 
   }
 }
 
+// Destination pixels [x0, x1) of row y, one at a time.
+template <int kBytes>
+void TurnRun(const PlaneWalk& walk, std::uint8_t* target, std::ptrdiff_t targetStride, int y,
+             int x0, int x1) {
+  const std::uint8_t* from = walk.origin + y * walk.rowStep + x0 * walk.columnStep;
+  std::uint8_t* to = target + y * targetStride + std::ptrdiff_t{x0} * kBytes;
+  for (int x = x0; x < x1; ++x, from += walk.columnStep, to += kBytes) {
+    std::memcpy(to, from, kBytes);
+  }
+}
+
+// An 8 x 8 block of a byte plane turned on its side: eight words of eight
+// source bytes (one destination column each) transposed in registers
+// rather than moved byte by byte. The source's bytes of a column lie side
+// by side (rowStep 1), or backwards (-1).
+void TurnBlock(const PlaneWalk& walk, std::uint8_t* target, std::ptrdiff_t targetStride, int x,
+               int y) {
+  std::uint64_t w[8];
+  for (int i = 0; i < 8; ++i) {
+    const std::uint8_t* from = walk.origin + y * walk.rowStep + (x + i) * walk.columnStep;
+    std::memcpy(&w[i], walk.rowStep < 0 ? from - 7 : from, 8);
+    if (walk.rowStep < 0) w[i] = __builtin_bswap64(w[i]);
+  }
+  // Byte j of w[i] is the pixel at column x + i, row y + j: swap the
+  // off-diagonal 4 x 4, 2 x 2 and 1 x 1 blocks (byte j sits at bits 8j).
+  const auto swap = [&w](int a, int b, int shift, std::uint64_t mask) {
+    const std::uint64_t t = ((w[a] >> shift) ^ w[b]) & mask;
+    w[a] ^= t << shift;
+    w[b] ^= t;
+  };
+  constexpr std::uint64_t kHalves = 0x00000000ffffffffULL, kPairs = 0x0000ffff0000ffffULL,
+                          kBytes = 0x00ff00ff00ff00ffULL;
+  swap(0, 4, 32, kHalves), swap(1, 5, 32, kHalves), swap(2, 6, 32, kHalves);
+  swap(3, 7, 32, kHalves);
+  swap(0, 2, 16, kPairs), swap(1, 3, 16, kPairs), swap(4, 6, 16, kPairs), swap(5, 7, 16, kPairs);
+  swap(0, 1, 8, kBytes), swap(2, 3, 8, kBytes), swap(4, 5, 8, kBytes), swap(6, 7, 8, kBytes);
+  for (int j = 0; j < 8; ++j) std::memcpy(target + (y + j) * targetStride + x, &w[j], 8);
+}
+
+// A byte plane turned on its side in 8 x 8 blocks, a band of 64
+// destination rows at a time: each source row's cache line (64 pixels of
+// it) is read from memory once and used whole, the next block's rows
+// fetched while the current one is turned.
+void TurnBytePlaneSideways(const PlaneWalk& walk, std::uint8_t* target, std::ptrdiff_t targetStride,
+                           int targetWidth, int targetHeight) {
+  constexpr int kBand = 64;
+  const int blockWidth = targetWidth & ~7, blockHeight = targetHeight & ~7;
+  for (int ty = 0; ty < blockHeight; ty += kBand) {
+    const int bandEnd = std::min(ty + kBand, blockHeight);
+    for (int x = 0; x < blockWidth; x += 8) {
+      if (x + 16 <= blockWidth) {
+        for (int i = 8; i < 16; ++i) {
+          __builtin_prefetch(walk.origin + ty * walk.rowStep + (x + i) * walk.columnStep);
+        }
+      }
+      for (int y = ty; y < bandEnd; y += 8) TurnBlock(walk, target, targetStride, x, y);
+    }
+  }
+  for (int y = 0; y < targetHeight; ++y) {
+    TurnRun<1>(walk, target, targetStride, y, y < blockHeight ? blockWidth : 0, targetWidth);
+  }
+}
+
 template <int kBytes>
 void TurnPlane(const PlaneWalk& walk, std::uint8_t* target, std::ptrdiff_t targetStride,
                int targetWidth, int targetHeight) {
+  if (kBytes == 1 && std::endian::native == std::endian::little &&
+      (walk.rowStep == 1 || walk.rowStep == -1)) {
+    TurnBytePlaneSideways(walk, target, targetStride, targetWidth, targetHeight);
+    return;
+  }
+  if (kBytes == 1 && std::endian::native == std::endian::little && walk.columnStep == -1) {
+    // Upside down: each row is a source row backwards, eight bytes at a time.
+    for (int y = 0; y < targetHeight; ++y) {
+      const std::uint8_t* from = walk.origin + y * walk.rowStep;
+      std::uint8_t* to = target + y * targetStride;
+      int x = 0;
+      for (; x + 8 <= targetWidth; x += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, from - x - 7, 8);
+        word = __builtin_bswap64(word);
+        std::memcpy(to + x, &word, 8);
+      }
+      TurnRun<1>(walk, target, targetStride, y, x, targetWidth);
+    }
+    return;
+  }
   for (int ty = 0; ty < targetHeight; ty += kTile) {
     const int rowEnd = std::min(ty + kTile, targetHeight);
     for (int tx = 0; tx < targetWidth; tx += kTile) {
-      const int columns = std::min(tx + kTile, targetWidth) - tx;
-      for (int y = ty; y < rowEnd; ++y) {
-        const std::uint8_t* from = walk.origin + y * walk.rowStep + tx * walk.columnStep;
-        std::uint8_t* to = target + y * targetStride + std::ptrdiff_t{tx} * kBytes;
-        for (int x = 0; x < columns; ++x, from += walk.columnStep, to += kBytes) {
-          std::memcpy(to, from, kBytes);
-        }
-      }
+      const int columnEnd = std::min(tx + kTile, targetWidth);
+      for (int y = ty; y < rowEnd; ++y)
+        TurnRun<kBytes>(walk, target, targetStride, y, tx, columnEnd);
     }
   }
 }
