@@ -234,26 +234,11 @@ av::FramePtr PictureRotator::Rotate(const AVFrame* frame) {
     const int targetWidth = sideways ? height : width, targetHeight = sideways ? width : height;
     std::uint8_t* target = turned->data[plane];
     const std::ptrdiff_t stride = turned->linesize[plane];
-    switch (bytes) {
-      case 1:
-        TurnPlane<1>(walk, target, stride, targetWidth, targetHeight);
-        break;
-      case 2:
-        TurnPlane<2>(walk, target, stride, targetWidth, targetHeight);
-        break;
-      case 3:
-        TurnPlane<3>(walk, target, stride, targetWidth, targetHeight);
-        break;
-      case 4:
-        TurnPlane<4>(walk, target, stride, targetWidth, targetHeight);
-        break;
-      case 6:
-        TurnPlane<6>(walk, target, stride, targetWidth, targetHeight);
-        break;
-      default:
-        TurnPlane<8>(walk, target, stride, targetWidth, targetHeight);
-        break;
-    }
+    // PixelBytes allows only the sizes that have a turner here.
+    using Turner = void (*)(const PlaneWalk&, std::uint8_t*, std::ptrdiff_t, int, int);
+    constexpr Turner kTurners[] = {nullptr, TurnPlane<1>, TurnPlane<2>, TurnPlane<3>, TurnPlane<4>,
+                                   nullptr, TurnPlane<6>, nullptr,      TurnPlane<8>};
+    kTurners[bytes](walk, target, stride, targetWidth, targetHeight);
   }
   return turned;
 }
