@@ -63,6 +63,7 @@ bool FrameSeeker::Open(const std::string& path, int streamIndex, std::size_t run
                                            : kDefaultFrameHns;
   const AVCodecParameters* format = reader_.stream->codecpar;
   canSkipNonReference_ = CanSkipNonReference(format->codec_id);
+  rotator_ = PictureRotator(DisplayRotation(reader_.stream));
   const std::size_t pictureBytes =
       std::max<std::size_t>(1, static_cast<std::size_t>(format->width) * format->height * 3 / 2);
   runLimit_ = std::clamp<std::size_t>(runBytes / pictureBytes, 2, kRunMaxPictures);
@@ -424,8 +425,14 @@ void FrameSeeker::Keep(std::int64_t timeHns, const AVFrame* frame) {
   }
   DecodedPicture picture;
   picture.timeHns = timeHns;
-  picture.frame = av::MakeFrame();
-  const int rc = picture.frame ? av_frame_ref(picture.frame.get(), frame) : AVERROR(ENOMEM);
+  int rc = AVERROR(ENOMEM);
+  if (rotator_.degrees() != 0) {
+    picture.frame = rotator_.Rotate(frame);
+    if (picture.frame) rc = 0;
+  } else {
+    picture.frame = av::MakeFrame();
+    if (picture.frame) rc = av_frame_ref(picture.frame.get(), frame);
+  }
   if (rc < 0) {
     reader_.failure = rc;  // the stream cannot be delivered whole
     return;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "source/LibavHandles.h"
+#include "source/PictureRotation.h"
 #include "source/PreviewFrame.h"
 #include "source/StreamReader.h"
 
@@ -123,6 +124,7 @@ class FrameSeeker {
   bool fresh_ = false;       // nothing decoded since the seek
   bool skipping_ = false;    // far before the target: reference pictures only
   bool passedOver_ = false;  // pictures went by unkept while skipping
+  PictureRotator rotator_;   // turns the pictures upright as they are kept
   KeyFrameMemory ownMemory_;
   KeyFrameMemory* memory_ = &ownMemory_;
   PreviewCounters counters_;

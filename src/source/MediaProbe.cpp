@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "source/PictureRotation.h"
+
 namespace zel {
 
 namespace {
@@ -158,8 +160,10 @@ void FillVideoInfo(const AVStream* stream, MediaInfo& info) {
   if (declared) {
     av_reduce(&info.frameRateNum, &info.frameRateDen, rate.num, rate.den, INT_MAX);
   }
-  info.width = stream->codecpar->width & ~1;
-  info.height = stream->codecpar->height & ~1;
+  info.rotation = DisplayRotation(stream);
+  const bool sideways = TurnsSideways(info.rotation);
+  info.width = (sideways ? stream->codecpar->height : stream->codecpar->width) & ~1;
+  info.height = (sideways ? stream->codecpar->width : stream->codecpar->height) & ~1;
   info.displayWidth = info.width;
   info.displayHeight = info.height;
   if (info.height > 240) {
@@ -187,8 +191,9 @@ ProbedStreams ProbeMedia(AVFormatContext* input, bool wantAudio, bool wantVideo,
       FillVideoInfo(stream, info);
       const AVRational sar = av_guess_sample_aspect_ratio(input, stream, nullptr);
       if (sar.num > 0 && sar.den > 0) {
-        info.sampleAspectNum = sar.num;
-        info.sampleAspectDen = sar.den;
+        const bool sideways = TurnsSideways(info.rotation);
+        info.sampleAspectNum = sideways ? sar.den : sar.num;
+        info.sampleAspectDen = sideways ? sar.num : sar.den;
       }
     }
   }

@@ -30,6 +30,10 @@ struct MediaInfo {
   int width = 0, height = 0;                     // size of the delivered frames (even)
   int displayWidth = 0, displayHeight = 0;       // after the 288-line rule
   int sampleAspectNum = 0, sampleAspectDen = 0;  // the pixels' shape; 0: unknown (square)
+  // How far the stored pictures are turned clockwise (0, 90, 180, 270) to
+  // stand upright, as the frames are delivered; the sizes and the pixels'
+  // shape above are those of the upright pictures.
+  int rotation = 0;
   // Audio, as delivered into the WAV file (16-bit, at most two channels)
   int sampleRate = 0;
   int channels = 0;

@@ -11,7 +11,8 @@ namespace {
 
 std::vector<std::string> Recipe(const std::string& name) {
   const auto wmv = [](const std::string& seconds) {
-    return Join({Video("320x240", "30000/1001", seconds), Tone(44100, seconds),
+    return Join({Video("320x240", "30000/1001", seconds),
+                 Tone(44100, seconds),
                  {"-ac", "2", "-c:v", "wmv2", "-b:v", "800k", "-c:a", "wmav2", "-b:a", "128k"}});
   };
   const auto wav = [](int rate, std::vector<std::string> options) {
@@ -29,7 +30,8 @@ std::vector<std::string> Recipe(const std::string& name) {
       {"layer2.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "mp2"}}))},
       {"layer3.mpg", mpeg(Join({Tone(44100, "3"), {"-c:a", "libmp3lame"}}))},
       {"silent.mpg", mpeg({})},
-      {"clip.avi", Join({Video("320x240", "25", "3"), Tone(44100, "3"),
+      {"clip.avi", Join({Video("320x240", "25", "3"),
+                         Tone(44100, "3"),
                          {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}})},
   };
   const auto it = recipes.find(name);
@@ -42,7 +44,8 @@ std::vector<std::string> Recipe(const std::string& name) {
 std::string MakeWmv(const TempDir& dir, const std::string& name, const std::string& seconds,
                     int keyInterval) {
   const std::string path = dir.file(name);
-  MakeMedia(Join({Video("176x144", "25", seconds), Tone(44100, seconds),
+  MakeMedia(Join({Video("176x144", "25", seconds),
+                  Tone(44100, seconds),
                   {"-c:v", "wmv2", "-b:v", "600k", "-g", std::to_string(keyInterval), "-c:a",
                    "wmav2", "-b:a", "128k", "-ac", "2", path}}));
   return path;
@@ -58,10 +61,23 @@ std::string Media(const std::string& name, std::vector<std::string> args) {
   return path;
 }
 
+std::string Rotated(const std::string& name, const std::string& picture, int rotate,
+                    std::vector<std::string> codec) {
+  const std::string upright = Media(name, Join({{"-f", "lavfi", "-i", picture}, codec}));
+  if (rotate == 0) return upright;
+  // The tag becomes a matrix only when the stream is copied.
+  const std::filesystem::path named(name);
+  const std::string path =
+      Media(named.stem().string() + std::to_string(rotate) + named.extension().string(),
+            {"-i", upright, "-c", "copy", "-metadata:s:v", "rotate=" + std::to_string(rotate)});
+  EXPECT_NE(Probe(path, "stream_side_data=rotation"), "") << path;
+  return path;
+}
+
 std::string Probe(const std::string& path, const std::string& entries,
                   const std::vector<std::string>& extra) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entries, "-of",
-                                   "csv=p=0"};
+  std::vector<std::string> argv = {"ffprobe", "-v",  "error",  "-show_entries",
+                                   entries,   "-of", "csv=p=0"};
   argv.insert(argv.end(), extra.begin(), extra.end());
   argv.push_back(path);
   std::string out = RunCommand(argv).out;

@@ -34,6 +34,13 @@ std::string MakeWmv(const TempDir& dir, const std::string& name, const std::stri
 // (clip.wmv: 4 s 320x240 29.97 fps wmv2 + wmav2 44.1 kHz stereo).
 std::string Media(const std::string& name, std::vector<std::string> args = {});
 
+// A file (MP4 or MOV, by the name) of `picture` (a lavfi source), made once
+// with `codec`, whose stream asks players to turn it for showing: the
+// muxer's display matrix from ffmpeg's "rotate" tag of `rotate` degrees (0:
+// no matrix).
+std::string Rotated(const std::string& name, const std::string& picture, int rotate,
+                    std::vector<std::string> codec = {"-c:v", "mpeg4", "-q:v", "2"});
+
 // ffprobe -show_entries <entries> -of csv=p=0 <extra> path: one line per
 // stream, fields in ffprobe's order, lines joined by blanks ("mpeg4,176
 // aac,8000,1"); empty when ffprobe fails.

@@ -49,12 +49,25 @@ std::string RedOverBlue() {
                            {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2", "-ac", "2"}}));
 }
 
+// The quarter of a picture (0 top left, 1 top right, 2 bottom right, 3
+// bottom left) whose centre is red rather than blue; -1: none.
+template <typename RedOverBlue>
+int RedQuarter(int width, int height, RedOverBlue redOverBlue) {
+  const int xs[] = {width / 4, width * 3 / 4, width * 3 / 4, width / 4};
+  const int ys[] = {height / 4, height / 4, height * 3 / 4, height * 3 / 4};
+  for (int q = 0; q < 4; ++q) {
+    if (redOverBlue(xs[q], ys[q])) return q;
+  }
+  return -1;
+}
+
 struct Shown {
   std::int64_t timeHns;
   std::int64_t clockHns;  // when it was shown
   int picture;            // the ramp's number on it
   int width, height, bytesPerLine;
   std::uint32_t alpha;
+  int redQuarter;
 };
 
 class PictureSink final : public PreviewSink {
@@ -66,8 +79,13 @@ class PictureSink final : public PreviewSink {
         f.pixels + static_cast<std::ptrdiff_t>(f.height / 2) * f.bytesPerLine + (f.width / 2) * 4,
         4);
     const int picture = static_cast<int>(std::lround(((centre & 0xff) - 16) / 4.0));
+    const int red = RedQuarter(f.width, f.height, [&f](int x, int y) {
+      std::uint32_t word = 0;
+      std::memcpy(&word, f.pixels + static_cast<std::ptrdiff_t>(y) * f.bytesPerLine + x * 4, 4);
+      return ((word >> 16) & 0xff) > (word & 0xff);
+    });
     shown.push_back(
-        {f.timeHns, clockHns, picture, f.width, f.height, f.bytesPerLine, centre >> 24});
+        {f.timeHns, clockHns, picture, f.width, f.height, f.bytesPerLine, centre >> 24, red});
   }
   std::int64_t clockHns = 0;
   std::vector<Shown> shown;
@@ -150,6 +168,62 @@ TEST(Preview, OpeningTellsWhatTheFileHolds) {
       EXPECT_EQ(p.last().width, 383);
     }
     EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0).has_value(), video);
+  }
+}
+
+// A phone's recording whose stream asks for a turn (blue with a red top left
+// quarter; ffmpeg's "rotate" tag of N turns it N degrees counter-clockwise)
+// stands upright at its displayed size: in the preview, in playback and in
+// a still. Pictures of any layout turn: planes of bytes, 4:2:2 (turned on
+// its side through 4:4:4), RGB24, palettes.
+TEST(Preview, RecordingsStandAsPlayersShowThem) {
+  const std::vector<std::string> mpeg4 = {"-c:v", "mpeg4", "-q:v", "2"};
+  const std::vector<std::string> jpeg422 = {"-c:v", "mjpeg", "-pix_fmt", "yuvj422p"};
+  const auto png = [](const char* layout) {
+    return std::vector<std::string>{"-c:v", "png", "-pix_fmt", layout};
+  };
+  const struct {
+    int rotate;
+    std::string name;
+    std::vector<std::string> codec;
+    int clockwise, width, height, displayWidth, redQuarter;
+  } cases[] = {
+      {0, "quarter.mp4", mpeg4, 0, 640, 360, 511, 0},
+      {90, "quarter.mp4", mpeg4, 270, 360, 640, 161, 3},
+      {180, "quarter.mp4", mpeg4, 180, 640, 360, 511, 2},
+      {270, "quarter.mp4", mpeg4, 90, 360, 640, 161, 1},
+      {90, "j422.mp4", jpeg422, 270, 360, 640, 161, 3},
+      {180, "j422.mp4", jpeg422, 180, 640, 360, 511, 2},
+      {270, "rgb.mov", png("rgb24"), 90, 360, 640, 161, 1},
+      {90, "pal.mov", png("pal8"), 270, 360, 640, 161, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " " + std::to_string(c.rotate));
+    const std::string path =
+        test::Rotated(c.name, "color=c=blue:s=640x360:r=25:d=1,drawbox=w=320:h=180:c=red:t=fill",
+                      c.rotate, c.codec);
+    Player p;
+    ASSERT_EQ(p.Open(path), 1);
+    const MediaInfo& info = p.source.previewInfo();
+    EXPECT_EQ(std::make_tuple(info.rotation, info.width, info.height, info.displayWidth,
+                              info.displayHeight),
+              std::make_tuple(c.clockwise, c.width, c.height, c.displayWidth, 288));
+    ASSERT_EQ(p.source.ShowFrameAt(kFrameHns), 1);
+    ASSERT_EQ(p.source.PlayRange(0, 4 * kFrameHns), 1);
+    p.Drive(0, kHnsPerSecond);
+    for (const Shown& shown : p.sink.shown) {
+      EXPECT_EQ(std::make_tuple(shown.width, shown.height, shown.redQuarter),
+                std::make_tuple(c.displayWidth, 288, c.redQuarter));
+    }
+    std::vector<std::uint8_t> bgr;
+    int width = 0, height = 0;
+    ASSERT_TRUE(p.source.GrabFrameAt(kFrameHns, bgr, width, height));
+    const int red = RedQuarter(width, height, [&](int x, int y) {
+      const std::uint8_t* pixel = bgr.data() + (std::size_t(height - 1 - y) * width + x) * 3;
+      return pixel[2] > pixel[0];
+    });
+    EXPECT_EQ(std::make_tuple(width, height, red),
+              std::make_tuple(c.width, c.height, c.redQuarter));
   }
 }
 
