@@ -60,7 +60,13 @@ bool RangePlayer::Start(Range range) {
 }
 
 std::unique_ptr<FrameSeeker> RangePlayer::Stop() {
-  stop_ = true;
+  {
+    // Under the lock: the decoding thread may have just found the queue full
+    // and be about to wait; set unlocked, the wake-up could come before its
+    // wait and be lost, and the join below would never return.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
   if (pcm_) pcm_->Close();
   room_.notify_all();
   if (videoThread_.joinable()) videoThread_.join();
