@@ -151,4 +151,9 @@ int RemoveStaleWorkFolders(const std::string& temporaryFolder) {
   return removed;
 }
 
+void RemoveWorkFile(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+}
+
 }  // namespace zel

@@ -46,4 +46,8 @@ inline constexpr const char* kWorkFolderMarker = ".zel-work";
 // how many were removed.
 int RemoveStaleWorkFolders(const std::string& temporaryFolder);
 
+// Removes a file that the job made in its work folder (a segment's WAV);
+// one that is already gone is no error.
+void RemoveWorkFile(const std::string& path);
+
 }  // namespace zel

@@ -14,6 +14,7 @@
 #include "General/Log.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
+#include "General/WorkFolder.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
 #include "convert/ConversionParameters.h"
@@ -36,11 +37,6 @@ namespace {
 
 constexpr const char* kReportName = "thumbnail.html";
 constexpr FileKind kFileKinds[] = {FileKind::ThreeGp, FileKind::ThreeG2};
-
-void RemoveFile(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-}
 
 // Whether a file of that path can be made in its folder: a name within the
 // folder's NAME_MAX and a path within PATH_MAX.
@@ -82,7 +78,8 @@ class Conversion {
  private:
   bool convertSegment(const SegmentBounds& bounds);
   Fault setUpVideo(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo);
-  std::string decodingFailure(MediaSource::WaitResult wait, bool wavWritten);
+  std::string decodingFailure(MediaSource::WaitResult wait, bool wavWritten,
+                              const std::string& failureText);
   bool fitSizeLimit(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo,
                     const std::string& outputBase);
   bool encodePictures(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo, int bitRate);
@@ -254,13 +251,12 @@ bool Conversion::measureLoudness() {
     encoder_.SetGain(NormalizationGain(meter.IntegratedLufs()));
     return true;
   }
-  if (wait == MediaSource::WaitResult::Undecodable) {
-    job_.notifier.showMessage(std::string(text::kUndecodableSoundPrefix) + input_ + "]");
-  } else if (wait == MediaSource::WaitResult::ReadFailed) {
-    job_.notifier.showMessage(std::string(text::kReadFailurePrefix) + input_ + "] (" + failure +
-                              ")");
+  // The first pass ends Delivered, Aborted (the caller sees the flag),
+  // Undecodable or ReadFailed.
+  if (const std::string message = decodingFailure(wait, true, failure); !message.empty()) {
+    job_.notifier.showMessage(message);
   }
-  return false;  // aborted: the caller sees the flag
+  return false;
 }
 
 void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positionHns,
@@ -316,7 +312,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   ScopeExit cleanup([&] {
     if (audio_.present) encoder_.CloseAudioEncoder();
     if (video_.present) grabber_.CloseVideoEncoder();
-    RemoveFile(wavPath);
+    RemoveWorkFile(wavPath);
   });
   source.SetWavFileName(wavPath);
   if (!source.Run()) {
@@ -342,7 +338,8 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   const MediaSource::WaitResult wait = source.WaitForSegment(
       job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
   const bool wavWritten = source.Stop();
-  if (const std::string failure = decodingFailure(wait, wavWritten); !failure.empty()) {
+  if (const std::string failure = decodingFailure(wait, wavWritten, source.failureText());
+      !failure.empty()) {
     notifier.showMessage(failure);
     return false;
   }
@@ -429,7 +426,8 @@ Fault Conversion::setUpVideo(const SegmentBounds& bounds, VideoSegmentInfo& vide
 
 // The message for a segment whose decoding did not end well; empty when it
 // did (or was aborted).
-std::string Conversion::decodingFailure(MediaSource::WaitResult wait, bool wavWritten) {
+std::string Conversion::decodingFailure(MediaSource::WaitResult wait, bool wavWritten,
+                                        const std::string& failureText) {
   using Wait = MediaSource::WaitResult;
   switch (wait) {
     case Wait::Stalled:
@@ -437,10 +435,9 @@ std::string Conversion::decodingFailure(MediaSource::WaitResult wait, bool wavWr
     case Wait::Undecodable:
       return std::string(text::kUndecodableSoundPrefix) + input_ + "]";
     case Wait::Broken:
-      return std::string(text::kConversionErrorPrefix) + job_.source.failureText() + "]";
+      return std::string(text::kConversionErrorPrefix) + failureText + "]";
     case Wait::ReadFailed:
-      return std::string(text::kReadFailurePrefix) + input_ + "] (" + job_.source.failureText() +
-             ")";
+      return std::string(text::kReadFailurePrefix) + input_ + "] (" + failureText + ")";
     case Wait::EndedEarly:
       return std::string(text::kEndedEarlyPrefix) + input_ + "]";
     case Wait::Failed:
@@ -506,7 +503,8 @@ bool Conversion::encodePictures(const SegmentBounds& bounds, VideoSegmentInfo& v
   const MediaSource::WaitResult wait = source.WaitForSegment(
       job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
   const bool stopped = source.Stop();
-  if (const std::string failure = decodingFailure(wait, stopped); !failure.empty()) {
+  if (const std::string failure = decodingFailure(wait, stopped, source.failureText());
+      !failure.empty()) {
     job_.notifier.showMessage(failure);
     return false;
   }

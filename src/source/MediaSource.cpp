@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "General/WorkFolder.h"
 #include "source/FrameQueue.h"
 #include "source/FrameSeeker.h"
 #include "source/LibavHandles.h"
@@ -52,11 +53,6 @@ bool OverlapPictures() {
 void FixMmapThreshold() {
   static std::once_flag once;
   std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
-}
-
-void RemoveFile(const std::string& path) {
-  std::error_code error;
-  std::filesystem::remove(path, error);
 }
 
 }  // namespace
@@ -281,7 +277,7 @@ struct MediaSource::Impl {
       wav.reset();
     }
     // A segment decoded ahead that nobody took leaves nothing behind.
-    if (ahead) RemoveFile(ahead->wavPath);
+    if (ahead) RemoveWorkFile(ahead->wavPath);
     ahead.reset();
   }
 
