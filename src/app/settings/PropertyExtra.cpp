@@ -11,10 +11,13 @@ namespace zel::app {
 namespace {
 
 // A line of explanation below a control.
+// Where a check box's caption starts, past its square.
+constexpr int kCaptionIndent = 22;
+
 void AddNote(QWidget* page, QVBoxLayout* layout, const char* explanation) {
   auto* note = new QLabel(QString::fromUtf8(explanation), page);
   note->setWordWrap(true);
-  note->setIndent(22);  // under the box's text, not under its square
+  note->setIndent(kCaptionIndent);  // under the box's text, not under its square
   QFont small = note->font();
   small.setPointSizeF(small.pointSizeF() * 0.9);
   note->setFont(small);
@@ -40,6 +43,7 @@ QSpinBox* AddKibLimit(QWidget* page, QVBoxLayout* layout, const char* key, const
   box->setRange(0, 4194303);  // below 4 GiB, the files' own limit
   box->setSpecialValueText(QString::fromUtf8("制限なし"));
   auto* label = new QLabel(QString::fromUtf8(caption), page);
+  label->setIndent(kCaptionIndent);  // in line with the check boxes' captions
   label->setBuddy(box);
   auto* row = new QHBoxLayout;
   row->addWidget(label);
