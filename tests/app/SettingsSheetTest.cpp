@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
 #include <tuple>
@@ -14,7 +15,7 @@
 namespace zel::app {
 namespace {
 
-constexpr int kAudio = 0, kVideo = 1, kFile = 2, kEtcetra = 3;
+constexpr int kAudio = 0, kVideo = 1, kFile = 2, kEtcetra = 3, kExtra = 4;
 const QString kPowerOfTwoRate = "フレームレートに2の乗数は選べません。最も近い値に変更します。";
 const QString kNoVideo = "ビデオコーデックに「none」は選べません。";
 
@@ -177,6 +178,28 @@ class SettingsSheetTest : public QObject {
     o.choose(kFile, "1155", "0");
     o.press(QDialogButtonBox::Ok);
     QCOMPARE(settings.splittime, std::int64_t{0});
+  }
+
+  // The EXTRA page shows what is set and commits every control; 0 KB is no limit.
+  void extraPageCommitsEveryControl() {
+    ConversionSettings settings = StartSettings();
+    settings.keepaspect = 1, settings.maxsize = 300, settings.normalize = 0;
+    Opened o(settings);
+    auto* limit = o.control<QSpinBox>(kExtra, "maxsize");
+    QCOMPARE(
+        std::make_tuple(limit->value(), o.control<QCheckBox>(kExtra, "keepaspect")->isChecked(),
+                        o.control<QCheckBox>(kExtra, "normalize")->isChecked()),
+        std::make_tuple(300, true, false));
+    limit->setValue(150);
+    o.control<QCheckBox>(kExtra, "normalize")->click();
+    o.control<QCheckBox>(kExtra, "anyinput")->click();
+    o.press(QDialogButtonBox::Apply);
+    QCOMPARE(std::tie(settings.maxsize, settings.normalize, settings.anyinput, settings.keepaspect),
+             std::make_tuple(150, 1, 1, 1));
+    limit->setValue(0);
+    QCOMPARE(limit->text(), "制限なし");
+    o.press(QDialogButtonBox::Ok);
+    QCOMPARE(settings.maxsize, 0);
   }
 
   void pagesNeverShownKeepTheirSettings() {
