@@ -34,8 +34,7 @@
 
 namespace zel::app {
 
-using test::Media;
-using test::TempDir;
+using namespace test;
 
 // The main window in fresh start and work folders, shown offscreen, with
 // every message box it raises recorded and answered with OK.

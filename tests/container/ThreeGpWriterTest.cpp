@@ -9,7 +9,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <memory>
 
 #include "common/BoxWalker.h"
 #include "common/TestSupport.h"
@@ -74,12 +73,6 @@ void FillWorkedExample(Segment& s) {
   s.addVideo(50, false);
   s.addVideo(70, false);
   for (std::size_t n : {10, 12, 11, 9}) s.addAudio(n);
-}
-
-std::unique_ptr<Segment> WorkedExample() {
-  auto s = std::make_unique<Segment>();
-  FillWorkedExample(*s);
-  return s;
 }
 
 std::uint32_t Write(const Segment& s, const std::string& base, FileKind kind, ContainerMode mode,
@@ -405,13 +398,14 @@ const std::string kAudioStbl = "moov/trak[1]/mdia/minf/stbl/";
 // the dcmd placeholder, in the title and both configurations, stay as given.
 TEST(RobustnessTest, LookAlikeTypesInTitleAndConfigAreLeftAlone) {
   TempDir dir;
-  auto s = WorkedExample();
+  Segment s;
+  FillWorkedExample(s);
   const std::string trap("stco\0\0\0\0st22dcmd\x99\x99stco", 22);
-  s->video.stream.decoderConfig.assign(trap.begin(), trap.end());
-  s->audioParams.decoderConfig.assign(trap.begin(), trap.end());
+  s.video.stream.decoderConfig.assign(trap.begin(), trap.end());
+  s.audioParams.decoderConfig.assign(trap.begin(), trap.end());
   std::string base = dir.file("stco st22 dcmd.avi");
   for (FileKind kind : {FileKind::ThreeGp, FileKind::ThreeG2}) {
-    BoxWalker w = WriteAndWalk(*s, base, kind);
+    BoxWalker w = WriteAndWalk(s, base, kind);
     for (const std::string& esds : {kVideoStbl + "stsd/mp4v/esds", kAudioStbl + "stsd/mp4a/esds"})
       EXPECT_EQ(w.text(w.find(esds)->payloadOffset + 26, trap.size()), trap);
     std::uint32_t first = static_cast<std::uint32_t>(w.find("mdat")->offset) + 24;
@@ -514,9 +508,10 @@ TEST(ThreeGpClockTest, SystemClockPlus2082902400) {
   EXPECT_EQ(ThreeGpClockValue(0), 2082902400u);
   EXPECT_EQ(ThreeGpClockValue(1700000000), 3782902400u);
   TempDir dir;
-  auto s = WorkedExample();
+  Segment s;
+  FillWorkedExample(s);
   std::uint32_t before = ThreeGpClockValue(std::time(nullptr));
-  ASSERT_NE(ThreeGpWriter(s->audio, s->video, dir.file("a.avi"), FileKind::ThreeGp).size, 0u);
+  ASSERT_NE(ThreeGpWriter(s.audio, s.video, dir.file("a.avi"), FileKind::ThreeGp).size, 0u);
   std::uint32_t after = ThreeGpClockValue(std::time(nullptr));
   BoxWalker w = BoxWalker::FromFile(dir.file("a.3gp"));
   std::uint32_t clock = Field(w, "moov/mvhd", 4);
@@ -540,11 +535,12 @@ TEST(RobustnessTest, NoTrackOrNoFolder) {
             0u);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   EXPECT_TRUE(silent.messages().empty());
-  auto s = WorkedExample();
+  Segment s;
+  FillWorkedExample(s);
   for (FileKind kind : {FileKind::ThreeGp, FileKind::ThreeG2}) {
     RecordingNotifier notifier;
     std::string base = dir.file("missing/clip01.avi");
-    EXPECT_EQ(Write(*s, base, kind, ContainerMode::Both, &notifier), 0u);
+    EXPECT_EQ(Write(s, base, kind, ContainerMode::Both, &notifier), 0u);
     std::string path = ThreeGpOutputPath(base, kind);
     EXPECT_EQ(notifier.messages(), WriteFailure(path, "No such file or directory"));
     EXPECT_FALSE(std::filesystem::exists(path));

@@ -76,9 +76,7 @@ namespace zel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Job;
-using test::kSaved;
-using test::Media;
+using namespace test;
 
 // The file decodes cleanly, its streams are `streams` (the video's codec,
 // the sound's "codec,rate,channels"), its tracks last `seconds`.
@@ -148,6 +146,11 @@ constexpr auto kSlowWorkStall = std::chrono::milliseconds(1000);
 constexpr auto kSlowWorkStall = std::chrono::milliseconds(100);
 #endif
 const char* kAac = "mpeg4 aac,8000,1";
+const char* kUnread = "入力ファイルを読み込めませんでした[";
+// The libav call fails from the job's first progress on.
+void FailFrom(Job& j, const char* call) {
+  j.notifier.atProgress = [call](const ConversionProgress&) { gFailing = call; };
+}
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
@@ -228,21 +231,15 @@ INSTANTIATE_TEST_SUITE_P(
              test::Join({test::Video("32x32", "1/3600", "54000"), {"-c:v", "rawvideo"}})},
         // A call that fails, or an exception, from the job's first progress
         // on fails the job with a message.
-        Case{"ASendPacketThatFails", "clip.wmv", [](Job& j) {
-               j.notifier.atProgress = [](const ConversionProgress&) {
-                 gFailing = "avcodec_send_packet";
-               };
-             }, Failed, {}, "入力ファイルを読み込めませんでした["},
+        Case{"ASendPacketThatFails", "clip.wmv", [](Job& j) { FailFrom(j, "avcodec_send_packet"); },
+             Failed, {}, kUnread},
         Case{"AFrameRefThatFails", "clip.wmv", [](Job& j) {
-               j.settings.splittime = 20000000;
-               j.notifier.atProgress = [](const ConversionProgress&) { gFailing = "av_frame_ref"; };
-             }, Failed, {}, "入力ファイルを読み込めませんでした["},
-        Case{"AScalingThatFails", "video.wmv", [](Job& j) {
-               j.notifier.atProgress = [](const ConversionProgress&) { gFailing = "sws_scale"; };
-             }, Failed, {}, "入力ファイルを読み込めませんでした["},
-        Case{"AReadThatFails", "clip.wmv", [](Job& j) {
-               j.notifier.atProgress = [](const ConversionProgress&) { gFailing = "av_read_frame"; };
-             }, Failed, {}, "入力ファイルを読み込めませんでした["},
+               j.settings.splittime = 20000000, FailFrom(j, "av_frame_ref");
+             }, Failed, {}, kUnread},
+        Case{"AScalingThatFails", "video.wmv", [](Job& j) { FailFrom(j, "sws_scale"); }, Failed, {},
+             kUnread},
+        Case{"AReadThatFails", "clip.wmv", [](Job& j) { FailFrom(j, "av_read_frame"); }, Failed, {},
+             kUnread},
         Case{"AnExceptionOnTheConversionThread", "clip.wmv", [](Job& j) {
                j.notifier.atProgress = [](const ConversionProgress&) { throw std::bad_alloc(); };
              }, Failed, {}, "メモリが足りないため、変換を中止しました。"}),
@@ -373,9 +370,6 @@ TEST(ConversionDriverCut, AFileCutWhileConvertingFailsTheJob) {
         << j.notifier.messages().back();
   }
 }
-
-using test::ReadFileText;
-using test::TempDir;
 
 // 65.25 s from a 44100 Hz stereo, 320x240, 29.97 fps input to AAC 8000 Hz mono
 // and MPEG-4 176x144 at 15 fps.

@@ -76,6 +76,12 @@ struct EncodingSegment {
   bool ok = false;
 };
 
+// The finest quantiser for every picture.
+void FineQuantiser(AVCodecContext* c) {
+  c->flags |= AV_CODEC_FLAG_QSCALE;
+  c->global_quality = 2 * FF_QP2LAMBDA;
+}
+
 // Rates and sizes of 0 take the source's, the rate exactly where the source
 // declares its fraction; H.263 takes five sizes only. frameCount is the
 // segment's ticks (10 s).
@@ -215,10 +221,7 @@ TEST(VideoGrabber, FirstFrameShortBuffersAbortAndCaption) {
 // more.
 TEST(VideoGrabber, DataOutgrowsItsEstimateWithoutLoss) {
   EncodingSegment s(VideoKind::Mpeg4, 15, 352, 288, {666666, 352, 288}, 20000000, {},
-                    [](AVCodecContext* c) {
-                      c->flags |= AV_CODEC_FLAG_QSCALE;
-                      c->global_quality = 2 * FF_QP2LAMBDA;
-                    });
+                    FineQuantiser);
   ASSERT_TRUE(s.ok);
   std::mt19937 rng(7);
   std::vector<std::uint8_t> f(352 * 288 * 3 / 2);
@@ -305,12 +308,8 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
       {{false, false}, {16, 235}, -1, -1, false},
   };
   for (const Case& c : cases) {
-    // a fine quantiser: values survive the coding
     EncodingSegment s(VideoKind::Mpeg4, 10, 176, 144, {1000000, 1280, 720}, 1000000, c.scaling,
-                      [](AVCodecContext* context) {
-                        context->flags |= AV_CODEC_FLAG_QSCALE;
-                        context->global_quality = 2 * FF_QP2LAMBDA;
-                      });
+                      FineQuantiser);  // values survive the coding
     ASSERT_TRUE(s.ok);
     std::vector<std::uint8_t> frame(1280 * 720 * 3 / 2, 128);
     for (int i = 0; i < 1280 * 720; ++i) frame[i] = c.pattern[i % 2];
@@ -343,8 +342,7 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
   }
 }
 
-using test::RecordingNotifier;
-using test::TempDir;
+using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr char kNoPcm[] = "m_prev_buffer_sizeサイズが0です";

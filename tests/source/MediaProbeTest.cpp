@@ -13,11 +13,7 @@
 namespace zel {
 namespace {
 
-using test::Join;
-using test::MakeMedia;
-using test::TempDir;
-using test::Tone;
-using test::Video;
+using namespace test;
 
 MediaInfo Open(const std::string& path, bool wantAudio = true, bool wantVideo = true) {
   MediaSource source;

@@ -17,11 +17,7 @@
 namespace zel {
 namespace {
 
-using test::Join;
-using test::MakeMedia;
-using test::TempDir;
-using test::Tone;
-using test::Video;
+using namespace test;
 
 // Records what the video thread delivers; read only after Stop has joined it.
 // Or throws, as a sink that runs out of memory would.
