@@ -57,6 +57,8 @@ void FixMmapThreshold() {
 
 }  // namespace
 
+bool OverlappedConversion() { return OverlapPictures(); }
+
 struct MediaSource::Impl {
   // Conversion side.
   bool opened = false;

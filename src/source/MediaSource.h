@@ -70,6 +70,11 @@ MpegAudioLayer MpegAudioProbe(const std::string& path);
 // holds nothing that plays. The caller shows text::kRenderFileError for either.
 enum class OpenResult { Opened, NoSuchFile, NothingPlays };
 
+// Whether a conversion spreads its work over threads (the default), or runs
+// it on as few as it can: ZEL_SINGLE_THREAD=1 in the environment. The files
+// are the same either way.
+bool OverlappedConversion();
+
 // Opens, positions and decodes one input file for conversion: a segment at a
 // time, on streaming threads: one decodes the audio, one the video, and a
 // third hands the decoded pictures to the sink (so that their encoding
