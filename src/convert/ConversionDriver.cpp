@@ -3,24 +3,21 @@
 #include <unistd.h>
 
 #include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "General/Log.h"
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "General/WorkFolder.h"
+#include "General/Worker.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
 #include "convert/ConversionParameters.h"
@@ -65,65 +62,6 @@ class ScopeExit {
 
  private:
   F f_;
-};
-
-// Runs one piece of work at a time on a thread of its own, started with the
-// first; Wait returns once the work handed over last is done. Without the
-// overlap (ZEL_SINGLE_THREAD=1) the work runs at once on the caller's thread.
-class Worker {
- public:
-  Worker() = default;
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
-  ~Worker() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      quit_ = true;
-    }
-    changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-
-  // Hands over work (noexcept in effect: it must catch what it throws); the
-  // work before it must be done.
-  void Post(std::function<void()> work) {
-    if (!OverlappedConversion()) {
-      work();
-      return;
-    }
-    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      work_ = std::move(work);
-    }
-    changed_.notify_all();
-  }
-
-  void Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !work_; });
-  }
-
- private:
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return quit_ || work_; });
-      if (!work_) return;  // quit, nothing left to do
-      const std::function<void()> work = work_;
-      lock.unlock();
-      work();
-      lock.lock();
-      work_ = nullptr;
-      changed_.notify_all();
-    }
-  }
-
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::function<void()> work_;  // guarded by mutex_: handed over and not yet done
-  bool quit_ = false;           // guarded by mutex_
 };
 
 // A segment whose files are being written while the next one decodes and
@@ -516,13 +454,19 @@ void Conversion::handOver(int index, const SegmentBounds& bounds, const std::str
   f.written.clear();
   f.fault = {};
   f.thrown = nullptr;
-  writer_.Post([this] {
+  const auto write = [this] {
     try {
       writeContainers(finishing_);
     } catch (...) {
       finishing_.thrown = std::current_exception();
     }
-  });
+  };
+  // Without the overlap (ZEL_SINGLE_THREAD=1) the files are written at once.
+  if (OverlappedConversion()) {
+    writer_.Post(write);
+  } else {
+    write();
+  }
 }
 
 // Waits for the segment handed over last to be written and completes it as
