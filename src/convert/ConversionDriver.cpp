@@ -383,7 +383,17 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
       return begin() && fail(fault);
     }
   }
+  // The sound is encoded as soon as its WAV file is whole, while the
+  // pictures still decode; its fault waits for its turn.
+  std::optional<Fault> sound;
+  const auto encodeSound = [&] {
+    if (!sound && audio_.present && source.soundWritten() && !job_.state.abortRequested) {
+      sound = encoder_.EncodeTemporaryWav(workDir_, false);
+    }
+  };
+  encodeSound();
   const MediaSource::WaitResult wait = source.WaitForSegment(job_.stallPeriod, [&] {
+    encodeSound();
     if (begin()) reportProgress(bounds, source.segmentPositionHns(), false);
   });
   const bool settled = begin();
@@ -399,7 +409,10 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   // The encoder may still hold pictures: they belong in this segment's files.
   if (video_.present) grabber_.FlushVideoEncoder();
   if (audio_.present && !aborted) {
-    if (const Fault fault = encoder_.EncodeTemporaryWav(workDir_)) return fail(fault);
+    if (sound) encoder_.ShowCaption();
+    if (const Fault fault = sound ? *sound : encoder_.EncodeTemporaryWav(workDir_)) {
+      return fail(fault);
+    }
     // under a second of sound gives no track
     if (audio_.samples.sampleCount() == 0) summary_.soundTooShort = true;
   }

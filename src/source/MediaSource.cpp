@@ -506,6 +506,13 @@ std::int64_t MediaSource::segmentPositionHns() const {
   return std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(length, 0));
 }
 
+bool MediaSource::soundWritten() const {
+  const Impl& s = *impl_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.runningAudio && s.audioDone && !s.writeFailed && !s.undecodable &&
+         s.brokenText.empty() && s.audioDecoder.reader && s.audioDecoder.reader->failure == 0;
+}
+
 std::string MediaSource::failureText() const {
   const Impl& s = *impl_;
   std::lock_guard<std::mutex> lock(s.mutex);

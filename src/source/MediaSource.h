@@ -151,6 +151,9 @@ class MediaSource {
   WaitResult DecodeSound(std::int64_t startHns, std::int64_t stopHns, int sampleRate, int channels,
                          const std::function<void(const std::uint8_t*, std::size_t)>& take,
                          std::string& failure);
+  // Whether the running segment's sound is all in its WAV file, written
+  // and flushed, while its pictures may still decode.
+  bool soundWritten() const;
   // How far the running segment has been delivered, 100-ns units from its
   // start (the slower of the two streams).
   std::int64_t segmentPositionHns() const;
