@@ -396,9 +396,10 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     encodeSound();
     if (begin()) reportProgress(bounds, source.segmentPositionHns(), false);
   });
-  const bool settled = begin();
+  // Stopping starts the next segment's decoding: that one need not wait for
+  // the files of the one before this.
   const bool wavWritten = source.Stop();
-  if (!settled) return false;
+  if (!begin()) return false;
   if (const std::string failure = decodingFailure(wait, wavWritten, source.failureText());
       !failure.empty()) {
     notifier.showMessage(failure);
