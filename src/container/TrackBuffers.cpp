@@ -28,8 +28,8 @@ std::uint32_t SampleStore::appendSample(const std::uint8_t* bytes, std::size_t n
 }
 
 void SampleStore::clear() {
-  data_.clear();
-  data_.shrink_to_fit();
+  // The room stays for the next segment: freeing and mapping it again for
+  // every segment of a split job costs more than the encoding of a short one.
   total_ = 0;
   sizes_.clear();
 }

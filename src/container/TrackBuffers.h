@@ -72,6 +72,7 @@ class SampleStore {
   std::uint32_t commitSample(std::size_t n);
   // prepareAppend + copy + commitSample.
   std::uint32_t appendSample(const std::uint8_t* bytes, std::size_t n);
+  // Forgets the samples; the room stays for the next ones.
   void clear();
 
   std::uint32_t sampleCount() const { return static_cast<std::uint32_t>(sizes_.size()); }

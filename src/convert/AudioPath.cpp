@@ -219,14 +219,19 @@ long AudioEncoder::faacBitRate() const {
   return static_cast<long>(faacEncGetCurrentConfiguration(impl_->faac.get())->bitRate);
 }
 
-Fault AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory) {
-  Impl& s = *impl_;
-  const int segment = s.state.segmentIndex.load();
-  if (const CaptionSink* window = s.state.statusWindow.load()) {
+void AudioEncoder::ShowCaption() const {
+  if (const CaptionSink* window = impl_->state.statusWindow.load()) {
     char caption[64];
-    std::snprintf(caption, sizeof caption, "file:%06d audio 変換中", segment);
+    std::snprintf(caption, sizeof caption, "file:%06d audio 変換中",
+                  impl_->state.segmentIndex.load());
     (*window)(caption);
   }
+}
+
+Fault AudioEncoder::EncodeTemporaryWav(const std::string& workingDirectory, bool withCaption) {
+  Impl& s = *impl_;
+  const int segment = s.state.segmentIndex.load();
+  if (withCaption) ShowCaption();
 
   std::vector<std::uint8_t> image;
   if (!ReadWholeFile(TemporaryWavPath(workingDirectory, segment), image)) {

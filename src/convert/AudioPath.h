@@ -35,7 +35,10 @@ class AudioEncoder {
   // The fault when the file cannot be read or holds no PCM (the track then
   // has no frames, and the segment must not be taken for a whole one). Less
   // than one second of PCM is no failure: it makes an empty track.
-  Fault EncodeTemporaryWav(const std::string& workingDirectory);
+  // The status caption "audio 変換中" comes first unless withCaption is false
+  // (ShowCaption then shows it when its turn comes).
+  Fault EncodeTemporaryWav(const std::string& workingDirectory, bool withCaption = true);
+  void ShowCaption() const;
   void CloseAudioEncoder();
   // The gain EncodeTemporaryWav applies, with the limiter, to the PCM of
   // every segment from now on (setting normalize); nothing leaves it as it is.

@@ -5,8 +5,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "General/Notifier.h"
 #include "General/PathJoin.h"
 #include "General/WorkFolder.h"
+#include "General/Worker.h"
 #include "container/ThreeGpWriter.h"
 #include "convert/AudioPath.h"
 #include "convert/ConversionParameters.h"
@@ -61,6 +64,26 @@ class ScopeExit {
   F f_;
 };
 
+// A segment whose files are being written while the next one decodes and
+// encodes: its encoded samples (swapped out of the job's stores, so that the
+// next segment's encoders fill those), and what its completion reports.
+struct FinishingSegment {
+  bool active = false;
+  int index = 0;
+  SegmentBounds bounds;
+  std::string outputBase;
+  VideoSegmentInfo videoInfo;
+  AudioSegmentInfo audioInfo;
+  std::vector<std::uint8_t> firstFrame;  // the thumbnail's picture; empty: none
+  AudioParameterBlock audioBlock;        // the sound's parameters as they were encoded
+  AudioTrackBuffer audio;
+  VideoTrackBuffer video;
+  // Set by the writing: the files written, in order, and what stopped it.
+  std::vector<std::string> written;
+  Fault fault;
+  std::exception_ptr thrown;
+};
+
 // Everything one job holds between its segments.
 class Conversion {
  public:
@@ -84,10 +107,17 @@ class Conversion {
                     const std::string& outputBase);
   bool encodePictures(const SegmentBounds& bounds, VideoSegmentInfo& videoInfo, int bitRate);
   bool tooLarge(std::uint64_t smallestBytes);
-  bool writeContainers(const std::string& outputBase);
-  bool writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
-                      bool& written);
-  void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished);
+  void handOver(int index, const SegmentBounds& bounds, const std::string& outputBase,
+                const VideoSegmentInfo& videoInfo, const AudioSegmentInfo& audioInfo);
+  void writeContainers(FinishingSegment& segment);
+  bool settle();
+  bool writeThumbnail(const VideoSegmentInfo& videoInfo, const std::vector<std::uint8_t>& frame,
+                      const std::string& thumbnailBase, bool& written);
+  void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished,
+                      int index);
+  void reportProgress(const SegmentBounds& bounds, std::int64_t positionHns, bool finished) {
+    reportProgress(bounds, positionHns, finished, job_.state.segmentIndex);
+  }
   bool checkPlannedOutputs();
   bool measureLoudness();
   bool refuse(const std::string& message);
@@ -116,6 +146,8 @@ class Conversion {
   std::string reportPath_;
   bool reportStarted_ = false;
   ReportLock reportLock_;
+  FinishingSegment finishing_;
+  Worker writer_;  // last: it ends (and finishes its work) before what that work uses goes
 };
 
 int Conversion::run() {
@@ -187,7 +219,7 @@ int Conversion::run() {
     job_.state.segmentIndex++;
     if (bounds.last) break;
   }
-  return 1;
+  return settle() ? 1 : 0;
 }
 
 bool Conversion::refuse(const std::string& message) {
@@ -260,9 +292,9 @@ bool Conversion::measureLoudness() {
 }
 
 void Conversion::reportProgress(const SegmentBounds& bounds, std::int64_t positionHns,
-                                bool finished) {
+                                bool finished, int index) {
   ConversionProgress p;
-  p.segmentIndex = job_.state.segmentIndex;
+  p.segmentIndex = index;
   p.segmentCount = segmentCount_;
   p.segmentLengthHns = bounds.end - bounds.start;
   p.segmentPositionHns = positionHns;
@@ -282,19 +314,35 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   const bool splitting = job_.settings.splittime > 0;
   Notifier& notifier = job_.notifier;
 
-  reportProgress(bounds, 0, false);
+  // The segment before may still be writing its files: this one starts
+  // meanwhile, and says nothing before that one has settled (false: it
+  // failed, with its message, and this one says nothing at all).
+  // Its pictures' captions wait for that too.
+  const CaptionSink* captions = job_.state.statusWindow;
+  if (finishing_.active) job_.state.statusWindow = nullptr;
+  std::optional<bool> begun;
+  const auto begin = [&] {
+    if (!begun) {
+      begun = settle();
+      job_.state.statusWindow = captions;
+      if (*begun) reportProgress(bounds, 0, false);
+      limitedBitRate_ = 0;
+    }
+    return *begun;
+  };
+  // With nothing before it to wait for, it begins at once.
+  if (!finishing_.active) begin();
   source.SetSegment(bounds.start, bounds.end);
 
   VideoSegmentInfo videoInfo;
   // With a size limit the pictures are encoded once the sound is, at a rate
   // chosen from its size.
   const bool limited = params.maxSizeBytes != 0;
-  limitedBitRate_ = 0;
   if (video_.present) {
-    if (const Fault fault = setUpVideo(bounds, videoInfo)) return fail(fault);
+    if (const Fault fault = setUpVideo(bounds, videoInfo)) return begin() && fail(fault);
     if (!limited) {
       if (const Fault fault = grabber_.OpenVideoEncoder(job_.videoContext, videoInfo)) {
-        return fail(fault);
+        return begin() && fail(fault);
       }
     }
     source.SetVideoSink(limited ? nullptr : &grabber_);
@@ -316,7 +364,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   });
   source.SetWavFileName(wavPath);
   if (!source.Run()) {
-    notifier.showMessage(text::kTemporaryWavFailure);
+    if (begin()) notifier.showMessage(text::kTemporaryWavFailure);
     return false;
   }
   // The next segment decodes while this one is encoded and written. Under a
@@ -332,12 +380,26 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     if (const Fault fault =
             encoder_.OpenAudioEncoder(job_.audioBlock, audioInfo, params.audioKind)) {
       source.Stop();
-      return fail(fault);
+      return begin() && fail(fault);
     }
   }
-  const MediaSource::WaitResult wait = source.WaitForSegment(
-      job_.stallPeriod, [&] { reportProgress(bounds, source.segmentPositionHns(), false); });
+  // The sound is encoded as soon as its WAV file is whole, while the
+  // pictures still decode; its fault waits for its turn.
+  std::optional<Fault> sound;
+  const auto encodeSound = [&] {
+    if (!sound && audio_.present && source.soundWritten() && !job_.state.abortRequested) {
+      sound = encoder_.EncodeTemporaryWav(workDir_, false);
+    }
+  };
+  encodeSound();
+  const MediaSource::WaitResult wait = source.WaitForSegment(job_.stallPeriod, [&] {
+    encodeSound();
+    if (begin()) reportProgress(bounds, source.segmentPositionHns(), false);
+  });
+  // Stopping starts the next segment's decoding: that one need not wait for
+  // the files of the one before this.
   const bool wavWritten = source.Stop();
+  if (!begin()) return false;
   if (const std::string failure = decodingFailure(wait, wavWritten, source.failureText());
       !failure.empty()) {
     notifier.showMessage(failure);
@@ -348,7 +410,10 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   // The encoder may still hold pictures: they belong in this segment's files.
   if (video_.present) grabber_.FlushVideoEncoder();
   if (audio_.present && !aborted) {
-    if (const Fault fault = encoder_.EncodeTemporaryWav(workDir_)) return fail(fault);
+    if (sound) encoder_.ShowCaption();
+    if (const Fault fault = sound ? *sound : encoder_.EncodeTemporaryWav(workDir_)) {
+      return fail(fault);
+    }
     // under a second of sound gives no track
     if (audio_.samples.sampleCount() == 0) summary_.soundTooShort = true;
   }
@@ -370,13 +435,76 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   // of that name from an earlier run stay as they were; so it has no
   // thumbnail and no place in the report either.
   if (aborted) return true;
-  if (!writeContainers(outputBase)) return false;
+  handOver(index, bounds, outputBase, videoInfo, audioInfo);
+  return true;
+}
 
+// The segment's files are written on the writer's thread while the next
+// segment decodes and encodes; its samples leave the job's stores, which the
+// next segment's encoders fill.
+void Conversion::handOver(int index, const SegmentBounds& bounds, const std::string& outputBase,
+                          const VideoSegmentInfo& videoInfo, const AudioSegmentInfo& audioInfo) {
+  FinishingSegment& f = finishing_;
+  f.active = true;
+  f.index = index;
+  f.bounds = bounds;
+  f.outputBase = outputBase;
+  f.videoInfo = videoInfo;
+  f.audioInfo = audioInfo;
+  f.firstFrame.clear();
+  if (job_.params.reportEnabled && video_.present && grabber_.hasFirstFrame()) {
+    f.firstFrame = grabber_.firstFrame();
+  }
+  f.audioBlock = job_.audioBlock;
+  f.audio.present = audio_.present;
+  f.audio.kind = audio_.kind;
+  f.audio.params = &f.audioBlock;
+  std::swap(f.audio.samples, audio_.samples);
+  f.video.present = video_.present;
+  f.video.kind = video_.kind;
+  f.video.stream = video_.stream;
+  std::swap(f.video.samples, video_.samples);
+  std::swap(f.video.syncSamples, video_.syncSamples);
+  f.written.clear();
+  f.fault = {};
+  f.thrown = nullptr;
+  const auto write = [this] {
+    try {
+      writeContainers(finishing_);
+    } catch (...) {
+      finishing_.thrown = std::current_exception();
+    }
+  };
+  // Without the overlap (ZEL_SINGLE_THREAD=1) the files are written at once.
+  if (OverlappedConversion()) {
+    writer_.Post(write);
+  } else {
+    write();
+  }
+}
+
+// Waits for the segment handed over last to be written and completes it as
+// the user sees it: the files written, its thumbnail, its block of the
+// report, its progress. False when it failed (with its message).
+bool Conversion::settle() {
+  FinishingSegment& f = finishing_;
+  if (!f.active) return true;
+  writer_.Wait();
+  f.active = false;
+  if (f.thrown) std::rethrow_exception(f.thrown);
+  summary_.filesWritten += static_cast<int>(f.written.size());
+  summary_.outputs.insert(summary_.outputs.end(), f.written.begin(), f.written.end());
+  if (f.fault) return fail(f.fault);
+  const ConversionParameters& params = job_.params;
+  const SegmentBounds& bounds = f.bounds;
+  const VideoSegmentInfo& videoInfo = f.videoInfo;
+  const AudioSegmentInfo& audioInfo = f.audioInfo;
+  const std::string& outputBase = f.outputBase;
   const std::string thumbnailBase =
-      JoinPath(job_.settings.result, FormatSegmentName(job_.settings.edit, index));
+      JoinPath(job_.settings.result, FormatSegmentName(job_.settings.edit, f.index));
   bool thumbnailWritten = false;
   if (params.reportEnabled && video_.present &&
-      !writeThumbnail(videoInfo, thumbnailBase, thumbnailWritten)) {
+      !writeThumbnail(videoInfo, f.firstFrame, thumbnailBase, thumbnailWritten)) {
     return false;
   }
 
@@ -404,12 +532,12 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     r.containerSelected = (want3gp_ || want3g2_) && thumbnailWritten;
     r.thumbnailBasePath = thumbnailBase;
     if (!AppendReport(reportPath_, r, /*startNew=*/!reportStarted_)) {
-      notifier.showMessage(std::string(text::kReportFailurePrefix) + reportPath_ + "]");
+      job_.notifier.showMessage(std::string(text::kReportFailurePrefix) + reportPath_ + "]");
       return false;
     }
     reportStarted_ = true;
   }
-  reportProgress(bounds, length, true);
+  reportProgress(bounds, bounds.end - bounds.start, true, f.index);
   return true;
 }
 
@@ -521,28 +649,30 @@ bool Conversion::tooLarge(std::uint64_t smallestBytes) {
   return false;
 }
 
-// The 3GP file first, then the 3G2 file. A file that could not be written
-// is reported here.
-bool Conversion::writeContainers(const std::string& outputBase) {
+// The 3GP file first, then the 3G2 file; the first that could not be
+// written stops it, with its fault (reported when the segment settles).
+void Conversion::writeContainers(FinishingSegment& segment) {
   WriterOptions writer;
   writer.containerMode = job_.params.containerMode;
   for (FileKind kind : kFileKinds) {
     if (!wants(kind)) continue;
-    const WrittenFile file = ThreeGpWriter(audio_, video_, outputBase, kind, writer);
-    if (file.size == 0) return fail(file.fault);
-    ++summary_.filesWritten;
-    summary_.outputs.push_back(ThreeGpOutputPath(outputBase, kind));
+    const WrittenFile file =
+        ThreeGpWriter(segment.audio, segment.video, segment.outputBase, kind, writer);
+    if (file.size == 0) {
+      segment.fault = file.fault;
+      return;
+    }
+    segment.written.push_back(ThreeGpOutputPath(segment.outputBase, kind));
   }
-  return true;
 }
 
 // The segment's first frame as its thumbnail. A segment in which no picture
 // was decoded has none (written stays false); that is no failure.
-bool Conversion::writeThumbnail(const VideoSegmentInfo& videoInfo, const std::string& thumbnailBase,
-                                bool& written) {
+bool Conversion::writeThumbnail(const VideoSegmentInfo& videoInfo,
+                                const std::vector<std::uint8_t>& frame,
+                                const std::string& thumbnailBase, bool& written) {
   ConversionParameters& params = job_.params;
-  const auto& frame = grabber_.firstFrame();
-  if (!grabber_.hasFirstFrame() || frame.empty()) return true;
+  if (frame.empty()) return true;
   if (params.thumbWidth == 0) {
     // "unchanged" capture size: the source size, kept for the rest of the job
     params.thumbWidth = videoInfo.sourceWidth;

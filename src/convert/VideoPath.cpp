@@ -423,9 +423,8 @@ void VideoGrabber::CloseVideoEncoder() {
   d.open = false;
   d.picture.reset();
   d.packet.reset();
-  d.scaledFrame = {};
-  d.current = {};
-  firstFrame_ = {};
+  // The frame buffers stay for the next segment, whose encoder opens with
+  // the same sizes.
   d.haveFirstFrame = false;
   d.haveCurrent = false;
   d.context = nullptr;

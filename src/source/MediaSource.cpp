@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "General/WorkFolder.h"
+#include "General/Worker.h"
 #include "source/FrameQueue.h"
 #include "source/FrameSeeker.h"
 #include "source/LibavHandles.h"
@@ -57,6 +57,8 @@ void FixMmapThreshold() {
 
 }  // namespace
 
+bool OverlappedConversion() { return OverlapPictures(); }
+
 struct MediaSource::Impl {
   // Conversion side.
   bool opened = false;
@@ -80,9 +82,10 @@ struct MediaSource::Impl {
   StreamDecoder audioDecoder;
   // The running segment.
   std::unique_ptr<WavFileWriter> wav;
-  std::thread videoThread;
-  std::thread pictureThread;  // hands the decoded pictures to the sink
-  std::thread audioThread;
+  // The streaming threads, kept from one segment to the next.
+  Worker videoThread;
+  Worker pictureThread;  // hands the decoded pictures to the sink
+  Worker audioThread;
   std::unique_ptr<FrameQueue> pictures;  // between videoThread and pictureThread
   mutable std::mutex mutex;
   std::condition_variable finished;
@@ -218,7 +221,7 @@ struct MediaSource::Impl {
     if (!PicturesOverlap()) {
       pictures.reset();
       videoThreadsLeft = 1;
-      videoThread = std::thread([this, job] {
+      videoThread.Post([this, job] {
         Guarded([&] {
           DecodeVideoSegment(job, videoDecoder, info.width, info.height, *sink, deliveredFrames);
         });
@@ -232,7 +235,7 @@ struct MediaSource::Impl {
     if (!videoDecoder.packer)
       videoDecoder.packer = std::make_unique<Yv12Packer>(info.width, info.height);
     videoThreadsLeft = 2;
-    videoThread = std::thread([this, job] {
+    videoThread.Post([this, job] {
       Guarded([&] {
         WalkSegmentPictures(job, videoDecoder, [this](const AVFrame* frame, std::int64_t timeHns) {
           return pictures->Push(frame, timeHns);
@@ -247,7 +250,7 @@ struct MediaSource::Impl {
   // Hands the queued pictures to the sink, as they come.
   void StartPictureThread() {
     pictures->SetCapacity(QueueCapacity(false));
-    pictureThread = std::thread([this] {
+    pictureThread.Post([this] {
       Guarded([&] {
         FrameQueue::Picture picture;
         while (pictures->Pop(picture)) {
@@ -268,9 +271,9 @@ struct MediaSource::Impl {
   void StopThreads() {
     stopRequested = true;
     if (pictures) pictures->Close();
-    if (videoThread.joinable()) videoThread.join();
-    if (pictureThread.joinable()) pictureThread.join();
-    if (audioThread.joinable()) audioThread.join();
+    videoThread.Wait();
+    pictureThread.Wait();
+    audioThread.Wait();
     stopRequested = false;
     if (wav) {
       if (!wav->Close()) writeFailed = true;
@@ -315,7 +318,7 @@ struct MediaSource::Impl {
     }
     if (withVideo) StartVideo(Job(videoStream, videoReachedHns), withSink);
     if (withAudio) {
-      audioThread = std::thread([this, job = Job(audioStream, audioReachedHns)] {
+      audioThread.Post([this, job = Job(audioStream, audioReachedHns)] {
         Guarded([&] {
           const AudioSegmentResult result =
               DecodeAudioSegment(job, audioDecoder, wavRate, wavChannels, *wav, wavBytes);
@@ -501,6 +504,13 @@ std::int64_t MediaSource::segmentPositionHns() const {
   if (!s.videoDone) position = std::min(position, s.videoReachedHns.load());
   if (!s.audioDone) position = std::min(position, s.audioReachedHns.load());
   return std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(length, 0));
+}
+
+bool MediaSource::soundWritten() const {
+  const Impl& s = *impl_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.runningAudio && s.audioDone && !s.writeFailed && !s.undecodable &&
+         s.brokenText.empty() && s.audioDecoder.reader && s.audioDecoder.reader->failure == 0;
 }
 
 std::string MediaSource::failureText() const {

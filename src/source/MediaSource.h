@@ -70,6 +70,11 @@ MpegAudioLayer MpegAudioProbe(const std::string& path);
 // holds nothing that plays. The caller shows text::kRenderFileError for either.
 enum class OpenResult { Opened, NoSuchFile, NothingPlays };
 
+// Whether a conversion spreads its work over threads (the default), or runs
+// it on as few as it can: ZEL_SINGLE_THREAD=1 in the environment. The files
+// are the same either way.
+bool OverlappedConversion();
+
 // Opens, positions and decodes one input file for conversion: a segment at a
 // time, on streaming threads: one decodes the audio, one the video, and a
 // third hands the decoded pictures to the sink (so that their encoding
@@ -146,6 +151,9 @@ class MediaSource {
   WaitResult DecodeSound(std::int64_t startHns, std::int64_t stopHns, int sampleRate, int channels,
                          const std::function<void(const std::uint8_t*, std::size_t)>& take,
                          std::string& failure);
+  // Whether the running segment's sound is all in its WAV file, written
+  // and flushed, while its pictures may still decode.
+  bool soundWritten() const;
   // How far the running segment has been delivered, 100-ns units from its
   // start (the slower of the two streams).
   std::int64_t segmentPositionHns() const;

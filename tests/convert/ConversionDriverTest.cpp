@@ -342,6 +342,24 @@ TEST(ConversionDriverOverlap, FilesMatchTheSingleThreadedJob) {
   }
 }
 
+// A segment's files are written while the next segment already decodes: when
+// writing fails (a folder holds the file's name), its message is the job's
+// last word, the next segment shows no progress and nothing temporary stays.
+TEST(ConversionDriverOverlap, AFailedWriteStopsTheJobBeforeTheNextSegmentShows) {
+  Job j;
+  j.settings.splittime = 10000000;
+  fs::create_directory(j.out.file("clip01.3gp"));
+  int lastSegment = -1;
+  j.notifier.atProgress = [&](const ConversionProgress& p) { lastSegment = p.segmentIndex; };
+  ASSERT_EQ(j.Convert(Media("clip.wmv")), Failed);
+  EXPECT_TRUE(j.notifier.messages().back().starts_with("ファイル書き込み失敗["));
+  EXPECT_EQ(lastSegment, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(j.out.path()), {}), 2);
+  EXPECT_TRUE(fs::is_regular_file(j.out.file("clip00.3gp")));
+  EXPECT_TRUE(fs::is_empty(j.out.file("clip01.3gp")));
+  EXPECT_TRUE(fs::is_empty(j.work.path()));
+}
+
 // The AVI's pre-conversion fails too when a picture cannot be scaled.
 TEST(ConversionDriverFailingCalls, AviTranscodingStopsWhenScalingFails) {
   test::TempDir dir;
