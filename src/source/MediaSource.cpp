@@ -37,14 +37,6 @@ constexpr std::size_t kQueuedBytes = 16 << 20;
 constexpr std::size_t kAheadPictures = 64;
 constexpr std::size_t kAheadBytes = 8 << 20;
 
-// Pictures are decoded on one thread and handed to the sink on another, so
-// that decoding and encoding overlap; ZEL_SINGLE_THREAD=1 calls the sink on
-// the decoding thread itself (the same pictures in the same order).
-bool OverlapPictures() {
-  const char* single = std::getenv("ZEL_SINGLE_THREAD");
-  return single == nullptr || std::string_view(single) != "1";
-}
-
 // Large buffers (encoder tables, decoded pictures) come and go with every
 // segment. glibc raises its mmap threshold each time such a buffer is freed
 // and then serves the next ones from the heap, which a job of many short
@@ -57,7 +49,13 @@ void FixMmapThreshold() {
 
 }  // namespace
 
-bool OverlappedConversion() { return OverlapPictures(); }
+// Pictures are decoded on one thread and handed to the sink on another, so
+// that decoding and encoding overlap; ZEL_SINGLE_THREAD=1 calls the sink on
+// the decoding thread itself (the same pictures in the same order).
+bool OverlappedConversion() {
+  const char* single = std::getenv("ZEL_SINGLE_THREAD");
+  return single == nullptr || std::string_view(single) != "1";
+}
 
 struct MediaSource::Impl {
   // Conversion side.
@@ -120,7 +118,9 @@ struct MediaSource::Impl {
     return info.hasAudio ? (pcmChannels > 0 ? pcmChannels : info.channels) : 1;
   }
   Segment Requested() const { return {startHns, stopHns, wavPath, PcmRate(), PcmChannels()}; }
-  bool PicturesOverlap() const { return OverlapPictures() && info.width > 0 && info.height > 0; }
+  bool PicturesOverlap() const {
+    return OverlappedConversion() && info.width > 0 && info.height > 0;
+  }
   // Pictures waiting in the queue at most: a few, or as many as a segment
   // decoded ahead needs.
   std::size_t QueueCapacity(bool decodingAhead) const {
@@ -335,7 +335,7 @@ struct MediaSource::Impl {
   // before: its sound into its WAV file, its pictures into the queue.
   void StartAhead() {
     const bool picturesWait = !info.hasVideo || sink == nullptr || PicturesOverlap();
-    if (!next || !OverlapPictures() || !picturesWait || aborted()) return;
+    if (!next || !OverlappedConversion() || !picturesWait || aborted()) return;
     // The caller's segment stays set: Run takes the one decoded ahead only
     // when the caller sets that one.
     const Segment running = Requested();
