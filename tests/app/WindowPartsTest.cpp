@@ -1,11 +1,9 @@
 // The window's parts: the status lines, the bands Present paints, the
 // position bar (the cursor and mark arithmetic, the drag as the window's Tick
 // reads it, which strip covers which column).
-#include <QFile>
 #include <QRegion>
 #include <QRegularExpression>
 #include <QtTest>
-#include <map>
 #include <optional>
 
 #include "CursorArithmetic.h"
@@ -47,15 +45,6 @@ QString StripRuns(const QImage& bar) {
   }
   return runs;
 }
-
-class PaintCounter : public QObject {
- public:
-  int paints = 0;
-  bool eventFilter(QObject*, QEvent* event) override {
-    paints += event->type() == QEvent::Paint;
-    return false;
-  }
-};
 
 }  // namespace
 
@@ -213,48 +202,6 @@ class WindowPartsTest : public QObject {
     const BarGeometry g = ComputeBarGeometry(770, 16, input);  // no band of negative width
     for (const BarBand& band : {g.range, g.played, g.startMark, g.endMark, g.cursor})
       QVERIFY(band.width >= 0);
-  }
-
-  void repaintsOnlyOnChange() {
-    PositionBar bar;
-    bar.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    PaintCounter counter;
-    bar.installEventFilter(&counter);
-    bar.setState(bar.state());
-    bar.setPlaying(false);
-    QTest::qWait(50);
-    QCOMPARE(counter.paints, 0);
-    bar.setCursorMs(1000);
-    QTRY_COMPARE(counter.paints, 1);
-  }
-
-  // Each label of the skin says what its button's tooltip says: the row of
-  // labels under the buttons, the Load face, and the label of the Convert
-  // place, which follows the button shown there.
-  void labelsSayWhatTooltipsSay() {
-    const auto labels = [](const char* drawing) {
-      QFile file(QString(ZEL_SOURCE_DIR "/src/app/skin/art/") + drawing);
-      file.open(QIODevice::ReadOnly);
-      std::map<int, QString> byX;  // the labels' row only
-      const QRegularExpression text(R"re(<text x="(\d+)" y="(\d+)"[^>]*>([^<]+)</text>)re");
-      for (const auto& m : text.globalMatch(QString::fromUtf8(file.readAll())))
-        if (m.captured(2) == "477" || m.captured(2) == "16")
-          byX[m.captured(1).toInt()] = m.captured(3);
-      return byX;
-    };
-    std::map<int, QString> shown = labels("background.svg");
-    shown.merge(labels("label-convert.svg"));
-    const QString load = labels("button-load-normal.svg").begin()->second;
-    for (const ButtonPlace& b : ButtonPlaces()) {
-      if (b.id == kAbortButton || b.id == kPlayingButton) continue;  // in another's place
-      const auto label = shown.lower_bound(b.rect.left());
-      const QString text = b.id == kLoadButton ? load : label->second;
-      QVERIFY2(b.id == kLoadButton || label->first < b.rect.right(), b.caption);
-      QCOMPARE(text, QString::fromUtf8(b.caption));
-    }
-    QCOMPARE(labels("label-abort.svg").begin()->second,
-             QString::fromUtf8(ButtonPlaceOf(kAbortButton).caption));
   }
 };
 
