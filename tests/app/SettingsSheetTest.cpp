@@ -145,21 +145,6 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(std::tie(settings.mpeg_video, settings.framesize), std::make_tuple(1, 0));
   }
 
-  // A preset fills in the pattern; the box starts at its first entry again.
-  void presetFillsThePatternAndStartsAtTheFirstNextTime() {
-    ConversionSettings settings = StartSettings();
-    {
-      Opened o(settings);
-      o.choose(kFile, "1165", "file_00");
-      QCOMPARE(o.edit(kFile, "1163")->text(), "file_%02d");
-      o.press(QDialogButtonBox::Ok);
-    }
-    QCOMPARE(settings.edit, "file_%02d");
-    Opened again(settings);
-    QCOMPARE(again.combo(kFile, "1165")->currentText(), "000000");
-    QCOMPARE(again.edit(kFile, "1163")->text(), "file_%02d");
-  }
-
   // Every control of the FILE page commits; the interval in 100-ns units.
   // The folder chooser starts at the typed folder; cancelling it changes
   // nothing.
@@ -179,6 +164,8 @@ class SettingsSheetTest : public QObject {
     o.control<QPushButton>(kFile, "1151")->click();  // cancelled
     QCOMPARE(asked, QStringList({"フォルダを選択してください|/typed/folder",
                                  "フォルダを選択してください|/出力/フォルダ"}));
+    o.choose(kFile, "1165", "file_00");  // a preset fills in the pattern
+    QCOMPARE(o.edit(kFile, "1163")->text(), "file_%02d");
     o.edit(kFile, "1163")->setText("clip_%03d");
     o.control<QCheckBox>(kFile, "1152")->click();
     o.control<QCheckBox>(kFile, "1154")->click();
@@ -259,22 +246,24 @@ class SettingsSheetTest : public QObject {
     settings.mpeg_audio = 7, settings.samplerate = 9, settings.mpeg_video = -1;
     settings.framesize = 5, settings.framerate = 99, settings.splittime = -30'000'000;
     settings.measure = 8, settings.capturesize = -2;
+    // a preset's pattern, shown as it is; its box starts at the first entry all the same
+    settings.edit = "file_%02d";
     Opened o(settings);
     for (int page : {kAudio, kVideo, kFile, kEtcetra}) o.tabs->setCurrentIndex(page);
     // The format indexes are reset as their pages open; the others are
     // shown as the first entry and committed so.
     QCOMPARE(std::tie(settings.mpeg_audio, settings.mpeg_video), std::make_tuple(0, 0));
-    const std::pair<int, const char*> combos[] = {{kAudio, "1144"},   {kVideo, "1142"},
-                                                  {kVideo, "1019"},   {kFile, "1155"},
-                                                  {kEtcetra, "1017"}, {kEtcetra, "1164"}};
+    const std::pair<int, const char*> combos[] = {
+        {kAudio, "1144"}, {kVideo, "1142"},   {kVideo, "1019"},  {kFile, "1155"},
+        {kFile, "1165"},  {kEtcetra, "1017"}, {kEtcetra, "1164"}};
     for (const auto& [page, id] : combos) QCOMPARE(o.combo(page, id)->currentIndex(), 0);
     // A combo box left without a selection keeps the index it had.
     settings.capturesize = 2;
     o.combo(kEtcetra, "1164")->setCurrentIndex(-1);
     o.press(QDialogButtonBox::Ok);
     QCOMPARE(std::tie(settings.samplerate, settings.framesize, settings.framerate,
-                      settings.splittime, settings.measure, settings.capturesize),
-             std::make_tuple(0, 0, 0, std::int64_t{0}, 0, 2));
+                      settings.splittime, settings.measure, settings.capturesize, settings.edit),
+             std::make_tuple(0, 0, 0, std::int64_t{0}, 0, 2, std::string("file_%02d")));
   }
 };
 
