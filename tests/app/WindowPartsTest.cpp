@@ -28,20 +28,13 @@ QString StripRuns(const QImage& bar) {
       {'P', SkinImage::kBarPlayed},     {'S', SkinImage::kBarStartMark},
       {'E', SkinImage::kBarEndMark},    {'C', SkinImage::kBarCursor}};
   QString runs;
-  char last = 0;
-  int count = 0;
-  for (int x = 0; x <= bar.width(); ++x) {
+  for (int start = 0, x = 1; x <= bar.width(); ++x) {
+    if (x < bar.width() && bar.pixel(x, 8) == bar.pixel(start, 8)) continue;
     char letter = '?';
     for (auto [l, id] : strips)
-      if (x < bar.width() && bar.pixel(x, 8) == LoadSkinImage(id, 1.0).toImage().pixel(0, 8))
-        letter = l;
-    if (letter == last && x < bar.width()) {
-      ++count;
-      continue;
-    }
-    if (count) runs += QString("%1%2%3").arg(runs.isEmpty() ? "" : " ").arg(last).arg(count);
-    last = letter;
-    count = 1;
+      if (bar.pixel(start, 8) == LoadSkinImage(id, 1.0).toImage().pixel(0, 8)) letter = l;
+    runs += QString("%1%2%3").arg(runs.isEmpty() ? "" : " ").arg(letter).arg(x - start);
+    start = x;
   }
   return runs;
 }
