@@ -183,10 +183,16 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(settings.splittime, std::int64_t{0});
   }
 
-  // The EXTRA page shows what is set and commits every control; 0 KB is no limit.
-  void extraPageCommitsEveryControl() {
+  // The EXTRA page shows what is set and commits every control; 0 KB is no
+  // limit. So does the ETCETRA page; the pages never shown keep their
+  // settings.
+  void extraPagesCommitEveryControlAndOthersKeepTheirs() {
     ConversionSettings settings = StartSettings();
     settings.keepaspect = 1, settings.maxsize = 300, settings.normalize = 0;
+    settings.mpeg_video = 0;  // would warn if the VIDEO page committed
+    settings.edit = "keep_%d", settings.splittime = 70'000'000;
+    settings.logfile = 1, settings.file3gp = 0;
+    const ConversionSettings before = settings;
     Opened o(settings);
     auto* limit = o.control<QSpinBox>(kExtra, "maxsize");
     QCOMPARE(
@@ -201,24 +207,13 @@ class SettingsSheetTest : public QObject {
              std::make_tuple(150, 1, 1, 1));
     limit->setValue(0);
     QCOMPARE(limit->text(), "制限なし");
-    o.press(QDialogButtonBox::Ok);
-    QCOMPARE(settings.maxsize, 0);
-  }
-
-  void pagesNeverShownKeepTheirSettings() {
-    ConversionSettings settings = StartSettings();
-    settings.mpeg_video = 0;  // would warn if the VIDEO page committed
-    settings.edit = "keep_%d", settings.splittime = 70'000'000;
-    settings.logfile = 1, settings.file3gp = 0;
-    const ConversionSettings before = settings;
-    Opened o(settings);
     o.choose(kEtcetra, "1017", "0.010");
     o.choose(kEtcetra, "1164", "64x48");
     o.control<QCheckBox>(kEtcetra, "1162")->click();
     o.press(QDialogButtonBox::Ok);
-    QCOMPARE(std::tie(settings.measure, settings.measure_step, settings.capturesize,
-                      settings.adjustframe),
-             std::make_tuple(2, 10, 1, 1));
+    QCOMPARE(std::tie(settings.maxsize, settings.measure, settings.measure_step,
+                      settings.capturesize, settings.adjustframe),
+             std::make_tuple(0, 2, 10, 1, 1));
     QCOMPARE(std::tie(settings.result, settings.edit, settings.splittime, settings.logfile,
                       settings.file3gp, settings.file3g2, settings.mpeg_video),
              std::tie(before.result, before.edit, before.splittime, before.logfile, before.file3gp,
