@@ -566,32 +566,27 @@ class MainDialogTest : public QObject {
   }
 
   // A press on the bar moves the cursor at once, before any Tick; so does
-  // the release, wherever it is.
-  void pressOnTheBarMovesTheCursorAtOnce() {
-    TestWindow w;
-    w.drop(Media("clip10.wmv"));
-    QTest::mousePress(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(400, 8));
-    QCOMPARE(w.dialog->cursorMs(), 5000);  // 400 / 770 of 10 s, on the 1 s grid
-    QCOMPARE(w.dialog->preview().GetCurrentPosition(), 5000 * kHnsPerMs);
-    QTest::mouseRelease(&w.dialog->positionBar(), Qt::LeftButton, {}, QPoint(100, 8));
-    QCOMPARE(w.dialog->cursorMs(), 1000);
-  }
-
-  // Steps that come faster than pictures (a held arrow key) wait as one
-  // request, for the cursor where it is when its turn comes.
-  void heldArrowKeyAsksForOnePicture() {
+  // the release, wherever it is. Steps that come faster than pictures (a
+  // held arrow key) wait as one request, for the cursor where it is when its
+  // turn comes.
+  void cursorMovesAtOnceAndHeldKeysAskForOnePicture() {
     TestWindow w("[zel]\nmeasure=1\n");  // 100 ms steps
     MainDialog& d = *w.dialog;
     w.drop(Media("clip10.wmv"));
+    QTest::mousePress(&d.positionBar(), Qt::LeftButton, {}, QPoint(385, 8));
+    QCOMPARE(d.cursorMs(), 5000);  // the middle of 10.1 s, on the 100 ms grid
+    QCOMPARE(d.preview().GetCurrentPosition(), 5000 * kHnsPerMs);
+    QTest::mouseRelease(&d.positionBar(), Qt::LeftButton, {}, QPoint(77, 8));
+    QCOMPARE(d.cursorMs(), 1000);
     const std::uint64_t before = d.preview().previewCounters().requests;
     for (int i = 0; i < 30; ++i)
       QCoreApplication::postEvent(
           &d, new QKeyEvent(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, {}, true));
-    QTRY_COMPARE(d.cursorMs(), 3000);
+    QTRY_COMPARE(d.cursorMs(), 4000);
     QTRY_COMPARE(d.preview().previewCounters().requests, before + 1);
     QTest::qWait(50);
     QCOMPARE(d.preview().previewCounters().requests, before + 1);
-    QCOMPARE(d.preview().GetCurrentPosition(), 3000 * kHnsPerMs);
+    QCOMPARE(d.preview().GetCurrentPosition(), 4000 * kHnsPerMs);
   }
 
   // A name that is no UTF-8 reaches the core as the bytes it is, dropped or
