@@ -49,6 +49,15 @@ class PlaybackControllerTest : public QObject {
     RecordingSink sink;
   };
 
+ public:
+  // Counts the timer events of the window's thread while installed on the
+  // application: after a stop, the controller's step timer must give none.
+  bool eventFilter(QObject*, QEvent* event) override {
+    timerEvents_ += event->type() == QEvent::Timer;
+    return false;
+  }
+  int timerEvents_ = 0;
+
  private slots:
   void playsToTheEndByItself_data() {
     QTest::addColumn<Sound>("sound");
@@ -75,9 +84,14 @@ class PlaybackControllerTest : public QObject {
     QVERIFY(!moved.isEmpty());
     controller.stop();
     QVERIFY(!controller.isPlaying() && !controller.audible());
+    std::uint8_t pcm[4];
+    QCOMPARE(p.source.ReadPlaybackPcm(pcm, sizeof pcm), 0u);  // the range stopped too
     const int stoppedAt = controller.positionMs();
     const std::size_t shownAtStop = p.sink.times.size();
+    qApp->installEventFilter(this);
     QTest::qWait(600);
+    qApp->removeEventFilter(this);
+    if (sound == Sound::Silent) QCOMPARE(timerEvents_, 0);  // a device's sink may have its own
     QCOMPARE(controller.positionMs(), stoppedAt);
     QCOMPARE(p.sink.times.size(), shownAtStop);
     QCOMPARE(finished.count(), 0);

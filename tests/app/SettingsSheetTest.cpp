@@ -123,50 +123,53 @@ class SettingsSheetTest : public QObject {
     QFETCH(QStringList, messages);
     ConversionSettings settings = StartSettings();
     Opened o(settings);
+    QVERIFY(!o.button(QDialogButtonBox::Apply)->isEnabled());  // nothing changed yet
     o.choose(kVideo, "1017", format);
     o.choose(kVideo, "1019", QString::number(rate));
     o.press(QDialogButtonBox::Apply);
     QCOMPARE(o.messages(), messages);
     QCOMPARE(settings.mpeg_video, o.combo(kVideo, "1017")->findText(format));
     QCOMPARE(settings.framerate, committed);
+    // The frame sizes follow the format: H.263 offers its two (the start's
+    // 320x240 gives way to the first), no video none.
+    const QString sizes = format == "h263"   ? "128x96 176x144 0"
+                          : format == "none" ? "0 0"
+                                             : "128x96 176x144 320x240 2";
+    QCOMPARE(Items(o.combo(kVideo, "1142")).join(" ") + " " + QString::number(settings.framesize),
+             sizes);
     QCOMPARE(o.combo(kVideo, "1019")->currentText(), QString::number(committed));
     QVERIFY(!o.button(QDialogButtonBox::Apply)->isEnabled());
-  }
-
-  // H.263 offers its two sizes only.
-  void videoFormatRefillsFrameSize() {
-    ConversionSettings settings = StartSettings();  // mpeg4 320x240
-    Opened o(settings);
-    QComboBox* sizes = o.combo(kVideo, "1142");
-    o.choose(kVideo, "1017", "h263");
-    QCOMPARE(Items(sizes), QStringList({"128x96", "176x144"}));
-    QCOMPARE(sizes->currentText(), "128x96");
-    o.press(QDialogButtonBox::Ok);
-    QCOMPARE(std::tie(settings.mpeg_video, settings.framesize), std::make_tuple(1, 0));
-  }
-
-  // A preset fills in the pattern; the box starts at its first entry again.
-  void presetFillsThePatternAndStartsAtTheFirstNextTime() {
-    ConversionSettings settings = StartSettings();
-    {
-      Opened o(settings);
-      o.choose(kFile, "1165", "file_00");
-      QCOMPARE(o.edit(kFile, "1163")->text(), "file_%02d");
-      o.press(QDialogButtonBox::Ok);
-    }
-    QCOMPARE(settings.edit, "file_%02d");
-    Opened again(settings);
-    QCOMPARE(again.combo(kFile, "1165")->currentText(), "000000");
-    QCOMPARE(again.edit(kFile, "1163")->text(), "file_%02d");
+    // A page shown again keeps what was chosen on it; Cancel keeps what was
+    // applied.
+    o.choose(kAudio, "1017", "none");
+    o.tabs->setCurrentIndex(kVideo);
+    QCOMPARE(o.combo(kAudio, "1017")->currentText(), "none");
+    o.press(QDialogButtonBox::Cancel);
+    QCOMPARE(o.sheet.result(), int{QDialog::Rejected});
+    QCOMPARE(std::tie(settings.mpeg_audio, settings.framerate), std::make_tuple(1, committed));
   }
 
   // Every control of the FILE page commits; the interval in 100-ns units.
+  // The folder chooser starts at the typed folder; cancelling it changes
+  // nothing.
   void filePageCommitsEveryControl() {
     ConversionSettings settings = StartSettings();
     settings.splittime = 50'000'000;
-    Opened o(settings);
+    QStringList asked;
+    QStringList answers = {"/出力/フォルダ", ""};
+    Opened o(settings, [&](QWidget*, const QString& title, const QString& start) {
+      asked << title + "|" + start;
+      return answers.takeFirst();
+    });
     QCOMPARE(o.combo(kFile, "1155")->currentText(), "5");
-    o.edit(kFile, "1150")->setText("/出力/フォルダ");
+    QCOMPARE(o.edit(kFile, "1150")->text(), "/home/user/out");
+    o.edit(kFile, "1150")->setText("/typed/folder");
+    o.control<QPushButton>(kFile, "1151")->click();
+    o.control<QPushButton>(kFile, "1151")->click();  // cancelled
+    QCOMPARE(asked, QStringList({"フォルダを選択してください|/typed/folder",
+                                 "フォルダを選択してください|/出力/フォルダ"}));
+    o.choose(kFile, "1165", "file_00");  // a preset fills in the pattern
+    QCOMPARE(o.edit(kFile, "1163")->text(), "file_%02d");
     o.edit(kFile, "1163")->setText("clip_%03d");
     o.control<QCheckBox>(kFile, "1152")->click();
     o.control<QCheckBox>(kFile, "1154")->click();
@@ -180,10 +183,16 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(settings.splittime, std::int64_t{0});
   }
 
-  // The EXTRA page shows what is set and commits every control; 0 KB is no limit.
-  void extraPageCommitsEveryControl() {
+  // The EXTRA page shows what is set and commits every control; 0 KB is no
+  // limit. So does the ETCETRA page; the pages never shown keep their
+  // settings.
+  void extraPagesCommitEveryControlAndOthersKeepTheirs() {
     ConversionSettings settings = StartSettings();
     settings.keepaspect = 1, settings.maxsize = 300, settings.normalize = 0;
+    settings.mpeg_video = 0;  // would warn if the VIDEO page committed
+    settings.edit = "keep_%d", settings.splittime = 70'000'000;
+    settings.logfile = 1, settings.file3gp = 0;
+    const ConversionSettings before = settings;
     Opened o(settings);
     auto* limit = o.control<QSpinBox>(kExtra, "maxsize");
     QCOMPARE(
@@ -198,24 +207,13 @@ class SettingsSheetTest : public QObject {
              std::make_tuple(150, 1, 1, 1));
     limit->setValue(0);
     QCOMPARE(limit->text(), "制限なし");
-    o.press(QDialogButtonBox::Ok);
-    QCOMPARE(settings.maxsize, 0);
-  }
-
-  void pagesNeverShownKeepTheirSettings() {
-    ConversionSettings settings = StartSettings();
-    settings.mpeg_video = 0;  // would warn if the VIDEO page committed
-    settings.edit = "keep_%d", settings.splittime = 70'000'000;
-    settings.logfile = 1, settings.file3gp = 0;
-    const ConversionSettings before = settings;
-    Opened o(settings);
     o.choose(kEtcetra, "1017", "0.010");
     o.choose(kEtcetra, "1164", "64x48");
     o.control<QCheckBox>(kEtcetra, "1162")->click();
     o.press(QDialogButtonBox::Ok);
-    QCOMPARE(std::tie(settings.measure, settings.measure_step, settings.capturesize,
-                      settings.adjustframe),
-             std::make_tuple(2, 10, 1, 1));
+    QCOMPARE(std::tie(settings.maxsize, settings.measure, settings.measure_step,
+                      settings.capturesize, settings.adjustframe),
+             std::make_tuple(0, 2, 10, 1, 1));
     QCOMPARE(std::tie(settings.result, settings.edit, settings.splittime, settings.logfile,
                       settings.file3gp, settings.file3g2, settings.mpeg_video),
              std::tie(before.result, before.edit, before.splittime, before.logfile, before.file3gp,
@@ -223,83 +221,29 @@ class SettingsSheetTest : public QObject {
     QVERIFY(o.messages().isEmpty());
   }
 
-  void applyThenCancelKeepsWhatWasApplied() {
-    ConversionSettings settings = StartSettings();
-    Opened o(settings);
-    QPushButton* apply = o.button(QDialogButtonBox::Apply);
-    QVERIFY(!apply->isEnabled());
-    o.choose(kAudio, "1017", "amr");
-    QVERIFY(apply->isEnabled());
-    apply->click();
-    QCOMPARE(settings.mpeg_audio, 2);
-    QVERIFY(!apply->isEnabled());
-    o.choose(kAudio, "1017", "none");
-    o.choose(kVideo, "1019", "15");
-    o.tabs->setCurrentIndex(kAudio);  // back on a page: the user's choice is still there
-    QCOMPARE(o.combo(kAudio, "1017")->currentText(), "none");
-    o.press(QDialogButtonBox::Cancel);
-    QCOMPARE(o.sheet.result(), int{QDialog::Rejected});
-    QCOMPARE(std::tie(settings.mpeg_audio, settings.framerate), std::make_tuple(2, 0));
-  }
-
   void indexesThatSelectNothing() {
     ConversionSettings settings = StartSettings();
     settings.mpeg_audio = 7, settings.samplerate = 9, settings.mpeg_video = -1;
     settings.framesize = 5, settings.framerate = 99, settings.splittime = -30'000'000;
     settings.measure = 8, settings.capturesize = -2;
+    // a preset's pattern, shown as it is; its box starts at the first entry all the same
+    settings.edit = "file_%02d";
     Opened o(settings);
     for (int page : {kAudio, kVideo, kFile, kEtcetra}) o.tabs->setCurrentIndex(page);
     // The format indexes are reset as their pages open; the others are
     // shown as the first entry and committed so.
     QCOMPARE(std::tie(settings.mpeg_audio, settings.mpeg_video), std::make_tuple(0, 0));
-    const std::pair<int, const char*> combos[] = {{kAudio, "1144"},   {kVideo, "1142"},
-                                                  {kVideo, "1019"},   {kFile, "1155"},
-                                                  {kEtcetra, "1017"}, {kEtcetra, "1164"}};
+    const std::pair<int, const char*> combos[] = {
+        {kAudio, "1144"}, {kVideo, "1142"},   {kVideo, "1019"},  {kFile, "1155"},
+        {kFile, "1165"},  {kEtcetra, "1017"}, {kEtcetra, "1164"}};
     for (const auto& [page, id] : combos) QCOMPARE(o.combo(page, id)->currentIndex(), 0);
     // A combo box left without a selection keeps the index it had.
     settings.capturesize = 2;
     o.combo(kEtcetra, "1164")->setCurrentIndex(-1);
     o.press(QDialogButtonBox::Ok);
     QCOMPARE(std::tie(settings.samplerate, settings.framesize, settings.framerate,
-                      settings.splittime, settings.measure, settings.capturesize),
-             std::make_tuple(0, 0, 0, std::int64_t{0}, 0, 2));
-  }
-
-  // The chooser starts at the typed folder; cancelling it changes nothing.
-  // OK and Cancel stay in place: every page, EXTRA's wrapped lines
-  // included, gets one height.
-  void everyPageHasTheSameHeight() {
-    ConversionSettings settings = StartSettings();
-    Opened o(settings);
-    o.sheet.show();
-    QSet<int> heights;
-    for (int page = 0; page < o.tabs->count(); ++page) {
-      o.tabs->setCurrentIndex(page);
-      QCoreApplication::processEvents();
-      heights << o.sheet.height();
-    }
-    QCOMPARE(heights.size(), 1);
-  }
-
-  void folderChooserStartsAtTheTypedFolder() {
-    ConversionSettings settings = StartSettings();
-    QStringList asked;
-    QStringList answers = {"/chosen/folder", ""};
-    Opened o(settings, [&](QWidget*, const QString& title, const QString& start) {
-      asked << title + "|" + start;
-      return answers.takeFirst();
-    });
-    QLineEdit* directory = o.edit(kFile, "1150");
-    QCOMPARE(directory->text(), "/home/user/out");
-    directory->setText("/typed/folder");
-    o.control<QPushButton>(kFile, "1151")->click();
-    QCOMPARE(directory->text(), "/chosen/folder");
-    o.control<QPushButton>(kFile, "1151")->click();
-    QCOMPARE(directory->text(), "/chosen/folder");
-    QCOMPARE(asked, QStringList({"フォルダを選択してください|/typed/folder",
-                                 "フォルダを選択してください|/chosen/folder"}));
-    o.press(QDialogButtonBox::Ok);
-    QCOMPARE(settings.result, "/chosen/folder");
+                      settings.splittime, settings.measure, settings.capturesize, settings.edit),
+             std::make_tuple(0, 0, 0, std::int64_t{0}, 0, 2, std::string("file_%02d")));
   }
 };
 

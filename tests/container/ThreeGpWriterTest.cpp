@@ -378,21 +378,17 @@ TEST(BoxBufferTest, LayoutErrorsMarkTheBoxBroken) {
             "box size differs from its layout");
   EXPECT_EQ(brokenBy([&](BoxBuffer& b) { b.appendChild(closedBox()); }, BoxBuffer("moov")),
             "children are appended to closed boxes");
-  BoxBuffer parent("moov");
-  parent.close(8);
-  parent.appendChild(BoxBuffer("free"));  // an open child
-  EXPECT_EQ(parent.broken(), "children are appended to closed boxes");
-  BoxBuffer child("trak");
-  child.close(4);
-  BoxBuffer top("moov");
-  top.close(8);
-  top.appendChild(child);
-  EXPECT_EQ(top.broken(), "box size differs from its layout");
+  const auto closed = [](const char* type, std::size_t size) {
+    BoxBuffer box(type);
+    box.close(size);
+    return box;
+  };
+  EXPECT_EQ(brokenBy([](BoxBuffer& b) { b.appendChild(BoxBuffer("free")); }, closed("moov", 8)),
+            "children are appended to closed boxes");  // an open child
+  EXPECT_EQ(brokenBy([&](BoxBuffer& b) { b.appendChild(closed("trak", 4)); }, closed("moov", 8)),
+            "box size differs from its layout");
   EXPECT_EQ(closedBox().bytes(), test::Hex("0000000c 'free' 00000000"));
 }
-
-const std::string kVideoStbl = "moov/trak[0]/mdia/minf/stbl/";
-const std::string kAudioStbl = "moov/trak[1]/mdia/minf/stbl/";
 
 // Patched fields are found by structure: bytes that look like box types or
 // the dcmd placeholder, in the title and both configurations, stay as given.
@@ -406,12 +402,12 @@ TEST(RobustnessTest, LookAlikeTypesInTitleAndConfigAreLeftAlone) {
   std::string base = dir.file("stco st22 dcmd.avi");
   for (FileKind kind : {FileKind::ThreeGp, FileKind::ThreeG2}) {
     BoxWalker w = WriteAndWalk(s, base, kind);
-    for (const std::string& esds : {kVideoStbl + "stsd/mp4v/esds", kAudioStbl + "stsd/mp4a/esds"})
+    for (const std::string& esds : {VS + "stsd/mp4v/esds", AS + "stsd/mp4a/esds"})
       EXPECT_EQ(w.text(w.find(esds)->payloadOffset + 26, trap.size()), trap);
     std::uint32_t first = static_cast<std::uint32_t>(w.find("mdat")->offset) + 24;
-    EXPECT_EQ(Table(w, w.find(kVideoStbl + "stco")),
+    EXPECT_EQ(Table(w, w.find(VS + "stco")),
               (std::vector<std::uint32_t>{first, first + 100, first + 150}));
-    EXPECT_EQ(Table(w, w.find(kAudioStbl + "stco")),
+    EXPECT_EQ(Table(w, w.find(AS + "stco")),
               (std::vector<std::uint32_t>{first + 220, first + 230, first + 242, first + 253}));
     if (kind == FileKind::ThreeGp) {
       EXPECT_EQ(w.text(w.find("moov/udta/titl")->payloadOffset + 6, 19),
@@ -434,16 +430,16 @@ TEST(RobustnessTest, MoreThan65535Samples) {
   for (std::uint32_t i = 0; i < kCount; ++i) s.addAudio(32);
   BoxWalker w =
       WriteAndWalk(s, dir.file("long.avi"), FileKind::ThreeGp, ContainerMode::ThreeGpOnly);
-  auto video = Table(w, w.find(kVideoStbl + "stco"));
-  auto audio = Table(w, w.find(kAudioStbl + "stco"));
+  auto video = Table(w, w.find(VS + "stco"));
+  auto audio = Table(w, w.find(AS + "stco"));
   ASSERT_EQ(video.size(), kCount);
   ASSERT_EQ(audio.size(), kCount);
   EXPECT_EQ(video.back() + s.video.samples.sampleSizes().back(), audio.front());
   EXPECT_EQ(audio.front(), video.front() + s.video.samples.totalBytes());
   EXPECT_EQ(audio.back() + 32, w.bytes().size());
-  EXPECT_EQ(Table(w, w.find(kVideoStbl + "stsz"), 8).size(), kCount);
-  EXPECT_EQ(Table(w, w.find(kVideoStbl + "stss")).size(), 701u);
-  EXPECT_EQ(Field(w, kVideoStbl + "stts", 8), kCount);
+  EXPECT_EQ(Table(w, w.find(VS + "stsz"), 8).size(), kCount);
+  EXPECT_EQ(Table(w, w.find(VS + "stss")).size(), 701u);
+  EXPECT_EQ(Field(w, VS + "stts", 8), kCount);
   EXPECT_EQ(Field(w, "moov/mvhd", 16), kCount * 6000u);
   EXPECT_EQ(Field(w, "moov/trak[1]/mdia/mdhd", 16), kCount * 160u);
 }
@@ -473,32 +469,27 @@ TEST(RobustnessTest, LongDecoderConfigUsesMultiByteLengths) {
     s.audioParams.decoderConfig = Sequence(n, 0x90);
     s.addAudio(10);
     BoxWalker w = WriteAndWalk(s, dir.file("a.avi"), FileKind::ThreeGp);
-    const std::string esds = kVideoStbl + "stsd/mp4v/esds";
+    const std::string esds = VS + "stsd/mp4v/esds";
     EXPECT_TRUE(BoxStartsWith(w, esds,
                               std::string("000000") + size + " 'esds' 00000000 03 " + es +
                                   " 0000 00 04 " + dcd + " 20 11 001800 0000fa00 0000fa00 05 " +
                                   dsi));
-    EXPECT_EQ(w.find(esds)->size, w.find(kAudioStbl + "stsd/mp4a/esds")->size);
+    EXPECT_EQ(w.find(esds)->size, w.find(AS + "stsd/mp4a/esds")->size);
   }
 }
 
 // Only "/" separates folders: a backslash is part of a Linux file name.
 TEST(ThreeGpNamesTest, OutputPathAndTitle) {
-  struct Case {
-    const char *base, *threeGp, *threeG2, *title;
-  };
-  for (Case c :
-       {Case{"/out/clip01.avi", "/out/clip01.3gp", "/out/clip01.3g2", "clip01.avi"},
-        Case{"/out/clip.part.wmv", "/out/clip.part.3gp", "/out/clip.part.3g2", "clip.part.wmv"},
-        Case{"/out.d/clip01", "/out.d/clip01.3gp", "/out.d/clip01.3g2", "clip01"},
-        // a backslash is part of a Linux file name
-        Case{"x.y\\clip", "x.3gp", "x.3g2", "x.y\\clip"},
-        Case{"/o/C:\\out\\clip01.avi", "/o/C:\\out\\clip01.3gp", "/o/C:\\out\\clip01.3g2",
-             "C:\\out\\clip01.avi"},
-        Case{"/out/映像.wmv", "/out/映像.3gp", "/out/映像.3g2", "映像.wmv"}}) {
-    EXPECT_EQ(ThreeGpOutputPath(c.base, FileKind::ThreeGp), c.threeGp);
-    EXPECT_EQ(ThreeGpOutputPath(c.base, FileKind::ThreeG2), c.threeG2);
-    EXPECT_EQ(ThreeGpTitle(c.base), c.title);
+  // the base, the outputs without their extension, the title
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      {"/out/clip01.avi", "/out/clip01", "clip01.avi"},
+      {"x.y\\clip", "x", "x.y\\clip"},
+      {"/o/C:\\out\\clip01.avi", "/o/C:\\out\\clip01", "C:\\out\\clip01.avi"},
+      {"/out/映像.wmv", "/out/映像", "映像.wmv"}};
+  for (const auto& [base, stem, title] : cases) {
+    EXPECT_EQ(ThreeGpOutputPath(base, FileKind::ThreeGp), stem + ".3gp");
+    EXPECT_EQ(ThreeGpOutputPath(base, FileKind::ThreeG2), stem + ".3g2");
+    EXPECT_EQ(ThreeGpTitle(base), title);
   }
 }
 
