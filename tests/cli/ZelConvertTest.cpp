@@ -358,11 +358,17 @@ TEST_F(ZelConvertTest, ReportsOfTwoRunsDoNotMix) {
   const std::string first = "\"" + logs.file("first") + "\"";
   const std::string second = "\"" + logs.file("second") + "\"";
   const CommandResult r =
-      Run({"-o", "o", "--report", "--split", "1", "--container", "3gp", Media("clip10.wmv")}, "",
+      // The first run (a job of its own: set -m) is held still, its report
+      // lock taken, until the second has said that it waits.
+      Run({"-o", "o", "--report", "--split", "1", "--container", "3gp", Media("clip10.wmv")},
+          "set -m; ",
           "2>" + first + " & pid=$!; until grep -q 'segment 1/' " + first +
-              " || ! kill -0 $pid; do sleep 0.01; done; cd \"$1\" && TMPDIR=\"$2\" " ZEL_CONVERT_EXE
+              " || ! kill -0 $pid; do sleep 0.01; done; kill -STOP -$pid; cd \"$1\" && "
+              "TMPDIR=\"$2\" " ZEL_CONVERT_EXE
               " -o o --report --pattern x%d%d --split 2 --container 3gp " +
-              Media("clip.wmv") + " 2>" + second + "; echo $?; wait $pid; echo $?");
+              Media("clip.wmv") + " 2>" + second + " & p2=$!; until grep -q 'レポート' " + second +
+              " || ! kill -0 $p2; do sleep 0.01; done; kill -CONT -$pid; wait $p2; echo $?;"
+              " wait $pid; echo $?");
   EXPECT_EQ(r.out, "0\n0\n") << test::ReadFileText(logs.file("second"));
   const std::string waited = test::ReadFileText(logs.file("second"));
   const std::string wait = "同じフォルダに別の変換がレポートを書いています";
