@@ -65,6 +65,11 @@ struct EncodingSegment {
     grabber.BufferCB(start + n / fps, f.data(), f.size());
     return grabber.frameCount() - before;
   }
+  // The pictures stored so far, written as dir's "v.3gp".
+  std::string Written(const test::TempDir& dir) {
+    EXPECT_NE(ThreeGpWriter({}, store, dir.file("v.wmv"), FileKind::ThreeGp).size, 0u);
+    return dir.file("v.3gp");
+  }
 
   VideoEncoderContext context;
   AudioParameterBlock audio;
@@ -257,10 +262,9 @@ TEST(VideoGrabber, HeldPicturesReachTheFileWhenDrainedBeforeWriting) {
   s.grabber.FlushVideoEncoder();
   EXPECT_GT(s.grabber.flushedPackets(), 0u);
   test::TempDir dir;
-  ASSERT_NE(
-      ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("held.wmv"), FileKind::ThreeGp).size, 0u);
+  const std::string file = s.Written(dir);
   s.grabber.CloseVideoEncoder();
-  EXPECT_EQ(test::Probe(dir.file("held.3gp"), "stream=nb_read_packets", {"-count_packets"}), "20");
+  EXPECT_EQ(test::Probe(file, "stream=nb_read_packets", {"-count_packets"}), "20");
 }
 
 TEST(PictureFitTest, AreasKeepTheDisplayAspectWithEvenSizes) {
@@ -318,11 +322,8 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
     ASSERT_EQ(s.store.samples.sampleCount(), 1u);
     // the one picture decoded back by ffmpeg: its luma plane
     test::TempDir dir;
-    ASSERT_NE(
-        ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("fit.wmv"), FileKind::ThreeGp).size,
-        0u);
-    const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", dir.file("fit.3gp"),
-                                              "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
+    const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", s.Written(dir), "-f",
+                                              "rawvideo", "-pix_fmt", "yuv420p", "-"})
                                 .out;
     ASSERT_EQ(yuv.size(), 176u * 144 * 3 / 2);
     const auto luma = [&](int x, int y) { return static_cast<std::uint8_t>(yuv[y * 176 + x]); };

@@ -102,7 +102,7 @@ TEST(MediaInfo, BadInputs) {
   EXPECT_EQ(missing.WaitForSegment(std::chrono::milliseconds(100)),
             MediaSource::WaitResult::Failed);
 
-  const std::vector<std::uint8_t> bytes = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "2"));
+  const std::vector<std::uint8_t> bytes = test::ReadFileBytes(Media("qcif2.wmv"));
   test::WriteFileBytes(dir.file("truncated.wmv"), {bytes.begin(), bytes.begin() + 3000});
   std::vector<std::uint8_t> noise(50000);
   for (std::size_t i = 0; i < noise.size(); ++i)
@@ -130,8 +130,8 @@ TEST(MediaInfo, BadInputs) {
 // is neither empty nor hours of silence; a true claim stands.
 TEST(MediaInfo, TheLengthIsWhatTheFileHolds) {
   TempDir dir;
-  const std::vector<std::uint8_t> good = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "4"));
-  const std::int64_t declared = Open(dir.file("good.wmv")).durationHns;
+  const std::vector<std::uint8_t> good = test::ReadFileBytes(Media("qcif4.wmv"));
+  const std::int64_t declared = Open(Media("qcif4.wmv")).durationHns;
   EXPECT_NEAR(declared, 40000000, 1000000);
   std::vector<std::uint8_t> half(good.begin(), good.begin() + good.size() / 2);
   test::WriteFileBytes(dir.file("half.wmv"), half);

@@ -94,8 +94,8 @@ TEST(SegmentDelivery, PicturesOfASegment) {
       // Key frames at 0 s and 2 s; the start lies between them. The frames sit
       // 46 ms into each 40 ms step (the muxer moved the video by the audio
       // codec's delay), so the first one of the segment comes 26 ms after it.
-      {test::MakeWmv(dir, "clip.wmv", "4"), 10200000, 30000000, 49, 0.026},
-      {dir.file("clip.wmv"), 0, -1, 100, 0.046},  // -1: the whole file
+      {Media("qcif4.wmv"), 10200000, 30000000, 49, 0.026},
+      {Media("qcif4.wmv"), 0, -1, 100, 0.046},  // -1: the whole file
       // Frames every 2 s; the segment [3 s, 7 s) holds those at 4 and 6.
       {dir.file("slides.avi"), 30000000, 70000000, 2, 1.0},
       // An MPEG program stream has no key-frame index: a seek may land after
@@ -197,7 +197,7 @@ TEST(SegmentDelivery, WavHoldsTheSamplesOfTheSegment) {
 // thread ends it as broken, with what it said, instead of the program.
 TEST(SegmentDelivery, AnAbortOrAnExceptionEndsTheSegment) {
   TempDir dir;
-  const std::string clip = test::MakeWmv(dir, "clip.wmv", "4");
+  const std::string clip = Media("qcif4.wmv");
   Segment aborted(dir, clip);
   const std::atomic<bool> abort{true};
   aborted.source.SetAbortFlag(&abort);
@@ -223,7 +223,7 @@ TEST(SegmentDelivery, AnAbortOrAnExceptionEndsTheSegment) {
 // where the decoder had no predecessor).
 TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
   TempDir dir;
-  const std::string path = test::MakeWmv(dir, "clip.wmv", "3", 12);
+  const std::string path = Media("qcif3.wmv");
   Segment straight(dir, path);
   straight.Run(0, 30000000);
   const std::vector<std::int16_t> all = WavSamples(straight.wav);
