@@ -265,29 +265,22 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
 // run, the last two with their fault and without a result.
 TEST(AviTranscoder, FailuresStopTheRun) {
   TempDir dir;
-  const std::string avi = dir.file("clip.avi");
-  MakeMedia(Join({Video("176x144", "15", "1"),
-                  Tone(22050, "1"),
-                  {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
+  const std::string avi = Media("clip.avi");
   AviTranscoder aborted(avi, dir.file("clip.wmv"));
   std::atomic<bool> abort{true};
   aborted.SetAbortFlag(&abort);
   EXPECT_FALSE(aborted.Run());
 
-  const auto kinds = [](const AviTranscoder& t) {
-    std::vector<FaultKind> found;
-    for (const Fault& fault : t.faults()) found.push_back(fault.kind);
-    return found;
-  };
-  AviTranscoder unwritable(avi, dir.file("no/such/folder/clip.wmv"));
-  EXPECT_FALSE(unwritable.Run());
-  EXPECT_EQ(kinds(unwritable), std::vector{FaultKind::kAviWriterFailed});
-
   test::WriteFileBytes(dir.file("broken.avi"), std::vector<std::uint8_t>(4000, 0x5a));
-  AviTranscoder broken(dir.file("broken.avi"), dir.file("broken.wmv"));
-  EXPECT_FALSE(broken.Run());
-  EXPECT_EQ(kinds(broken), std::vector{FaultKind::kAviUnsupportedCodec});
-  EXPECT_FALSE(std::filesystem::exists(dir.file("broken.wmv")));
+  for (const auto& [input, output, fault] :
+       {std::tuple{avi, dir.file("no/such/folder/clip.wmv"), FaultKind::kAviWriterFailed},
+        {dir.file("broken.avi"), dir.file("broken.wmv"), FaultKind::kAviUnsupportedCodec}}) {
+    AviTranscoder transcoder(input, output);
+    EXPECT_FALSE(transcoder.Run());
+    ASSERT_EQ(transcoder.faults().size(), 1u) << input;
+    EXPECT_EQ(transcoder.faults()[0].kind, fault);
+    EXPECT_FALSE(std::filesystem::exists(output));
+  }
 }
 
 }  // namespace
