@@ -97,17 +97,16 @@ TEST(SegmentDelivery, PicturesOfASegment) {
       {Media("qcif4.wmv"), 10200000, 30000000, 49, 0.026},
       {Media("qcif4.wmv"), 0, -1, 100, 0.046},  // -1: the whole file
       // Frames every 2 s; the segment [3 s, 7 s) holds those at 4 and 6.
-      {dir.file("slides.avi"), 30000000, 70000000, 2, 1.0},
+      {Media("slides.avi", Join({Video("176x144", "1/2", "8"), {"-c:v", "mpeg4"}})), 30000000,
+       70000000, 2, 1.0},
       // An MPEG program stream has no key-frame index: a seek may land after
       // the last key frame before the start, and the frames up to the next
       // one must not be lost.
-      {dir.file("clip.mpg"), 17000000, 41000000, 60, 0.0},
+      {Media("clip.mpg", Join({Video("176x144", "25", "5"),
+                               Tone(44100, "5"),
+                               {"-c:v", "mpeg1video", "-g", "12", "-c:a", "mp2", "-f", "mpeg"}})),
+       17000000, 41000000, 60, 0.0},
   };
-  MakeMedia(Join({Video("176x144", "1/2", "8"), {"-c:v", "mpeg4", dir.file("slides.avi")}}));
-  MakeMedia(Join(
-      {Video("176x144", "25", "5"),
-       Tone(44100, "5"),
-       {"-c:v", "mpeg1video", "-g", "12", "-c:a", "mp2", "-f", "mpeg", dir.file("clip.mpg")}}));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     Segment s(dir, c.path);
@@ -198,20 +197,18 @@ TEST(SegmentDelivery, WavHoldsTheSamplesOfTheSegment) {
 TEST(SegmentDelivery, AnAbortOrAnExceptionEndsTheSegment) {
   TempDir dir;
   const std::string clip = Media("qcif4.wmv");
-  Segment aborted(dir, clip);
-  const std::atomic<bool> abort{true};
-  aborted.source.SetAbortFlag(&abort);
-  ASSERT_TRUE(aborted.source.Run());
-  EXPECT_EQ(aborted.source.WaitForSegment(std::chrono::seconds(5)),
-            MediaSource::WaitResult::Aborted);
-  aborted.source.Stop();
-  EXPECT_LT(aborted.sink.times.size(), 5u);
-  Segment broken(dir, clip);
-  broken.sink.throws = true;
-  ASSERT_TRUE(broken.source.Run());
-  EXPECT_EQ(broken.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Broken);
-  EXPECT_EQ(broken.source.failureText(), "std::bad_alloc");
-  broken.source.Stop();
+  for (const bool throws : {false, true}) {
+    Segment s(dir, clip);
+    const std::atomic<bool> abort{!throws};
+    s.source.SetAbortFlag(&abort);
+    s.sink.throws = throws;
+    ASSERT_TRUE(s.source.Run());
+    EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)),
+              throws ? MediaSource::WaitResult::Broken : MediaSource::WaitResult::Aborted);
+    s.source.Stop();  // before failureText, as the driver asks
+    EXPECT_EQ(s.source.failureText(), throws ? "std::bad_alloc" : "");
+    EXPECT_LT(s.sink.times.size(), 5u);
+  }
 }
 
 // A split job runs its segments one after the other on one source; each goes
