@@ -59,11 +59,6 @@ struct Job {
         names.insert(e.path().filename());
     return names;
   }
-  bool Saved() const {
-    for (const auto& m : notifier.messages())
-      if (m.find(kSaved) != std::string::npos) return true;
-    return false;
-  }
 
   TempDir out, work;
   std::string workPath = work.path().string();

@@ -18,12 +18,22 @@ std::vector<std::string> Recipe(const std::string& name) {
   const auto wav = [](int rate, std::vector<std::string> options) {
     return Join({Tone(rate, "3"), options});
   };
+  // a key frame every keyInterval pictures
+  const auto qcif = [](const std::string& seconds, const std::string& keyInterval) {
+    return Join({Video("176x144", "25", seconds),
+                 Tone(44100, seconds),
+                 {"-c:v", "wmv2", "-b:v", "600k", "-g", keyInterval, "-c:a", "wmav2", "-b:a",
+                  "128k", "-ac", "2"}});
+  };
   const auto mpeg = [](std::vector<std::string> audio) {
     return Join({Video("320x240", "25", "3"), audio, {"-c:v", "mpeg1video", "-f", "mpeg"}});
   };
   const std::map<std::string, std::vector<std::string>> recipes = {
       {"clip.wmv", wmv("4")},
       {"clip10.wmv", wmv("10")},
+      {"qcif2.wmv", qcif("2", "50")},
+      {"qcif4.wmv", qcif("4", "50")},
+      {"qcif3.wmv", qcif("3", "12")},
       {"video.wmv", Join({Video("320x240", "25", "3"), {"-c:v", "wmv2"}})},
       {"song.wma", wav(44100, {"-ac", "2", "-c:a", "wmav2", "-b:a", "128k"})},
       {"mono8k.wav", wav(8000, {"-c:a", "pcm_s16le"})},
@@ -40,16 +50,6 @@ std::vector<std::string> Recipe(const std::string& name) {
 }
 
 }  // namespace
-
-std::string MakeWmv(const TempDir& dir, const std::string& name, const std::string& seconds,
-                    int keyInterval) {
-  const std::string path = dir.file(name);
-  MakeMedia(Join({Video("176x144", "25", seconds),
-                  Tone(44100, seconds),
-                  {"-c:v", "wmv2", "-b:v", "600k", "-g", std::to_string(keyInterval), "-c:a",
-                   "wmav2", "-b:a", "128k", "-ac", "2", path}}));
-  return path;
-}
 
 std::string Media(const std::string& name, std::vector<std::string> args) {
   static TempDir folder;

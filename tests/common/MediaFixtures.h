@@ -25,13 +25,10 @@ inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts
   return all;
 }
 
-// A 176x144 25 fps WMV (wmv2 + wmav2 stereo) with a key frame every keyInterval frames.
-std::string MakeWmv(const TempDir& dir, const std::string& name, const std::string& seconds,
-                    int keyInterval = 50);
-
 // A file made once per test program in a shared folder: given args, what
 // ffmpeg makes of them; without, the recipe of that name in MediaFixtures.cpp
-// (clip.wmv: 4 s 320x240 29.97 fps wmv2 + wmav2 44.1 kHz stereo).
+// (clip.wmv: 4 s 320x240 29.97 fps wmv2 + wmav2 44.1 kHz stereo; qcif4.wmv:
+// 4 s 176x144 25 fps, a key frame every 50 pictures, qcif3.wmv every 12).
 std::string Media(const std::string& name, std::vector<std::string> args = {});
 
 // A file (MP4 or MOV, by the name) of `picture` (a lavfi source), made once

@@ -33,9 +33,6 @@ std::vector<std::string> FlashClip(const std::string& videoFilter = "",
        {"-f", "lavfi", "-i", "aevalsrc='if(" + on + ",0.5*sin(2*PI*1000*t),0)':s=44100"},
        {"-t", "10", "-af", audioFilter, "-ac", "2", "-c:v", "wmv2", "-fps_mode", "vfr"}});
 }
-std::vector<std::string> Pictures(const std::string& rate) {
-  return test::Join({test::Video("176x144", rate, "10"), {"-c:v", "wmv2"}});
-}
 
 // The onsets that follow ffmpeg's `key` in its log, by the odd second they
 // belong to (NAN where none), on the file's timeline moved by `start`.
@@ -121,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(Jobs, AvSyncTest, ::testing::Values(
          FlashClip(",select='not(between(t,4,7.09))'", "aselect='not(between(t,5.3,6.5))'")},
     Case{"OnePictureASecondAt30", [](S& s) { s.framerate = 30; }, false, "slow.wmv",
          test::Join({test::Video("320x240", "1", "4"), test::Tone(44100, "4"), {"-c:v", "wmv2"}})},
-    Case{"NtscRateKept", [](S& s) { s.framerate = 0; }, false, "ntsc.wmv", Pictures("30000/1001"),
+    Case{"NtscRateKept", [](S& s) { s.framerate = 0; }, false, "ntsc.wmv",
+         test::Join({test::Video("176x144", "30000/1001", "10"), {"-c:v", "wmv2"}}),
          300}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

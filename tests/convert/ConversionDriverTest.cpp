@@ -132,7 +132,7 @@ TEST_P(ConversionDriverTest, Converts) {
     EXPECT_EQ(j.summary.segments, segments);
     EXPECT_EQ(j.state.segmentIndex, segments);
   } else {
-    EXPECT_FALSE(j.Saved());
+    for (const std::string& m : told) EXPECT_EQ(m.find(kSaved), std::string::npos) << m;
     EXPECT_TRUE(told.back().starts_with(c.message)) << told.back();
   }
 }
@@ -283,17 +283,11 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegmentsAndTheirReport) {
   EXPECT_FALSE(fs::exists(j.out.file("sample_02.jpg")));
   EXPECT_TRUE(fs::is_empty(j.work.path()));
 
-  Job inside;
-  inside.notifier.abortAt = -1;
-  ASSERT_EQ(inside.Convert(Media("clip10.wmv")), Aborted);
-  EXPECT_LT(inside.notifier.captions().size(), 30u);
-  EXPECT_LT(inside.source.deliveredFrames(), 30u);
-  EXPECT_TRUE(inside.Outputs().empty());
-  EXPECT_TRUE(fs::is_empty(inside.work.path()));
-
-  // An abort while pictures decode and encode, or once a segment is written
-  // while the next one decodes ahead, stops every thread and leaves no work
-  // file (nor the next segment's WAV file).
+  // An abort while pictures decode and encode stops that segment's decoding
+  // (the video path takes no frame after the flag) and writes nothing; one
+  // once a segment is written while the next one decodes ahead keeps that
+  // segment. Either stops every thread and leaves no work file (nor the next
+  // segment's WAV file).
   for (const bool between : {false, true}) {
     Job k;
     k.settings.splittime = 20000000;
@@ -309,6 +303,10 @@ TEST(ConversionDriverAbort, AbortKeepsOnlyFinishedSegmentsAndTheirReport) {
     ASSERT_EQ(k.Convert(Media("clip10.wmv")), Aborted);
     EXPECT_EQ(k.Outputs(),
               between ? std::set<std::string>{"clip1000.3gp"} : std::set<std::string>{});
+    if (!between) {
+      EXPECT_LT(k.notifier.captions().size(), 30u);
+      EXPECT_LT(k.source.deliveredFrames(), 30u);
+    }
     EXPECT_TRUE(fs::is_empty(k.work.path()));
   }
 }
@@ -473,18 +471,15 @@ TEST(ReportTest, SegmentsWithoutOneKindOrWithoutImage) {
             "samplerate 08000[Hz]<BR>channels STEREO<BR>bitrate 48000[bps]<BR><HR><HR>");
 }
 
-// Blocks follow each other without anything between them; the first block of
-// a job replaces what the file held; a report that cannot be written leaves
-// the file as it was.
+// A block follows what the file holds without anything between them (that
+// the first block of a job replaces it, the abort's job shows); a report that
+// cannot be written leaves the file as it was.
 TEST(ReportTest, AppendingStartingAndFailing) {
   TempDir dir;
   const std::string report = dir.file("thumbnail.html");
   test::WriteFileBytes(report, {'o', 'l', 'd'});
   ASSERT_TRUE(AppendReport(report, TripSegment("/a")));
   EXPECT_EQ(ReadFileText(report), "old" + TripBlock("/a"));
-  ASSERT_TRUE(AppendReport(report, TripSegment("/b"), /*startNew=*/true));
-  ASSERT_TRUE(AppendReport(report, TripSegment("/c")));
-  EXPECT_EQ(ReadFileText(report), TripBlock("/b") + TripBlock("/c"));
 
   EXPECT_FALSE(AppendReport(dir.file("missing/thumbnail.html"), TripSegment("/out")));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
@@ -503,22 +498,6 @@ TEST(ReportTest, FormatsTimes) {
       {12345 * kMinute + 70000, "12345:00.007"}, {-652500000, "00:00.000"}};
   // clang-format on
   for (const auto& [hns, text] : cases) EXPECT_EQ(FormatReportTime(hns), text) << hns;
-}
-
-struct Prepared {
-  Fault fault;
-  ConversionParameters params;
-  AudioParameterBlock audio;
-  VideoEncoderContext video;
-};
-
-// The settings after a start without setup.ini, changed by the case.
-void Prepare(void (*change)(ConversionSettings&), Prepared& out) {
-  ConversionSettings s;
-  ApplyDefaultSettings(s);
-  change(s);
-  out.audio.bitRate = 12345;  // must be cleared by the reset
-  out.fault = PrepareConversion(s, out.params, EncoderBlocks{out.video, out.audio});
 }
 
 struct ParamsCase {
@@ -568,10 +547,15 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
   // clang-format on
   for (const ParamsCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Prepared p;
-    Prepare(c.change, p);
-    ASSERT_EQ(p.fault.kind, FaultKind::kNone);
-    const ConversionParameters& r = p.params;
+    // The settings after a start without setup.ini, changed by the case.
+    ConversionSettings s;
+    ApplyDefaultSettings(s);
+    c.change(s);
+    ConversionParameters r;
+    AudioParameterBlock audio;
+    audio.bitRate = 12345;  // must be cleared by the reset
+    VideoEncoderContext video;
+    ASSERT_EQ(PrepareConversion(s, r, EncoderBlocks{video, audio}).kind, FaultKind::kNone);
     EXPECT_EQ(
         std::make_tuple(r.audioKind, r.sampleRate, r.channels, r.videoKind, r.width, r.height),
         std::make_tuple(c.audio, c.rate, c.channels, c.video, c.width, c.height));
@@ -579,13 +563,11 @@ TEST(ConversionParametersTest, SettingsResolveThroughTheLists) {
         std::make_tuple(r.frameRate, r.containerMode, r.thumbWidth, r.thumbHeight, r.reportEnabled),
         std::make_tuple(c.frameRate, c.mode, c.thumbWidth, c.thumbHeight, c.report));
     // Handed on: the reset cleared the audio block, then rate and channels went in.
-    EXPECT_EQ(std::make_tuple(p.audio.sampleRate, p.audio.channels),
-              std::make_tuple(c.rate, c.channels));
-    EXPECT_EQ(p.audio.bitRate, 0);
-    ASSERT_NE(p.video.get(), nullptr);
-    EXPECT_EQ(p.video.kind(), c.video == H263 ? H263 : Mpeg4);
-    EXPECT_EQ(p.video.get()->width, c.width);
-    EXPECT_EQ(p.video.get()->height, c.height);
+    EXPECT_EQ(std::make_tuple(audio.sampleRate, audio.channels, audio.bitRate),
+              std::make_tuple(c.rate, c.channels, 0));
+    ASSERT_NE(video.get(), nullptr);
+    EXPECT_EQ(std::make_tuple(video.kind(), video.get()->width, video.get()->height),
+              std::make_tuple(c.video == H263 ? H263 : Mpeg4, c.width, c.height));
   }
 }
 

@@ -65,6 +65,11 @@ struct EncodingSegment {
     grabber.BufferCB(start + n / fps, f.data(), f.size());
     return grabber.frameCount() - before;
   }
+  // The pictures stored so far, written as dir's "v.3gp".
+  std::string Written(const test::TempDir& dir) {
+    EXPECT_NE(ThreeGpWriter({}, store, dir.file("v.wmv"), FileKind::ThreeGp).size, 0u);
+    return dir.file("v.3gp");
+  }
 
   VideoEncoderContext context;
   AudioParameterBlock audio;
@@ -257,10 +262,9 @@ TEST(VideoGrabber, HeldPicturesReachTheFileWhenDrainedBeforeWriting) {
   s.grabber.FlushVideoEncoder();
   EXPECT_GT(s.grabber.flushedPackets(), 0u);
   test::TempDir dir;
-  ASSERT_NE(
-      ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("held.wmv"), FileKind::ThreeGp).size, 0u);
+  const std::string file = s.Written(dir);
   s.grabber.CloseVideoEncoder();
-  EXPECT_EQ(test::Probe(dir.file("held.3gp"), "stream=nb_read_packets", {"-count_packets"}), "20");
+  EXPECT_EQ(test::Probe(file, "stream=nb_read_packets", {"-count_packets"}), "20");
 }
 
 TEST(PictureFitTest, AreasKeepTheDisplayAspectWithEvenSizes) {
@@ -318,11 +322,8 @@ TEST(PictureFitTest, TheEncoderGetsBarsAndAveragedPixels) {
     ASSERT_EQ(s.store.samples.sampleCount(), 1u);
     // the one picture decoded back by ffmpeg: its luma plane
     test::TempDir dir;
-    ASSERT_NE(
-        ThreeGpWriter(AudioTrackBuffer(), s.store, dir.file("fit.wmv"), FileKind::ThreeGp).size,
-        0u);
-    const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", dir.file("fit.3gp"),
-                                              "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
+    const std::string yuv = test::RunCommand({"ffmpeg", "-v", "error", "-i", s.Written(dir), "-f",
+                                              "rawvideo", "-pix_fmt", "yuv420p", "-"})
                                 .out;
     ASSERT_EQ(yuv.size(), 176u * 144 * 3 / 2);
     const auto luma = [&](int x, int y) { return static_cast<std::uint8_t>(yuv[y * 176 + x]); };
@@ -347,23 +348,27 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr char kNoPcm[] = "m_prev_buffer_sizeサイズが0です";
 
-// A 440 Hz tone, 16-bit little-endian, channels interleaved.
-Bytes Sine(int rate, int channels, std::size_t bytes) {
-  Bytes pcm(bytes);
-  for (std::size_t i = 0; i + 1 < bytes; i += 2) {
+// A WAV file of a 440 Hz tone: pcmBytes of 16-bit little-endian samples,
+// channels interleaved (beforeData and dataLength as WavBytes takes them).
+Bytes ToneWav(int rate, int channels, std::size_t pcmBytes, const Bytes& beforeData = {},
+              std::int64_t dataLength = -1) {
+  Bytes pcm(pcmBytes);
+  for (std::size_t i = 0; i + 1 < pcmBytes; i += 2) {
     const std::size_t frame = i / (2 * channels);
     const auto s =
         static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 440.0 * frame / rate));
     pcm[i] = static_cast<std::uint8_t>(s & 0xFF);
     pcm[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
   }
-  return pcm;
+  return WavBytes(rate, channels, pcm, beforeData, dataLength);
 }
 
-Bytes Wav(int rate, int channels, const Bytes& pcm, const Bytes& beforeData = {},
-          std::int64_t dataLength = -1) {
-  return test::WavBytes(rate, channels, pcm, beforeData, dataLength);
-}
+// What the encoder is opened for: the target's and the source's sound.
+struct AudioFormat {
+  AudioKind kind;
+  int rate, channels, sourceRate, sourceChannels;
+};
+constexpr AudioFormat kAmr{AudioKind::AmrNb, 8000, 1, 8000, 1};
 
 struct Fixture {
   TempDir dir;
@@ -374,10 +379,10 @@ struct Fixture {
   RecordingNotifier notifier;
   AudioEncoder encoder{store, state};
 
-  bool open(AudioKind kind, int rate, int channels, int sourceRate, int sourceChannels) {
+  bool open(const AudioFormat& f) {
     block.clear();
-    SetUpAudioSegment(block, kind, rate, channels, sourceRate, sourceChannels, info);
-    return test::Told(notifier, encoder.OpenAudioEncoder(block, info, kind));
+    SetUpAudioSegment(block, f.kind, f.rate, f.channels, f.sourceRate, f.sourceChannels, info);
+    return test::Told(notifier, encoder.OpenAudioEncoder(block, info, f.kind));
   }
   bool encode(const Bytes& wavFile) {
     test::WriteFileBytes(TemporaryWavPath(dir.path().string(), state.segmentIndex), wavFile);
@@ -424,7 +429,7 @@ TEST(AudioPath, SegmentSetUp) {
 
 TEST(AudioPath, AacStereo22050TakesPerChannelRateAndTwoChannelFrames) {
   Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::Aac, 22050, 2, 22050, 2));
+  ASSERT_TRUE(f.open({AudioKind::Aac, 22050, 2, 22050, 2}));
   EXPECT_EQ(f.encoder.inputSamples(), 2048u);
   EXPECT_EQ(f.encoder.faacBitRate(), 64000);
   // AudioSpecificConfig: AAC-LC (2), 22050 Hz (index 7), 2 channels.
@@ -435,7 +440,7 @@ TEST(AudioPath, AacStereo22050TakesPerChannelRateAndTwoChannelFrames) {
 // FAAC opens for no channels but refuses to be configured for them.
 TEST(AudioPath, RefusedAacConfigurationShowsMessage) {
   Fixture f;
-  EXPECT_FALSE(f.open(AudioKind::Aac, 0, 0, 0, 0));
+  EXPECT_FALSE(f.open({AudioKind::Aac, 0, 0, 0, 0}));
   EXPECT_EQ(f.notifier.messages(),
             std::vector<std::string>{"AACエンコーダが設定を受け付けませんでした。"});
   EXPECT_EQ(f.encoder.faacBitRate(), -1);  // the handle is gone
@@ -454,40 +459,32 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
   const Bytes noTag = test::Hex("'RIFF' 04000000 'WAVE'");
   struct Case {
     const char* name;
-    AudioKind kind;
-    int rate, channels, sourceRate, sourceChannels;
+    AudioFormat format;
     Bytes file;
     std::uint32_t frames;
-    const char* message;
+    const char* message = nullptr;
   };
-  using enum AudioKind;
+  const AudioFormat aacStereo{AudioKind::Aac, 22050, 2, 22050, 2};
   const Case cases[] = {
-      {"one second amr", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Sine(8000, 1, 32000)), 100, nullptr},
-      {"half a frame short", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Sine(8000, 1, 16160)), 50,
-       nullptr},
-      {"more than half a frame", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, Sine(8000, 1, 16162)), 51,
-       nullptr},
-      {"data tag inside a LIST chunk", AmrNb, 8000, 1, 8000, 1,
-       Wav(8000, 1, Sine(8000, 1, 48000), list), 62, nullptr},
-      {"data length beyond the file", AmrNb, 8000, 1, 8000, 1,
-       Wav(8000, 1, Sine(8000, 1, 24000), {}, 0xFFFFFFF0u), 75, nullptr},
-      {"no pcm", AmrNb, 8000, 1, 8000, 1, Wav(8000, 1, {}), 0, kNoPcm},
-      {"no data tag", AmrNb, 8000, 1, 8000, 1, noTag, 0, kNoPcm},
-      {"tag without length", AmrNb, 8000, 1, 8000, 1, test::Hex("'RIFF' 04000000 'WAVE' 'data' 10"),
-       0, kNoPcm},
-      {"empty file", AmrNb, 8000, 1, 8000, 1, {}, 0, kNoPcm},
-      {"two bytes short of a second", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Sine(22050, 2, 88198)),
-       0, nullptr},
-      {"one second aac stereo", Aac, 22050, 2, 22050, 2, Wav(22050, 2, Sine(22050, 2, 88200)), 22,
-       nullptr},
+      {"one second amr", kAmr, ToneWav(8000, 1, 32000), 100},
+      {"half a frame short", kAmr, ToneWav(8000, 1, 16160), 50},
+      {"more than half a frame", kAmr, ToneWav(8000, 1, 16162), 51},
+      {"data tag inside a LIST chunk", kAmr, ToneWav(8000, 1, 48000, list), 62},
+      {"data length beyond the file", kAmr, ToneWav(8000, 1, 24000, {}, 0xFFFFFFF0u), 75},
+      {"no pcm", kAmr, ToneWav(8000, 1, 0), 0, kNoPcm},
+      {"no data tag", kAmr, noTag, 0, kNoPcm},
+      {"tag without length", kAmr, test::Hex("'RIFF' 04000000 'WAVE' 'data' 10"), 0, kNoPcm},
+      {"empty file", kAmr, {}, 0, kNoPcm},
+      {"two bytes short of a second", aacStereo, ToneWav(22050, 2, 88198), 0},
+      {"one second aac stereo", aacStereo, ToneWav(22050, 2, 88200), 22},
       // FAAC holds frames back; draining gives one sample per frame fed
       // once its start-up frame is dropped.
-      {"aac mono", Aac, 8000, 1, 44100, 2, Wav(8000, 1, Sine(8000, 1, 32000)), 16, nullptr},
+      {"aac mono", {AudioKind::Aac, 8000, 1, 44100, 2}, ToneWav(8000, 1, 32000), 16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fixture f;
-    ASSERT_TRUE(f.open(c.kind, c.rate, c.channels, c.sourceRate, c.sourceChannels));
+    ASSERT_TRUE(f.open(c.format));
     EXPECT_EQ(f.encode(c.file), c.message == nullptr);
     EXPECT_EQ(f.notifier.messages(),
               c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
@@ -501,8 +498,8 @@ TEST(AudioPath, FramesTakenFromTheTemporaryWav) {
   Bytes tracks[2];
   for (int chunk : {0, 1}) {
     Fixture f;
-    ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
-    Bytes file = Wav(8000, 1, Sine(8000, 1, 16162));
+    ASSERT_TRUE(f.open(kAmr));
+    Bytes file = ToneWav(8000, 1, 16162);
     if (chunk) file.insert(file.end(), 400, 0x7F);
     f.encode(file);
     tracks[chunk].assign(f.store.samples.data(),
@@ -518,10 +515,10 @@ TEST(AudioPath, AmrFramesAre32BytesAndTheCaptionNamesTheSegment) {
   const CaptionSink caption = [&window](std::string_view text) { window.setCaption(text); };
   f.state.statusWindow = &caption;
   f.state.segmentIndex = 3;
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
+  ASSERT_TRUE(f.open(kAmr));
   EXPECT_EQ(f.encoder.amrMode(), 7);
   EXPECT_TRUE(f.block.decoderConfig.empty());
-  f.encode(Wav(8000, 1, Sine(8000, 1, 32000)));
+  f.encode(ToneWav(8000, 1, 32000));
   EXPECT_EQ(window.captions(), std::vector<std::string>{"file:000003 audio 変換中"});
   ASSERT_EQ(f.store.samples.totalBytes(), 3200u);
   for (std::uint32_t i = 0; i < 100; ++i) {
@@ -534,11 +531,11 @@ TEST(AudioPath, AmrFramesAre32BytesAndTheCaptionNamesTheSegment) {
 // is told and fails the encode.
 TEST(AudioPath, TrackStaysUntilTheNextOpen) {
   Fixture f;
-  ASSERT_TRUE(f.open(AudioKind::Aac, 8000, 1, 8000, 1));
-  f.encode(Wav(8000, 1, Sine(8000, 1, 32000)));
+  ASSERT_TRUE(f.open({AudioKind::Aac, 8000, 1, 8000, 1}));
+  f.encode(ToneWav(8000, 1, 32000));
   f.encoder.CloseAudioEncoder();
   EXPECT_EQ(f.store.samples.sampleCount(), 16u);
-  ASSERT_TRUE(f.open(AudioKind::AmrNb, 8000, 1, 8000, 1));
+  ASSERT_TRUE(f.open(kAmr));
   EXPECT_EQ(f.store.samples.sampleCount(), 0u);
   EXPECT_EQ(f.store.kind, AudioKind::AmrNb);
   EXPECT_EQ(f.encoder.EncodeTemporaryWav(f.dir.file("nowhere")).kind,

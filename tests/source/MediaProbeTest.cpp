@@ -57,17 +57,11 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
        160, 120, 160, 120, 0, 0},
       {"60fps.avi", Join({Video("160x120", "60", "1"), {"-c:v", "mpeg4"}}), 1, 166667, 60, 160, 120,
        160, 120, 0, 0},
-      {"clip.wmv",
-       Join({Video("176x144", "25", "2"),
-             Tone(44100, "2"),
-             {"-ac", "2", "-c:v", "wmv2", "-c:a", "wmav2"}}),
-       2, 400000, 25, 176, 144, 176, 144, 44100, 2},
+      {"qcif2.wmv", {}, 2, 400000, 25, 176, 144, 176, 144, 44100, 2},  // see Media
   };
-  TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    MakeMedia(Join({c.args, {dir.file(c.name)}}));
-    const MediaInfo info = Open(dir.file(c.name));
+    const MediaInfo info = Open(Media(c.name, c.args));
     EXPECT_EQ(info.hasVideo, c.width != 0);
     EXPECT_EQ(info.hasAudio, c.sampleRate != 0);
     EXPECT_EQ(
@@ -79,11 +73,11 @@ TEST(MediaInfo, StreamsSizesRatesAndLengths) {
       EXPECT_NEAR(info.durationHns, c.seconds * 1e7, 0.075 * c.seconds * 1e7);
     }
   }
-  const MediaInfo ntsc = Open(dir.file("ntsc.avi"));
+  const MediaInfo ntsc = Open(Media("ntsc.avi"));
   EXPECT_EQ(std::make_pair(ntsc.frameRateNum, ntsc.frameRateDen), std::make_pair(30000, 1001));
   // Only the streams asked for.
-  const MediaInfo noAudio = Open(dir.file("clip.wmv"), false, true);
-  const MediaInfo noVideo = Open(dir.file("clip.wmv"), true, false);
+  const MediaInfo noAudio = Open(Media("qcif2.wmv"), false, true);
+  const MediaInfo noVideo = Open(Media("qcif2.wmv"), true, false);
   EXPECT_TRUE(!noAudio.hasAudio && noAudio.hasVideo);
   EXPECT_TRUE(noVideo.hasAudio && !noVideo.hasVideo);
 }
@@ -102,12 +96,9 @@ TEST(MediaInfo, BadInputs) {
   EXPECT_EQ(missing.WaitForSegment(std::chrono::milliseconds(100)),
             MediaSource::WaitResult::Failed);
 
-  const std::vector<std::uint8_t> bytes = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "2"));
+  const std::vector<std::uint8_t> bytes = test::ReadFileBytes(Media("qcif2.wmv"));
   test::WriteFileBytes(dir.file("truncated.wmv"), {bytes.begin(), bytes.begin() + 3000});
-  std::vector<std::uint8_t> noise(50000);
-  for (std::size_t i = 0; i < noise.size(); ++i)
-    noise[i] = static_cast<std::uint8_t>(i * 7919 >> 3);
-  test::WriteFileBytes(dir.file("noise.wmv"), noise);
+  test::WriteFileBytes(dir.file("noise.wmv"), std::vector<std::uint8_t>(50000, 0x5a));
   test::WriteFileBytes(dir.file("empty.wav"), {});
   for (const char* name : {"truncated.wmv", "noise.wmv", "empty.wav"}) {
     MediaSource source;
@@ -130,8 +121,8 @@ TEST(MediaInfo, BadInputs) {
 // is neither empty nor hours of silence; a true claim stands.
 TEST(MediaInfo, TheLengthIsWhatTheFileHolds) {
   TempDir dir;
-  const std::vector<std::uint8_t> good = test::ReadFileBytes(test::MakeWmv(dir, "good.wmv", "4"));
-  const std::int64_t declared = Open(dir.file("good.wmv")).durationHns;
+  const std::vector<std::uint8_t> good = test::ReadFileBytes(Media("qcif4.wmv"));
+  const std::int64_t declared = Open(Media("qcif4.wmv")).durationHns;
   EXPECT_NEAR(declared, 40000000, 1000000);
   std::vector<std::uint8_t> half(good.begin(), good.begin() + good.size() / 2);
   test::WriteFileBytes(dir.file("half.wmv"), half);
@@ -268,29 +259,22 @@ TEST(AviTranscoder, SoundWhoseLayoutChangesMidway) {
 // run, the last two with their fault and without a result.
 TEST(AviTranscoder, FailuresStopTheRun) {
   TempDir dir;
-  const std::string avi = dir.file("clip.avi");
-  MakeMedia(Join({Video("176x144", "15", "1"),
-                  Tone(22050, "1"),
-                  {"-c:v", "mpeg4", "-c:a", "pcm_s16le", avi}}));
+  const std::string avi = Media("clip.avi");
   AviTranscoder aborted(avi, dir.file("clip.wmv"));
   std::atomic<bool> abort{true};
   aborted.SetAbortFlag(&abort);
   EXPECT_FALSE(aborted.Run());
 
-  const auto kinds = [](const AviTranscoder& t) {
-    std::vector<FaultKind> found;
-    for (const Fault& fault : t.faults()) found.push_back(fault.kind);
-    return found;
-  };
-  AviTranscoder unwritable(avi, dir.file("no/such/folder/clip.wmv"));
-  EXPECT_FALSE(unwritable.Run());
-  EXPECT_EQ(kinds(unwritable), std::vector{FaultKind::kAviWriterFailed});
-
   test::WriteFileBytes(dir.file("broken.avi"), std::vector<std::uint8_t>(4000, 0x5a));
-  AviTranscoder broken(dir.file("broken.avi"), dir.file("broken.wmv"));
-  EXPECT_FALSE(broken.Run());
-  EXPECT_EQ(kinds(broken), std::vector{FaultKind::kAviUnsupportedCodec});
-  EXPECT_FALSE(std::filesystem::exists(dir.file("broken.wmv")));
+  for (const auto& [input, output, fault] :
+       {std::tuple{avi, dir.file("no/such/folder/clip.wmv"), FaultKind::kAviWriterFailed},
+        {dir.file("broken.avi"), dir.file("broken.wmv"), FaultKind::kAviUnsupportedCodec}}) {
+    AviTranscoder transcoder(input, output);
+    EXPECT_FALSE(transcoder.Run());
+    ASSERT_EQ(transcoder.faults().size(), 1u) << input;
+    EXPECT_EQ(transcoder.faults()[0].kind, fault);
+    EXPECT_FALSE(std::filesystem::exists(output));
+  }
 }
 
 }  // namespace

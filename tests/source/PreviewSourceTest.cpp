@@ -34,9 +34,6 @@ std::string Ramp(const std::string& name, std::vector<std::string> codecs,
                                  {"-sc_threshold", "1000000000"}}));
 }
 std::string Ramp() { return Ramp("ramp.wmv", {"-c:v", "wmv2", "-q:v", "2"}); }
-std::string RampWithSound() {
-  return Ramp("sound.wmv", {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2"}, "3", true);
-}
 
 // 640x480, red above blue, with sound.
 std::string RedOverBlue() {
@@ -149,27 +146,6 @@ struct Player {
   }
 };
 
-// What the file holds (as MediaInfoTest reads it): pictures are shown and
-// laid out only when there are some (stills are StillCaptureCommand's).
-TEST(Preview, OpeningTellsWhatTheFileHolds) {
-  const std::string tone = test::Media("tone15.wav", test::Tone(22050, "1.5"));
-  for (const std::string& path : {RedOverBlue(), tone}) {
-    SCOPED_TRACE(path);
-    Player p;
-    ASSERT_EQ(p.Open(path), 1);
-    const MediaInfo& info = p.source.previewInfo();
-    const bool video = path != tone;
-    EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.displayWidth, info.sampleRate),
-              std::make_tuple(true, video, video ? 383 : 0, video ? 44100 : 22050));
-    EXPECT_EQ(p.source.ShowFrameAt(0), video ? 1 : 0);
-    ASSERT_EQ(p.sink.shown.size(), video ? 1u : 0u);
-    if (video) {
-      EXPECT_EQ(p.last().width, 383);
-    }
-    EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0).has_value(), video);
-  }
-}
-
 // A phone's recording whose stream asks for a turn (blue with a red top left
 // quarter; ffmpeg's "rotate" tag of N turns it N degrees counter-clockwise)
 // stands upright at its displayed size: in the preview, in playback and in
@@ -272,24 +248,32 @@ TEST(Preview, ShowsThePictureWhoseSpanHoldsThePosition) {
   }
 }
 
-// Files that do not open are refused with a message; the layout
-// (LayoutVideoRect) sets the size of the pictures and shows the same one
-// again; a closed preview declines everything; another file opens after it.
+// Files that do not open are refused with a message; one without pictures
+// opens, shows none and has no layout (stills are StillCaptureCommand's). The
+// layout (LayoutVideoRect) sets the size of the pictures and shows the same
+// one again; a closed preview declines everything; another file opens after it.
 TEST(Preview, RefusingLayoutClosingAndOpeningAnother) {
   TempDir dir;
   test::WriteFileBytes(dir.file("noise.wmv"), std::vector<std::uint8_t>(50000, 0x5a));
-  for (const auto& [name, why] : {std::pair{"missing.wmv", OpenResult::NoSuchFile},
-                                  std::pair{"noise.wmv", OpenResult::NothingPlays}}) {
+  for (const auto& [path, why] : {std::pair{dir.file("missing.wmv"), OpenResult::NoSuchFile},
+                                  {dir.file("noise.wmv"), OpenResult::NothingPlays},
+                                  {Media("tone15.wav", Tone(22050, "1.5")), OpenResult::Opened}}) {
     Player p;
-    const std::string path = dir.file(name);
+    const bool opened = why == OpenResult::Opened;
     EXPECT_EQ(p.source.OpenPreview(path, &p.sink), why) << path;
-    EXPECT_FALSE(p.source.previewOpened());
+    EXPECT_EQ(p.source.previewOpened(), opened);
+    const MediaInfo& info = p.source.previewInfo();
+    EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.sampleRate),
+              std::make_tuple(opened, false, opened ? 22050 : 0));
     EXPECT_EQ(p.source.ShowFrameAt(0), 0);
     EXPECT_FALSE(p.source.LayoutVideoWindow(770, 312, 0).has_value());
-    EXPECT_EQ(p.source.ClosePreview(), 0);
+    EXPECT_EQ(p.source.ClosePreview(), opened ? 1 : 0);
   }
   Player p;
   ASSERT_EQ(p.Open(RedOverBlue()), 1);
+  const MediaInfo& info = p.source.previewInfo();
+  EXPECT_EQ(std::make_tuple(info.hasAudio, info.hasVideo, info.displayWidth, info.sampleRate),
+            std::make_tuple(true, true, 383, 44100));
   EXPECT_EQ(p.source.LayoutVideoWindow(770, 312, 0), (VideoRect{194, 12, 576, 300}));
   // centred in any area, also one smaller than the picture
   EXPECT_EQ(LayoutVideoRect({10, 20, 110, 80}, 200, 100, 0), (VideoRect{-40, 0, 160, 100}));
@@ -390,7 +374,8 @@ TEST(Playback, PicturesWhoseTimeHasPassedAreDroppedNotQueued) {
 
 TEST(Playback, StopHaltsAtOnceAndThePreviewGoesOn) {
   Player p;
-  ASSERT_EQ(p.Open(RampWithSound()), 1);
+  ASSERT_EQ(p.Open(Ramp("sound.wmv", {"-c:v", "wmv2", "-q:v", "2", "-c:a", "wmav2"}, "3", true)),
+            1);
   ASSERT_EQ(p.source.PlayRange(0, 30'000'000), 1);
   p.Drive(0, 15'000'000);
   const std::size_t shown = p.sink.shown.size();

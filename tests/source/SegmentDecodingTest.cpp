@@ -94,20 +94,19 @@ TEST(SegmentDelivery, PicturesOfASegment) {
       // Key frames at 0 s and 2 s; the start lies between them. The frames sit
       // 46 ms into each 40 ms step (the muxer moved the video by the audio
       // codec's delay), so the first one of the segment comes 26 ms after it.
-      {test::MakeWmv(dir, "clip.wmv", "4"), 10200000, 30000000, 49, 0.026},
-      {dir.file("clip.wmv"), 0, -1, 100, 0.046},  // -1: the whole file
+      {Media("qcif4.wmv"), 10200000, 30000000, 49, 0.026},
+      {Media("qcif4.wmv"), 0, -1, 100, 0.046},  // -1: the whole file
       // Frames every 2 s; the segment [3 s, 7 s) holds those at 4 and 6.
-      {dir.file("slides.avi"), 30000000, 70000000, 2, 1.0},
+      {Media("slides.avi", Join({Video("176x144", "1/2", "8"), {"-c:v", "mpeg4"}})), 30000000,
+       70000000, 2, 1.0},
       // An MPEG program stream has no key-frame index: a seek may land after
       // the last key frame before the start, and the frames up to the next
       // one must not be lost.
-      {dir.file("clip.mpg"), 17000000, 41000000, 60, 0.0},
+      {Media("clip.mpg", Join({Video("176x144", "25", "5"),
+                               Tone(44100, "5"),
+                               {"-c:v", "mpeg1video", "-g", "12", "-c:a", "mp2", "-f", "mpeg"}})),
+       17000000, 41000000, 60, 0.0},
   };
-  MakeMedia(Join({Video("176x144", "1/2", "8"), {"-c:v", "mpeg4", dir.file("slides.avi")}}));
-  MakeMedia(Join(
-      {Video("176x144", "25", "5"),
-       Tone(44100, "5"),
-       {"-c:v", "mpeg1video", "-g", "12", "-c:a", "mp2", "-f", "mpeg", dir.file("clip.mpg")}}));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     Segment s(dir, c.path);
@@ -197,21 +196,19 @@ TEST(SegmentDelivery, WavHoldsTheSamplesOfTheSegment) {
 // thread ends it as broken, with what it said, instead of the program.
 TEST(SegmentDelivery, AnAbortOrAnExceptionEndsTheSegment) {
   TempDir dir;
-  const std::string clip = test::MakeWmv(dir, "clip.wmv", "4");
-  Segment aborted(dir, clip);
-  const std::atomic<bool> abort{true};
-  aborted.source.SetAbortFlag(&abort);
-  ASSERT_TRUE(aborted.source.Run());
-  EXPECT_EQ(aborted.source.WaitForSegment(std::chrono::seconds(5)),
-            MediaSource::WaitResult::Aborted);
-  aborted.source.Stop();
-  EXPECT_LT(aborted.sink.times.size(), 5u);
-  Segment broken(dir, clip);
-  broken.sink.throws = true;
-  ASSERT_TRUE(broken.source.Run());
-  EXPECT_EQ(broken.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Broken);
-  EXPECT_EQ(broken.source.failureText(), "std::bad_alloc");
-  broken.source.Stop();
+  const std::string clip = Media("qcif4.wmv");
+  for (const bool throws : {false, true}) {
+    Segment s(dir, clip);
+    const std::atomic<bool> abort{!throws};
+    s.source.SetAbortFlag(&abort);
+    s.sink.throws = throws;
+    ASSERT_TRUE(s.source.Run());
+    EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)),
+              throws ? MediaSource::WaitResult::Broken : MediaSource::WaitResult::Aborted);
+    s.source.Stop();  // before failureText, as the driver asks
+    EXPECT_EQ(s.source.failureText(), throws ? "std::bad_alloc" : "");
+    EXPECT_LT(s.sink.times.size(), 5u);
+  }
 }
 
 // A split job runs its segments one after the other on one source; each goes
@@ -223,7 +220,7 @@ TEST(SegmentDelivery, AnAbortOrAnExceptionEndsTheSegment) {
 // where the decoder had no predecessor).
 TEST(SegmentDelivery, FollowingSegmentsAddUpToTheWholeRange) {
   TempDir dir;
-  const std::string path = test::MakeWmv(dir, "clip.wmv", "3", 12);
+  const std::string path = Media("qcif3.wmv");
   Segment straight(dir, path);
   straight.Run(0, 30000000);
   const std::vector<std::int16_t> all = WavSamples(straight.wav);
