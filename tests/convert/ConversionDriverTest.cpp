@@ -143,7 +143,7 @@ using enum ConversionOutcome;
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr auto kSlowWorkStall = std::chrono::milliseconds(1000);
 #else
-constexpr auto kSlowWorkStall = std::chrono::milliseconds(100);
+constexpr auto kSlowWorkStall = std::chrono::milliseconds(300);
 #endif
 const char* kAac = "mpeg4 aac,8000,1";
 const char* kUnread = "入力ファイルを読み込めませんでした[";
