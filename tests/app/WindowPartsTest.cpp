@@ -142,12 +142,36 @@ class WindowPartsTest : public QObject {
     QVERIFY(!bar.dragging());
   }
 
-  // A file of no length gives the bar its background alone (no division by
-  // zero).
-  void barOfNoLengthIsBackgroundOnly() {
-    const BarGeometry g = ComputeBarGeometry(770, 16, BarInput{true, 0, 0, 0, 0, false});
-    for (const BarBand& band : {g.range, g.played, g.startMark, g.endMark, g.cursor})
-      QCOMPARE(band.width, 0);
+  // Where the bar shows the range, the part played, the marks and the
+  // cursor, as "left+width" in pixels of a 770-pixel bar (the skin's pictures
+  // that fill them are artwork).
+  void bandsFollowThePositions() {
+    const qint64 d = 10 * kSecond, s = 2 * kSecond, e = 8 * kSecond;
+    const char* nothing = "range 0+0 played 0+0 start 0+0 end 0+0 cursor 0+0";
+    const struct {
+      BarInput input;
+      const char* bands;
+    } rows[] = {
+        {{false, d, 0, d, 5000, false}, nothing},
+        {{true, 0, 0, 0, 0, false}, nothing},  // a file of no length divides by nothing
+        {{true, d, 0, d, 5000, false}, "range 0+770 played 0+0 start 0+2 end 768+2 cursor 384+2"},
+        {{true, d, 0, d, 0, false}, "range 0+770 played 0+0 start 0+2 end 768+2 cursor 0+1"},
+        {{true, d, 0, d, 10000, false}, "range 0+770 played 0+0 start 0+2 end 768+2 cursor 769+1"},
+        {{true, d, s, e, 5000, false},
+         "range 154+462 played 0+0 start 152+4 end 614+4 cursor 384+2"},
+        {{true, d, s, e, 5000, true},
+         "range 154+462 played 154+231 start 152+4 end 614+4 cursor 384+2"},
+        // a step back before the start mark while playing: nothing is played
+        {{true, d, s, e, 1000, true}, "range 154+462 played 0+0 start 152+4 end 614+4 cursor 76+2"},
+    };
+    const auto text = [](const BarBand& b) { return QString("%1+%2").arg(b.left).arg(b.width); };
+    for (const auto& row : rows) {
+      const BarGeometry g = ComputeBarGeometry(770, 16, row.input);
+      QCOMPARE(QString("range %1 played %2 start %3 end %4 cursor %5")
+                   .arg(text(g.range), text(g.played), text(g.startMark), text(g.endMark),
+                        text(g.cursor)),
+               QString(row.bands));
+    }
   }
 };
 
