@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "General/WorkFolder.h"
@@ -33,9 +34,11 @@ constexpr auto kAbortPoll = std::chrono::milliseconds(50);
 constexpr std::size_t kQueuedPictures = 4;
 constexpr std::size_t kQueuedBytes = 16 << 20;
 // A segment decoded ahead, while the one before it is encoded and written,
-// holds more of them: as many as that takes, within these bounds.
+// holds more of them: as many as that takes, within these bounds (twice at
+// most: the decoder goes on into the next segment while the pictures of the
+// one before still wait).
 constexpr std::size_t kAheadPictures = 64;
-constexpr std::size_t kAheadBytes = 8 << 20;
+constexpr std::size_t kAheadBytes = 4 << 20;
 
 // Large buffers (encoder tables, decoded pictures) come and go with every
 // segment. glibc raises its mmap threshold each time such a buffer is freed
@@ -85,6 +88,31 @@ struct MediaSource::Impl {
   Worker pictureThread;  // hands the decoded pictures to the sink
   Worker audioThread;
   std::unique_ptr<FrameQueue> pictures;  // between videoThread and pictureThread
+  // How a stream's reading ended, kept when its segment ends: the decoder
+  // may already be reading the next one.
+  struct StreamEnd {
+    int failure = 0;
+    bool ended = false;
+    bool untimedPackets = false;
+    std::int64_t packetEndHns = -1;
+  };
+  static StreamEnd EndOf(const StreamReader& reader) {
+    return {reader.failure, reader.ended, reader.untimedPackets, reader.packetEndHns};
+  }
+  // Guarded by mutex: the running segment's streams, once done.
+  std::optional<StreamEnd> videoEnd;
+  std::optional<StreamEnd> audioEnd;
+  // The segment after the running one, which the decoder went on with as
+  // soon as the running one's pictures were decoded; Stop hands it over.
+  struct EarlyVideo {
+    std::int64_t startHns = 0, stopHns = 0;
+    bool finished = false;  // its pictures are all decoded
+    StreamEnd end;
+    std::string brokenText;
+  };
+  std::optional<EarlyVideo> earlyVideo;       // guarded by mutex; empty once handed over
+  std::unique_ptr<FrameQueue> earlyPictures;  // its pictures
+  std::atomic<bool> videoStopRequested{false};
   mutable std::mutex mutex;
   std::condition_variable finished;
   bool videoDone = true;     // guarded by mutex
@@ -109,7 +137,7 @@ struct MediaSource::Impl {
     int wavRate = 0, wavChannels = 0;
     bool operator==(const Segment&) const = default;
   };
-  std::optional<Segment> next;   // the one after the running one (SetNextSegment)
+  std::optional<Segment> next;   // guarded by mutex: the one after the running one
   std::optional<Segment> ahead;  // decoded ahead: its threads run, its pictures wait
   bool delivered = false;        // the last WaitForSegment ended Delivered
 
@@ -142,42 +170,61 @@ struct MediaSource::Impl {
     finished.notify_all();
   }
 
-  // One of the picture side's threads has ended; the last ends the video.
+  // One of the picture side's threads has ended; the last ends the video
+  // (mutex held).
+  void CountVideoThreadDone() {
+    videoDone = --videoThreadsLeft == 0;
+    // A picture that could not be handed over fails the stream, as it does
+    // on one thread.
+    const int failure = videoDone && pictures ? pictures->failure() : 0;
+    if (failure != 0 && videoEnd) videoEnd->failure = failure;
+  }
   void MarkVideoThreadDone() {
     {
       std::lock_guard<std::mutex> lock(mutex);
-      videoDone = --videoThreadsLeft == 0;
-      // A picture that could not be handed over fails the stream, as it does
-      // on one thread.
-      const int failure = videoDone && pictures ? pictures->failure() : 0;
-      if (failure != 0 && videoDecoder.seeker) videoDecoder.seeker->Fail(failure);
+      CountVideoThreadDone();
+    }
+    finished.notify_all();
+  }
+  // The decoding thread is done with the running segment's pictures.
+  void MarkVideoDecoded(const std::string& broken) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (brokenText.empty()) brokenText = broken;
+      videoEnd = videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
+      CountVideoThreadDone();
     }
     finished.notify_all();
   }
 
   // A streaming thread's body: an exception (no memory, say) ends the
-  // segment as Broken, never the program.
+  // segment as Broken, never the program. Returns what was thrown.
   template <typename Body>
-  void Guarded(Body&& body) noexcept {
-    std::string what;
+  static std::string Caught(Body&& body) noexcept {
     try {
       body();
-      return;
+      return {};
     } catch (const std::exception& e) {
-      what = e.what();
+      return e.what();
     } catch (...) {
-      what = "unknown exception";
+      return "unknown exception";
     }
+  }
+  template <typename Body>
+  void Guarded(Body&& body) noexcept {
+    const std::string what = Caught(body);
+    if (what.empty()) return;
     std::lock_guard<std::mutex> lock(mutex);
     if (brokenText.empty()) brokenText = what;
   }
 
-  // The readers of the running segment's streams.
-  std::vector<const StreamReader*> RunningReaders() const {
-    std::vector<const StreamReader*> readers;
-    if (runningVideo && videoDecoder.seeker) readers.push_back(&videoDecoder.seeker->reader());
-    if (runningAudio && audioDecoder.reader) readers.push_back(audioDecoder.reader.get());
-    return readers;
+  // How the running segment's streams ended, those that are done (mutex
+  // held).
+  std::vector<StreamEnd> RunningEnds() const {
+    std::vector<StreamEnd> ends;
+    if (runningVideo && videoEnd) ends.push_back(*videoEnd);
+    if (runningAudio && audioEnd) ends.push_back(*audioEnd);
+    return ends;
   }
 
   // Whether every stream of the segment ran out of data well before its
@@ -186,19 +233,19 @@ struct MediaSource::Impl {
   bool EndedEarly() const {
     const std::int64_t limit =
         std::min(stopHns, info.durationHns) - LengthToleranceHns(info.durationHns);
-    const std::vector<const StreamReader*> readers = RunningReaders();
-    for (const StreamReader* reader : readers) {
-      const std::int64_t end = reader->packetEndHns >= 0 ? reader->packetEndHns : startHns;
-      if (!reader->ended || reader->untimedPackets || end >= limit) return false;
+    const std::vector<StreamEnd> ends = RunningEnds();
+    for (const StreamEnd& stream : ends) {
+      const std::int64_t end = stream.packetEndHns >= 0 ? stream.packetEndHns : startHns;
+      if (!stream.ended || stream.untimedPackets || end >= limit) return false;
     }
-    return !readers.empty();
+    return !ends.empty();
   }
 
   // After both streaming threads are done (mutex held).
   WaitResult Outcome() const {
     if (!brokenText.empty()) return WaitResult::Broken;
-    for (const StreamReader* reader : RunningReaders()) {
-      if (reader->failure != 0) return WaitResult::ReadFailed;
+    for (const StreamEnd& stream : RunningEnds()) {
+      if (stream.failure != 0) return WaitResult::ReadFailed;
     }
     return EndedEarly() ? WaitResult::EndedEarly : WaitResult::Delivered;
   }
@@ -214,42 +261,128 @@ struct MediaSource::Impl {
     job.shouldStop = [this] { return stopRequested.load() || aborted(); };
     return job;
   }
+  SegmentJob VideoJob(std::int64_t segmentStartHns, std::int64_t segmentStopHns,
+                      std::atomic<std::int64_t>* reached) {
+    SegmentJob job;
+    job.work = &work;
+    job.reachedHns = reached;
+    job.path = path;
+    job.streamIndex = videoStream;
+    job.startHns = segmentStartHns;
+    job.stopHns = segmentStopHns;
+    job.shouldStop = [this] { return videoStopRequested.load() || aborted(); };
+    return job;
+  }
+
+  // The decoding thread's part of the pictures: the segment's pictures into
+  // the queue; then, when the caller has named the segment after it, straight
+  // on with that one's into the other queue, so that the decoder need not
+  // wait for this segment's last pictures to be encoded.
+  void DecodePictures(SegmentJob job, FrameQueue* queue, bool early) {
+    for (;;) {
+      const std::string broken = Caught([&] {
+        WalkSegmentPictures(job, videoDecoder, [queue](const AVFrame* frame, std::int64_t timeHns) {
+          return queue->Push(frame, timeHns);
+        });
+      });
+      queue->Finish();
+      std::optional<EarlyVideo> goOn;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        const StreamEnd end = videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
+        if (early && earlyVideo) {
+          // Not handed over yet: kept for the segment it belongs to.
+          earlyVideo->finished = true;
+          earlyVideo->end = end;
+          earlyVideo->brokenText = broken;
+        } else {
+          if (brokenText.empty()) brokenText = broken;
+          videoEnd = end;
+          CountVideoThreadDone();
+          if (next && broken.empty() && end.failure == 0 && !stopRequested && !aborted()) {
+            EarlyVideo following;
+            following.startHns = std::max<std::int64_t>(0, next->startHns);
+            following.stopHns = std::max(following.startHns, next->stopHns);
+            goOn = earlyVideo = following;
+            queue = earlyPictures.get();
+            queue->Reset();
+            queue->SetCapacity(QueueCapacity(true));
+          }
+        }
+      }
+      finished.notify_all();
+      if (!goOn) return;
+      job = VideoJob(goOn->startHns, goOn->stopHns, nullptr);
+      early = true;
+    }
+  }
+
+  // Ends the decoding of a segment that the decoder went on with and that
+  // was not handed over.
+  void StopEarlyVideo() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!earlyVideo) return;
+      videoStopRequested = true;
+      earlyPictures->Close();
+    }
+    videoThread.Wait();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      earlyVideo.reset();
+    }
+    videoStopRequested = false;
+  }
+
+  // Hands the segment that the decoder went on with to the segment set,
+  // when they are the same; false when there is none or it is another.
+  bool TakeEarlyVideo() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!earlyVideo || earlyVideo->startHns != startHns || earlyVideo->stopHns != stopHns) {
+      return false;
+    }
+    std::swap(pictures, earlyPictures);
+    if (earlyVideo->finished) videoEnd = earlyVideo->end;
+    if (brokenText.empty()) brokenText = earlyVideo->brokenText;
+    // The picture thread to come, and the decoder unless it is done.
+    videoThreadsLeft = earlyVideo->finished ? 1 : 2;
+    earlyVideo.reset();
+    return true;
+  }
 
   // The picture side of the segment: decoding on videoThread, the sink on
   // pictureThread (or on videoThread too when they do not overlap).
-  void StartVideo(const SegmentJob& job, bool withSink) {
+  void StartVideo(bool withSink) {
+    const SegmentJob job = VideoJob(startHns, stopHns, &videoReachedHns);
     if (!PicturesOverlap()) {
+      StopEarlyVideo();
       pictures.reset();
       videoThreadsLeft = 1;
       videoThread.Post([this, job] {
-        Guarded([&] {
+        const std::string broken = Caught([&] {
           DecodeVideoSegment(job, videoDecoder, info.width, info.height, *sink, deliveredFrames);
         });
-        MarkVideoThreadDone();
+        MarkVideoDecoded(broken);
       });
       return;
     }
-    if (!pictures) pictures = std::make_unique<FrameQueue>(QueueCapacity(false));
-    pictures->Reset();
-    pictures->SetCapacity(QueueCapacity(!withSink));
     if (!videoDecoder.packer)
       videoDecoder.packer = std::make_unique<Yv12Packer>(info.width, info.height);
+    if (!withSink && TakeEarlyVideo()) return;  // its decoding runs already
+    StopEarlyVideo();
+    if (!pictures) pictures = std::make_unique<FrameQueue>(QueueCapacity(false));
+    if (!earlyPictures) earlyPictures = std::make_unique<FrameQueue>(QueueCapacity(true));
+    pictures->Reset();
+    pictures->SetCapacity(QueueCapacity(!withSink));
     videoThreadsLeft = 2;
-    videoThread.Post([this, job] {
-      Guarded([&] {
-        WalkSegmentPictures(job, videoDecoder, [this](const AVFrame* frame, std::int64_t timeHns) {
-          return pictures->Push(frame, timeHns);
-        });
-      });
-      pictures->Finish();
-      MarkVideoThreadDone();
-    });
-    if (withSink) StartPictureThread();
+    videoThread.Post([this, job, queue = pictures.get()] { DecodePictures(job, queue, false); });
+    if (withSink) StartPictureThread(false);
   }
 
-  // Hands the queued pictures to the sink, as they come.
-  void StartPictureThread() {
-    pictures->SetCapacity(QueueCapacity(false));
+  // Hands the queued pictures to the sink, as they come. A segment decoded
+  // ahead keeps its room: the decoder goes on while the encoder catches up.
+  void StartPictureThread(bool decodedAhead) {
+    pictures->SetCapacity(QueueCapacity(decodedAhead));
     pictureThread.Post([this] {
       Guarded([&] {
         FrameQueue::Picture picture;
@@ -268,10 +401,23 @@ struct MediaSource::Impl {
     });
   }
 
-  void StopThreads() {
+  // keepEarlyVideo: a segment that the decoder went on with goes on, for
+  // StartAhead to take.
+  void StopThreads(bool keepEarlyVideo = false) {
+    // From here on no segment's decoding goes on into the next.
     stopRequested = true;
     if (pictures) pictures->Close();
-    videoThread.Wait();
+    bool keep = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      keep = keepEarlyVideo && earlyVideo;
+    }
+    if (!keep) {
+      StopEarlyVideo();
+      videoStopRequested = true;
+      videoThread.Wait();
+      videoStopRequested = false;
+    }
     pictureThread.Wait();
     audioThread.Wait();
     stopRequested = false;
@@ -299,7 +445,12 @@ struct MediaSource::Impl {
     const bool withVideo = info.hasVideo && sink != nullptr;
     runningAudio = withAudio;
     runningVideo = withVideo;
-    brokenText.clear();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      brokenText.clear();
+      videoEnd.reset();
+      audioEnd.reset();
+    }
     wavRate = PcmRate();
     wavChannels = PcmChannels();
     if (!wavPath.empty()) {
@@ -316,7 +467,7 @@ struct MediaSource::Impl {
       videoDone = !withVideo;
       audioDone = !withAudio;
     }
-    if (withVideo) StartVideo(Job(videoStream, videoReachedHns), withSink);
+    if (withVideo) StartVideo(withSink);
     if (withAudio) {
       audioThread.Post([this, job = Job(audioStream, audioReachedHns)] {
         Guarded([&] {
@@ -325,6 +476,10 @@ struct MediaSource::Impl {
           if (result == AudioSegmentResult::Undecodable) undecodable = true;
           if (result == AudioSegmentResult::WriteFailed || !wav->Finish()) writeFailed = true;
         });
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (audioDecoder.reader) audioEnd = EndOf(*audioDecoder.reader);
+        }
         MarkDone(audioDone);
       });
     }
@@ -335,6 +490,12 @@ struct MediaSource::Impl {
   // before: its sound into its WAV file, its pictures into the queue.
   void StartAhead() {
     const bool picturesWait = !info.hasVideo || sink == nullptr || PicturesOverlap();
+    std::optional<Segment> next;
+    {
+      // Taken: no decoding goes on into it from the one it follows.
+      std::lock_guard<std::mutex> lock(mutex);
+      next = std::exchange(this->next, std::nullopt);
+    }
     if (!next || !OverlappedConversion() || !picturesWait || aborted()) return;
     // The caller's segment stays set: Run takes the one decoded ahead only
     // when the caller sets that one.
@@ -415,12 +576,15 @@ bool MediaSource::Run() {
   if (!s.opened) {
     return false;
   }
-  s.next.reset();
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.next.reset();
+  }
   if (s.ahead && *s.ahead == s.Requested()) {
     // The segment decoded ahead goes on, its pictures now to the sink; its
     // WAV file is the caller's.
     s.ahead.reset();
-    if (s.runningVideo && s.pictures) s.StartPictureThread();
+    if (s.runningVideo && s.pictures) s.StartPictureThread(true);
     return true;
   }
   s.StopThreads();  // a segment decoded ahead that is not this one goes
@@ -429,6 +593,7 @@ bool MediaSource::Run() {
 
 void MediaSource::SetNextSegment(std::int64_t startHns, std::int64_t stopHns,
                                  const std::string& wavPath) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->next = Impl::Segment{startHns, stopHns, wavPath, 0, 0};
 }
 
@@ -510,15 +675,15 @@ bool MediaSource::soundWritten() const {
   const Impl& s = *impl_;
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.runningAudio && s.audioDone && !s.writeFailed && !s.undecodable &&
-         s.brokenText.empty() && s.audioDecoder.reader && s.audioDecoder.reader->failure == 0;
+         s.brokenText.empty() && s.audioEnd && s.audioEnd->failure == 0;
 }
 
 std::string MediaSource::failureText() const {
   const Impl& s = *impl_;
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.brokenText.empty()) return s.brokenText;
-  for (const StreamReader* reader : s.RunningReaders()) {
-    if (reader->failure != 0) return av::ErrorText(reader->failure);
+  for (const Impl::StreamEnd& stream : s.RunningEnds()) {
+    if (stream.failure != 0) return av::ErrorText(stream.failure);
   }
   return {};
 }
@@ -526,10 +691,14 @@ std::string MediaSource::failureText() const {
 bool MediaSource::Stop() {
   Impl& s = *impl_;
   if (!s.opened) return !s.writeFailed;
-  s.StopThreads();
+  s.StopThreads(/*keepEarlyVideo=*/true);
   const bool written = !s.writeFailed;
   if (written && s.delivered) s.StartAhead();
-  s.next.reset();
+  s.StopEarlyVideo();  // one that StartAhead did not take
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.next.reset();
+  }
   s.delivered = false;
   return written;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "General/MediaTypes.h"
 #include "common/MediaFixtures.h"
@@ -25,6 +26,11 @@ class RecordingSink final : public VideoFrameSink {
  public:
   void BufferCB(double sampleTime, const std::uint8_t* buffer, std::size_t length) override {
     if (throws) throw std::bad_alloc();
+    // Held from holdFrom on, as an encoder that falls behind, until released.
+    if (sampleTime >= holdFrom) {
+      held = true;
+      while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     times.push_back(sampleTime);
     lengths.push_back(length);
     if (firstFrame.empty()) firstFrame.assign(buffer, buffer + length);
@@ -33,6 +39,8 @@ class RecordingSink final : public VideoFrameSink {
   std::vector<std::size_t> lengths;
   std::vector<std::uint8_t> firstFrame;
   bool throws = false;
+  double holdFrom = 1e9;
+  std::atomic<bool> held{false}, released{false};
 };
 
 // The PCM of a WAV file, found the way the audio path finds it: after the
@@ -208,6 +216,49 @@ TEST(SegmentDelivery, AnAbortOrAnExceptionEndsTheSegment) {
     s.source.Stop();  // before failureText, as the driver asks
     EXPECT_EQ(s.source.failureText(), throws ? "std::bad_alloc" : "");
     EXPECT_LT(s.sink.times.size(), 5u);
+  }
+}
+
+// The decoder goes on into the segment named next while the running one's
+// last pictures still wait for the sink: that segment then delivers the very
+// pictures that a source of its own does; an abort meanwhile ends both.
+TEST(SegmentDelivery, TheDecoderGoesOnWhileTheSinkCatchesUp) {
+  TempDir dir;
+  const std::string clip = Media("qcif3.wmv");
+  Segment alone(dir, clip);
+  alone.Run(10000000, 20000000);
+  for (const bool aborting : {false, true}) {
+    Segment s(dir, clip);
+    std::atomic<bool> abort{false};
+    s.source.SetAbortFlag(&abort);
+    const std::string nextWav = dir.file(aborting ? "aborted.wav" : "next.wav");
+    s.sink.holdFrom = 0.9;
+    ASSERT_TRUE(s.source.SetSegment(0, 10000000));
+    ASSERT_TRUE(s.source.Run());
+    s.source.SetNextSegment(10000000, 20000000, nextWav);
+    for (int i = 0; i < 5000 && !s.sink.held; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(s.sink.held);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the decoder goes on
+    abort = aborting;
+    if (aborting) {
+      EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)),
+                MediaSource::WaitResult::Aborted);
+    }
+    s.sink.released = true;
+    if (aborting) {
+      s.source.Stop();
+      EXPECT_FALSE(std::filesystem::exists(nextWav));
+      continue;
+    }
+    EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)),
+              MediaSource::WaitResult::Delivered);
+    s.source.Stop();
+    s.sink.firstFrame.clear();
+    s.wav = nextWav;
+    s.Run(10000000, 20000000);
+    EXPECT_EQ(s.sink.times, alone.sink.times);
+    EXPECT_TRUE(s.sink.firstFrame == alone.sink.firstFrame);
   }
 }
 
