@@ -250,27 +250,18 @@ struct MediaSource::Impl {
     return EndedEarly() ? WaitResult::EndedEarly : WaitResult::Delivered;
   }
 
-  SegmentJob Job(int streamIndex, std::atomic<std::int64_t>& reached) {
-    SegmentJob job;
-    job.work = &work;
-    job.reachedHns = &reached;
-    job.path = path;
-    job.streamIndex = streamIndex;
-    job.startHns = startHns;
-    job.stopHns = stopHns;
-    job.shouldStop = [this] { return stopRequested.load() || aborted(); };
-    return job;
-  }
-  SegmentJob VideoJob(std::int64_t segmentStartHns, std::int64_t segmentStopHns,
-                      std::atomic<std::int64_t>* reached) {
+  // A stream's stretch [segmentStartHns, segmentStopHns), ended early by
+  // `stop` or an abort.
+  SegmentJob Job(int streamIndex, std::int64_t segmentStartHns, std::int64_t segmentStopHns,
+                 std::atomic<std::int64_t>* reached, const std::atomic<bool>& stop) {
     SegmentJob job;
     job.work = &work;
     job.reachedHns = reached;
     job.path = path;
-    job.streamIndex = videoStream;
+    job.streamIndex = streamIndex;
     job.startHns = segmentStartHns;
     job.stopHns = segmentStopHns;
-    job.shouldStop = [this] { return videoStopRequested.load() || aborted(); };
+    job.shouldStop = [this, &stop] { return stop.load() || aborted(); };
     return job;
   }
 
@@ -289,7 +280,8 @@ struct MediaSource::Impl {
       std::optional<EarlyVideo> goOn;
       {
         std::lock_guard<std::mutex> lock(mutex);
-        const StreamEnd end = videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
+        const StreamEnd end =
+            videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
         if (early && earlyVideo) {
           // Not handed over yet: kept for the segment it belongs to.
           earlyVideo->finished = true;
@@ -312,7 +304,7 @@ struct MediaSource::Impl {
       }
       finished.notify_all();
       if (!goOn) return;
-      job = VideoJob(goOn->startHns, goOn->stopHns, nullptr);
+      job = Job(videoStream, goOn->startHns, goOn->stopHns, nullptr, videoStopRequested);
       early = true;
     }
   }
@@ -353,7 +345,8 @@ struct MediaSource::Impl {
   // The picture side of the segment: decoding on videoThread, the sink on
   // pictureThread (or on videoThread too when they do not overlap).
   void StartVideo(bool withSink) {
-    const SegmentJob job = VideoJob(startHns, stopHns, &videoReachedHns);
+    const SegmentJob job =
+        Job(videoStream, startHns, stopHns, &videoReachedHns, videoStopRequested);
     if (!PicturesOverlap()) {
       StopEarlyVideo();
       pictures.reset();
@@ -469,19 +462,20 @@ struct MediaSource::Impl {
     }
     if (withVideo) StartVideo(withSink);
     if (withAudio) {
-      audioThread.Post([this, job = Job(audioStream, audioReachedHns)] {
-        Guarded([&] {
-          const AudioSegmentResult result =
-              DecodeAudioSegment(job, audioDecoder, wavRate, wavChannels, *wav, wavBytes);
-          if (result == AudioSegmentResult::Undecodable) undecodable = true;
-          if (result == AudioSegmentResult::WriteFailed || !wav->Finish()) writeFailed = true;
-        });
-        {
-          std::lock_guard<std::mutex> lock(mutex);
-          if (audioDecoder.reader) audioEnd = EndOf(*audioDecoder.reader);
-        }
-        MarkDone(audioDone);
-      });
+      audioThread.Post(
+          [this, job = Job(audioStream, startHns, stopHns, &audioReachedHns, stopRequested)] {
+            Guarded([&] {
+              const AudioSegmentResult result =
+                  DecodeAudioSegment(job, audioDecoder, wavRate, wavChannels, *wav, wavBytes);
+              if (result == AudioSegmentResult::Undecodable) undecodable = true;
+              if (result == AudioSegmentResult::WriteFailed || !wav->Finish()) writeFailed = true;
+            });
+            {
+              std::lock_guard<std::mutex> lock(mutex);
+              if (audioDecoder.reader) audioEnd = EndOf(*audioDecoder.reader);
+            }
+            MarkDone(audioDone);
+          });
     }
     return true;
   }
@@ -644,10 +638,8 @@ MediaSource::WaitResult MediaSource::DecodeSound(
   Impl& s = *impl_;
   if (!s.opened || !s.info.hasAudio) return WaitResult::Failed;
   std::atomic<std::int64_t> reached{0};
-  SegmentJob job = s.Job(s.audioStream, reached);
-  job.startHns = startHns;
-  job.stopHns = stopHns;
-  job.shouldStop = [&s] { return s.aborted(); };
+  const std::atomic<bool> onlyAnAbortStops{false};
+  const SegmentJob job = s.Job(s.audioStream, startHns, stopHns, &reached, onlyAnAbortStops);
   StreamDecoder decoder;
   const AudioSegmentResult result = DecodeAudio(
       job, decoder, sampleRate, channels, [&take](const std::uint8_t* pcm, std::size_t bytes) {

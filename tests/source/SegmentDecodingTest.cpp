@@ -242,8 +242,7 @@ TEST(SegmentDelivery, TheDecoderGoesOnWhileTheSinkCatchesUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the decoder goes on
     abort = aborting;
     if (aborting) {
-      EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)),
-                MediaSource::WaitResult::Aborted);
+      EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Aborted);
     }
     s.sink.released = true;
     if (aborting) {
@@ -251,8 +250,7 @@ TEST(SegmentDelivery, TheDecoderGoesOnWhileTheSinkCatchesUp) {
       EXPECT_FALSE(std::filesystem::exists(nextWav));
       continue;
     }
-    EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)),
-              MediaSource::WaitResult::Delivered);
+    EXPECT_EQ(s.source.WaitForSegment(std::chrono::seconds(5)), MediaSource::WaitResult::Delivered);
     s.source.Stop();
     s.sink.firstFrame.clear();
     s.wav = nextWav;
