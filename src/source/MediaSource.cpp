@@ -291,7 +291,9 @@ struct MediaSource::Impl {
           if (brokenText.empty()) brokenText = broken;
           videoEnd = end;
           CountVideoThreadDone();
-          if (next && broken.empty() && end.failure == 0 && !stopRequested && !aborted()) {
+          // Only a segment decoded whole, its pictures taken so far, goes on.
+          const bool whole = broken.empty() && end.failure == 0 && queue->failure() == 0;
+          if (next && whole && !stopRequested && !videoStopRequested && !aborted()) {
             EarlyVideo following;
             following.startHns = std::max<std::int64_t>(0, next->startHns);
             following.stopHns = std::max(following.startHns, next->stopHns);
