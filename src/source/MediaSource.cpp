@@ -186,15 +186,16 @@ struct MediaSource::Impl {
     }
     finished.notify_all();
   }
-  // The decoding thread is done with the running segment's pictures.
-  void MarkVideoDecoded(const std::string& broken) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      if (brokenText.empty()) brokenText = broken;
-      videoEnd = videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
-      CountVideoThreadDone();
-    }
-    finished.notify_all();
+  // How the picture decoder's reading ended, now.
+  StreamEnd VideoReadingEnd() const {
+    return videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
+  }
+  // The decoding thread is done with the running segment's pictures (mutex
+  // held).
+  void CountVideoDecoded(const std::string& broken, const StreamEnd& end) {
+    if (brokenText.empty()) brokenText = broken;
+    videoEnd = end;
+    CountVideoThreadDone();
   }
 
   // A streaming thread's body: an exception (no memory, say) ends the
@@ -280,17 +281,14 @@ struct MediaSource::Impl {
       std::optional<EarlyVideo> goOn;
       {
         std::lock_guard<std::mutex> lock(mutex);
-        const StreamEnd end =
-            videoDecoder.seeker ? EndOf(videoDecoder.seeker->reader()) : StreamEnd{};
+        const StreamEnd end = VideoReadingEnd();
         if (early && earlyVideo) {
           // Not handed over yet: kept for the segment it belongs to.
           earlyVideo->finished = true;
           earlyVideo->end = end;
           earlyVideo->brokenText = broken;
         } else {
-          if (brokenText.empty()) brokenText = broken;
-          videoEnd = end;
-          CountVideoThreadDone();
+          CountVideoDecoded(broken, end);
           // Only a segment decoded whole, its pictures taken so far, goes on.
           const bool whole = broken.empty() && end.failure == 0 && queue->failure() == 0;
           if (next && whole && !stopRequested && !videoStopRequested && !aborted()) {
@@ -311,14 +309,13 @@ struct MediaSource::Impl {
     }
   }
 
-  // Ends the decoding of a segment that the decoder went on with and that
-  // was not handed over.
-  void StopEarlyVideo() {
+  // Stops the decoding thread, whichever segment it decodes; one that it went
+  // on with and that was not handed over goes.
+  void StopDecoding() {
+    videoStopRequested = true;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      if (!earlyVideo) return;
-      videoStopRequested = true;
-      earlyPictures->Close();
+      if (earlyVideo) earlyPictures->Close();
     }
     videoThread.Wait();
     {
@@ -326,6 +323,15 @@ struct MediaSource::Impl {
       earlyVideo.reset();
     }
     videoStopRequested = false;
+  }
+  // Stops only a segment that the decoder went on with and that was not
+  // handed over.
+  void StopEarlyVideo() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!earlyVideo) return;
+    }
+    StopDecoding();
   }
 
   // Hands the segment that the decoder went on with to the segment set,
@@ -350,14 +356,17 @@ struct MediaSource::Impl {
     const SegmentJob job =
         Job(videoStream, startHns, stopHns, &videoReachedHns, videoStopRequested);
     if (!PicturesOverlap()) {
-      StopEarlyVideo();
       pictures.reset();
       videoThreadsLeft = 1;
       videoThread.Post([this, job] {
         const std::string broken = Caught([&] {
           DecodeVideoSegment(job, videoDecoder, info.width, info.height, *sink, deliveredFrames);
         });
-        MarkVideoDecoded(broken);
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          CountVideoDecoded(broken, VideoReadingEnd());
+        }
+        finished.notify_all();
       });
       return;
     }
@@ -407,12 +416,7 @@ struct MediaSource::Impl {
       std::lock_guard<std::mutex> lock(mutex);
       keep = keepEarlyVideo && earlyVideo;
     }
-    if (!keep) {
-      StopEarlyVideo();
-      videoStopRequested = true;
-      videoThread.Wait();
-      videoStopRequested = false;
-    }
+    if (!keep) StopDecoding();
     pictureThread.Wait();
     audioThread.Wait();
     stopRequested = false;
