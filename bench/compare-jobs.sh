@@ -5,13 +5,14 @@
 # compared, with their spreads (lowest to highest), and the medians of
 # processor time (user + system), which other programs on the machine
 # disturb less.
-# The last lines measure what the machine's cores give together: one clip
-# converted on one thread (ZEL_SINGLE_THREAD=1) alone, and two such
-# conversions at once. Two at once doing C times the work of one alone puts a
-# floor of 1/C under any "-j 2 against -j 1" (cores that share a physical
-# core or its caches give well under 2), and a floor of (processor of -j 2) /
-# 2 / (wall of -j 1) under this build's, whose -j 1 already runs each job on
-# both cores.
+# The last lines measure what the machine's cores give together for this
+# job: one clip converted in series (ZEL_SINGLE_THREAD=1: only the sound
+# decodes beside the pictures) alone, and two such conversions at once. Two
+# at once doing C times the work of one alone puts a floor of 1/C under
+# "-j 2 against -j 1" even for jobs that leave a core free (C stays well
+# under 2 where the two compete for caches, memory or the loader), and a
+# floor of (processor of -j 2) / 2 / (wall of -j 1) under this build's, whose
+# -j 1 already runs each job on both cores.
 # Usage: bench/compare-jobs.sh [RUNS]   (default 5)
 runs=${1:-5}
 source "$(dirname "$0")/common.sh" zel-jobs
@@ -46,7 +47,7 @@ printf '%-6s wall %6.2f s  (%.2f-%.2f)  processor %6.2f s\n' \
   "-j 1" "$m1" "$l1" "$h1" "$p1" "-j 2" "$m2" "$l2" "$h2" "$p2"
 awk -v a="$m2" -v b="$m1" 'BEGIN {printf "-j 2 against -j 1: wall %.2fx\n", a / b}'
 
-one_run() { # $1: output folder: one clip on one thread
+one_run() { # $1: output folder: one clip in series
   rm -rf "$1" && mkdir -p "$1"
   ZEL_SINGLE_THREAD=1 "$zel" -q -o "$1" --video mpeg4 --size 176x144 --fps 15 --audio aac \
     --rate 8000 --channels 1 --container 3gp "$work/clip1.wmv" 2>>"$work/zel.log"
@@ -64,5 +65,5 @@ done
 read -r a _ <<<"$(stat "$work/pair" 1)"
 read -r b _ <<<"$(stat "$work/pair" 2)"
 awk -v a="$a" -v b="$b" -v p="$p2" -v m="$m1" 'BEGIN {
-  printf "one clip on one thread: alone %.2f s, two at once %.2f s: the cores together do %.2fx the work of one\n", a, b, 2 * a / b
-  printf "floors of -j 2 against -j 1: %.2fx (single-threaded jobs), %.2fx (this build)\n", b / (2 * a), p / 2 / m }'
+  printf "one clip in series: alone %.2f s, two at once %.2f s: the cores together do %.2fx the work of one\n", a, b, 2 * a / b
+  printf "floors of -j 2 against -j 1: %.2fx (jobs in series), %.2fx (this build)\n", b / (2 * a), p / 2 / m }'
