@@ -112,6 +112,9 @@ struct MediaSource::Impl {
   };
   std::optional<EarlyVideo> earlyVideo;       // guarded by mutex; empty once handed over
   std::unique_ptr<FrameQueue> earlyPictures;  // its pictures
+  // Guarded by mutex: the decoder has decoded the running segment whole and
+  // waits for the caller to name the next one, to go on with it at once.
+  bool decoderFree = false;
   std::atomic<bool> videoStopRequested{false};
   mutable std::mutex mutex;
   std::condition_variable finished;
@@ -291,14 +294,13 @@ struct MediaSource::Impl {
           CountVideoDecoded(broken, end);
           // Only a segment decoded whole, its pictures taken so far, goes on.
           const bool whole = broken.empty() && end.failure == 0 && queue->failure() == 0;
-          if (next && whole && !stopRequested && !videoStopRequested && !aborted()) {
-            EarlyVideo following;
-            following.startHns = std::max<std::int64_t>(0, next->startHns);
-            following.stopHns = std::max(following.startHns, next->stopHns);
-            goOn = earlyVideo = following;
-            queue = earlyPictures.get();
-            queue->Reset();
-            queue->SetCapacity(QueueCapacity(true));
+          if (whole && MayGoOn()) {
+            if (next) {
+              goOn = GoOn();
+              queue = earlyPictures.get();
+            } else {
+              decoderFree = true;  // the caller names the next one later
+            }
           }
         }
       }
@@ -307,6 +309,39 @@ struct MediaSource::Impl {
       job = Job(videoStream, goOn->startHns, goOn->stopHns, nullptr, videoStopRequested);
       early = true;
     }
+  }
+
+  // Whether the decoding may go on from the running segment into the next
+  // (mutex held).
+  bool MayGoOn() const { return !stopRequested && !videoStopRequested && !aborted(); }
+  // The decoder goes on into the segment named next: its pictures go into
+  // the other queue (mutex held).
+  EarlyVideo GoOn() {
+    EarlyVideo following;
+    following.startHns = std::max<std::int64_t>(0, next->startHns);
+    following.stopHns = std::max(following.startHns, next->stopHns);
+    earlyVideo = following;
+    decoderFree = false;
+    earlyPictures->Reset();
+    earlyPictures->SetCapacity(QueueCapacity(true));
+    return following;
+  }
+  // The caller names the next segment once the running one's pictures are
+  // all decoded (one decoded ahead, say): the decoder goes on with it now,
+  // not once the running one is stopped.
+  void GoOnWhenFree() {
+    std::optional<EarlyVideo> goOn;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (decoderFree && next && MayGoOn() && pictures && pictures->failure() == 0) {
+        goOn = GoOn();
+      }
+    }
+    if (!goOn) return;
+    videoThread.Wait();  // the decoder has returned, or is about to
+    videoThread.Post([this, queue = earlyPictures.get(),
+                      job = Job(videoStream, goOn->startHns, goOn->stopHns, nullptr,
+                                videoStopRequested)] { DecodePictures(job, queue, true); });
   }
 
   // Stops the decoding thread, whichever segment it decodes; one that it went
@@ -321,6 +356,7 @@ struct MediaSource::Impl {
     {
       std::lock_guard<std::mutex> lock(mutex);
       earlyVideo.reset();
+      decoderFree = false;
     }
     videoStopRequested = false;
   }
@@ -344,6 +380,8 @@ struct MediaSource::Impl {
     std::swap(pictures, earlyPictures);
     if (earlyVideo->finished) videoEnd = earlyVideo->end;
     if (brokenText.empty()) brokenText = earlyVideo->brokenText;
+    decoderFree = earlyVideo->finished && earlyVideo->brokenText.empty() &&
+                  earlyVideo->end.failure == 0 && pictures->failure() == 0;
     // The picture thread to come, and the decoder unless it is done.
     videoThreadsLeft = earlyVideo->finished ? 1 : 2;
     earlyVideo.reset();
@@ -449,6 +487,7 @@ struct MediaSource::Impl {
       brokenText.clear();
       videoEnd.reset();
       audioEnd.reset();
+      decoderFree = false;
     }
     wavRate = PcmRate();
     wavChannels = PcmChannels();
@@ -593,8 +632,11 @@ bool MediaSource::Run() {
 
 void MediaSource::SetNextSegment(std::int64_t startHns, std::int64_t stopHns,
                                  const std::string& wavPath) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->next = Impl::Segment{startHns, stopHns, wavPath, 0, 0};
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->next = Impl::Segment{startHns, stopHns, wavPath, 0, 0};
+  }
+  impl_->GoOnWhenFree();
 }
 
 MediaSource::WaitResult MediaSource::WaitForSegment(std::chrono::milliseconds stallPeriod,

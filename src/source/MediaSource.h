@@ -116,8 +116,10 @@ class MediaSource {
   // has been delivered, Stop starts decoding this one (its sound into the
   // WAV file, a bounded number of pictures), so that it decodes while the
   // caller encodes and writes the one before; Run takes it over when asked
-  // for the same segment. Anything else (another segment, CloseConversion)
-  // drops it and removes its WAV file. Run forgets what was set here.
+  // for the same segment. Its pictures start decoding earlier still: as soon
+  // as those of the running segment are all decoded, or at once when they
+  // already are. Anything else (another segment, CloseConversion) drops it
+  // and removes its WAV file. Run forgets what was set here.
   void SetNextSegment(std::int64_t startHns, std::int64_t stopHns, const std::string& wavPath);
 
   enum class WaitResult {
