@@ -37,6 +37,12 @@ class Worker {
     changed_.notify_all();
   }
 
+  // Whether the work handed over last is done (Wait would return at once).
+  bool Done() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !work_;
+  }
+
   // Returns once the work handed over last is done.
   void Wait() {
     std::unique_lock<std::mutex> lock(mutex_);

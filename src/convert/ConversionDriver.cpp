@@ -392,9 +392,13 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     }
   };
   encodeSound();
+  // The segment before settles once its files are written: waiting for them
+  // here would leave this one's end unnoticed, and its encoder idle, meanwhile.
   const MediaSource::WaitResult wait = source.WaitForSegment(job_.stallPeriod, [&] {
     encodeSound();
-    if (begin()) reportProgress(bounds, source.segmentPositionHns(), false);
+    if ((begun || writer_.Done()) && begin()) {
+      reportProgress(bounds, source.segmentPositionHns(), false);
+    }
   });
   // Stopping starts the next segment's decoding: that one need not wait for
   // the files of the one before this.
