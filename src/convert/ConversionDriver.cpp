@@ -146,6 +146,7 @@ class Conversion {
   std::string reportPath_;
   bool reportStarted_ = false;
   ReportLock reportLock_;
+  bool soundStarted_ = false;  // some sound has been decoded in the job's segments so far
   FinishingSegment finishing_;
   Worker writer_;  // last: it ends (and finishes its work) before what that work uses goes
 };
@@ -400,6 +401,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
       reportProgress(bounds, source.segmentPositionHns(), false);
     }
   });
+  const bool soundDecoded = source.soundDecoded();
   // Stopping starts the next segment's decoding: that one need not wait for
   // the files of the one before this.
   const bool wavWritten = source.Stop();
@@ -410,6 +412,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
     return false;
   }
   const bool aborted = job_.state.abortRequested;
+  soundStarted_ = soundStarted_ || soundDecoded;
 
   // The encoder may still hold pictures: they belong in this segment's files.
   if (video_.present) grabber_.FlushVideoEncoder();
@@ -419,7 +422,7 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
       return fail(fault);
     }
     // under a second of sound gives no track
-    if (audio_.samples.sampleCount() == 0) summary_.soundTooShort = true;
+    if (audio_.samples.sampleCount() == 0 && soundStarted_) summary_.soundTooShort = true;
   }
   const std::string outputBase = SegmentOutputBase(input_, job_.settings.result, splitting, index);
   if (limited && !aborted && !fitSizeLimit(bounds, videoInfo, outputBase)) return false;
@@ -427,9 +430,12 @@ bool Conversion::convertSegment(const SegmentBounds& bounds) {
   // A segment in which neither stream delivered anything (the last moments
   // of a file whose streams end before its declared length) would give
   // files that no player opens: it has no files, no thumbnail and no place
-  // in the report.
-  const bool holdsNothing = (!video_.present || video_.samples.sampleCount() == 0) &&
-                            (!audio_.present || audio_.samples.sampleCount() == 0);
+  // in the report. Sound counts once some has been decoded, in this segment
+  // or one before: until then it is silence that the source made up (a
+  // stream whose every packet is damaged gives nothing else).
+  const bool holdsNothing =
+      (!video_.present || video_.samples.sampleCount() == 0) &&
+      (!audio_.present || audio_.samples.sampleCount() == 0 || !soundStarted_);
   if (!aborted && holdsNothing) {
     reportProgress(bounds, length, false);
     return true;

@@ -95,9 +95,11 @@ struct MediaSource::Impl {
     bool ended = false;
     bool untimedPackets = false;
     std::int64_t packetEndHns = -1;
+    bool soundPlaced = false;
   };
   static StreamEnd EndOf(const StreamReader& reader) {
-    return {reader.failure, reader.ended, reader.untimedPackets, reader.packetEndHns};
+    return {reader.failure, reader.ended, reader.untimedPackets, reader.packetEndHns,
+            reader.soundPlaced};
   }
   // Guarded by mutex: the running segment's streams, once done.
   std::optional<StreamEnd> videoEnd;
@@ -716,6 +718,12 @@ bool MediaSource::soundWritten() const {
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.runningAudio && s.audioDone && !s.writeFailed && !s.undecodable &&
          s.brokenText.empty() && s.audioEnd && s.audioEnd->failure == 0;
+}
+
+bool MediaSource::soundDecoded() const {
+  const Impl& s = *impl_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.runningAudio && s.audioEnd && s.audioEnd->soundPlaced;
 }
 
 std::string MediaSource::failureText() const {

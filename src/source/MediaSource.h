@@ -161,6 +161,10 @@ class MediaSource {
   std::int64_t segmentPositionHns() const;
   // Why the last segment ended as ReadFailed or Broken.
   std::string failureText() const;
+  // Whether decoded sound reached the running segment's WAV file, once its
+  // sound is done (before Stop): false when all the file holds is silence,
+  // for a stream that did not decode there at all.
+  bool soundDecoded() const;
 
   // Stops the streaming threads and closes the segment's WAV file. False
   // when writing the WAV file failed at any point of the segment.

@@ -97,6 +97,7 @@ AudioSegmentResult DecodeAudio(const SegmentJob& job, StreamDecoder& decoder, in
   }
   if (!decoder.reader) decoder.reader = std::make_unique<StreamReader>();
   StreamReader& reader = *decoder.reader;
+  reader.soundPlaced = false;
   if (!reader.Position(job)) {
     return AudioSegmentResult::ReadFailed;  // the stream's failure says why
   }
@@ -128,6 +129,9 @@ AudioSegmentResult DecodeAudio(const SegmentJob& job, StreamDecoder& decoder, in
       reader.pendingPcm.assign(
           tail, tail + static_cast<std::size_t>(position + samples - beyond) * frameBytes);
       reader.pendingPosition = beyond;
+    }
+    if (samples > 0 && position + samples > firstSample && position < endSample) {
+      reader.soundPlaced = true;
     }
     timeline.Place(data, position, samples);
     if (job.reachedHns) {

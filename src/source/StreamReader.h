@@ -72,6 +72,9 @@ struct StreamReader {
   // time; -1: none yet), and whether a packet without a time was read.
   std::int64_t packetEndHns = -1;
   bool untimedPackets = false;
+  // Whether decoded samples reached the last audio segment: its sound is
+  // not only the silence that fills a gap or a stream that never decodes.
+  bool soundPlaced = false;
 
   bool Open(const SegmentJob& job);
   // Positions on the job's segment: back to the last key frame at or before

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -390,6 +391,30 @@ TEST(ConversionDriverCut, AFileCutWhileConvertingFailsTheJob) {
     EXPECT_TRUE(j.notifier.messages().back().starts_with(
         "入力ファイルのデータが予定の長さより前で終わっています。"))
         << j.notifier.messages().back();
+  }
+}
+
+// Sound whose every packet fails to decode gives only the silence that
+// fills its gaps: the job makes no files of it, whole or split, and says
+// that there was nothing to convert.
+TEST(ConversionDriverDamage, SoundThatNeverDecodesGivesNoFiles) {
+  std::vector<std::uint8_t> song = test::ReadFileBytes(Media("song.wma"));
+  // wmav2, 2 channels, 44100 Hz: its header's flags (after the 18 bytes of
+  // the format and 4 of its extra data) claim a bit reservoir, which the
+  // packets do not have.
+  const std::uint8_t format[] = {0x61, 0x01, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00};
+  const auto at = std::search(song.begin(), song.end(), std::begin(format), std::end(format));
+  ASSERT_LT(at + 22, song.end());
+  at[22] |= 0x02;
+  test::TempDir in;
+  const std::string input = in.file("mute.wma");
+  test::WriteFileBytes(input, song);
+  for (const int split : {0, 12000000}) {  // the last of 1.2 s segments is shorter than 1 s
+    Job j;
+    j.settings.splittime = split;
+    EXPECT_EQ(j.Convert(input), Failed);
+    EXPECT_TRUE(j.Outputs().empty());
+    EXPECT_EQ(j.notifier.messages().back(), "変換できる音声も映像もありません。");
   }
 }
 
