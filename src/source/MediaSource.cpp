@@ -294,9 +294,7 @@ struct MediaSource::Impl {
           earlyVideo->brokenText = broken;
         } else {
           CountVideoDecoded(broken, end);
-          // Only a segment decoded whole, its pictures taken so far, goes on.
-          const bool whole = broken.empty() && end.failure == 0 && queue->failure() == 0;
-          if (whole && MayGoOn()) {
+          if (DecodedWhole(broken, end, *queue) && MayGoOn()) {
             if (next) {
               goOn = GoOn();
               queue = earlyPictures.get();
@@ -313,6 +311,12 @@ struct MediaSource::Impl {
     }
   }
 
+  // Only a segment decoded whole, its pictures taken so far, lets the decoder
+  // go on into the next.
+  static bool DecodedWhole(const std::string& broken, const StreamEnd& end,
+                           const FrameQueue& queue) {
+    return broken.empty() && end.failure == 0 && queue.failure() == 0;
+  }
   // Whether the decoding may go on from the running segment into the next
   // (mutex held).
   bool MayGoOn() const { return !stopRequested && !videoStopRequested && !aborted(); }
@@ -382,8 +386,8 @@ struct MediaSource::Impl {
     std::swap(pictures, earlyPictures);
     if (earlyVideo->finished) videoEnd = earlyVideo->end;
     if (brokenText.empty()) brokenText = earlyVideo->brokenText;
-    decoderFree = earlyVideo->finished && earlyVideo->brokenText.empty() &&
-                  earlyVideo->end.failure == 0 && pictures->failure() == 0;
+    decoderFree =
+        earlyVideo->finished && DecodedWhole(earlyVideo->brokenText, earlyVideo->end, *pictures);
     // The picture thread to come, and the decoder unless it is done.
     videoThreadsLeft = earlyVideo->finished ? 1 : 2;
     earlyVideo.reset();
